@@ -1,0 +1,287 @@
+#include "capture/Quarn.h"
+
+#include <cstring>
+#include <netinet/in.h>
+#include <pcap/pcap.h>
+
+#include "capture/QuarnThread.h"
+#include "support/ZebTrace.h"
+
+namespace {
+// Texts from the library live in buffers of PCAP_ERRBUF_SIZE bytes; copy at most that much
+// even when a buffer lacks its terminating zero.
+std::string LibraryText(const char* text) {
+  return text ? std::string(text, strnlen(text, PCAP_ERRBUF_SIZE)) : std::string();
+}
+
+std::string Text(const char* s) { return s ? std::string(s) : std::string(); }
+
+// An enumeration that is released on every path.
+struct AdapterList {
+  pcap_if_t* first = nullptr;
+  ~AdapterList() {
+    if (first) pcap_freealldevs(first);
+  }
+};
+
+// The netmask for the filter compiler: that of the adapter's first IPv4 address, as stored
+// (network order). Linux lists IPv6 and other families beside IPv4, in no fixed order, so the
+// first IPv4 netmask is taken rather than whatever family happens to come first.
+bpf_u_int32 NetmaskOf(const pcap_if_t* adapter) {
+  if (adapter) {
+    for (const pcap_addr_t* a = adapter->addresses; a; a = a->next) {
+      if (a->netmask && a->netmask->sa_family == AF_INET) {
+        sockaddr_in mask;
+        std::memcpy(&mask, a->netmask, sizeof mask);
+        return mask.sin_addr.s_addr;
+      }
+    }
+  }
+  return PCAP_NETMASK_UNKNOWN;
+}
+}  // namespace
+
+TCustomQuarn::TCustomQuarn() {
+  AdapterList list;
+  char errbuf[PCAP_ERRBUF_SIZE] = "";
+  if (pcap_findalldevs(&list.first, errbuf) == 0) {
+    for (const pcap_if_t* d = list.first; d; d = d->next) {
+      AdapterNames_.push_back(Text(d->name));
+      AdapterDescriptions_.push_back(Text(d->description));
+    }
+  }
+}
+
+TCustomQuarn::~TCustomQuarn() { Close(); }
+
+void TCustomQuarn::SetAdapterIndex(int32_t value) {
+  if (value == AdapterIndex_) return;
+  if (value < 0 || size_t(value) >= AdapterNames_.size()) {
+    AdapterIndex_ = -1;
+    AdapterName_.clear();
+    return;
+  }
+  AdapterIndex_ = value;
+  AdapterName_ = AdapterNames_[size_t(value)];
+  AdapterDescription_ = AdapterDescriptions_[size_t(value)];
+}
+
+void TCustomQuarn::SetAdapterName(const std::string& value) {
+  if (value == AdapterName_) return;
+  for (size_t i = 0; i < AdapterNames_.size(); ++i) {
+    if (AdapterNames_[i] == value) {
+      AdapterIndex_ = int32_t(i);
+      AdapterName_ = AdapterNames_[i];
+      AdapterDescription_ = AdapterDescriptions_[i];
+      return;
+    }
+  }
+  AdapterIndex_ = -1;
+  AdapterName_.clear();
+  AdapterDescription_.clear();
+}
+
+void TCustomQuarn::SetAdapterDescription(const std::string& value) {
+  if (value == AdapterDescription_) return;
+  for (size_t i = 0; i < AdapterDescriptions_.size(); ++i) {
+    if (AdapterDescriptions_[i] == value) {
+      AdapterIndex_ = int32_t(i);
+      AdapterName_ = AdapterNames_[i];
+      AdapterDescription_ = AdapterDescriptions_[i];
+      return;
+    }
+  }
+  AdapterIndex_ = -1;
+  AdapterName_.clear();
+  AdapterDescription_.clear();
+}
+
+std::string TCustomQuarn::LastError() const {
+  std::lock_guard lock(ErrorLock_);
+  return LastError_;
+}
+
+void TCustomQuarn::SetLastError(std::string text) {
+  std::lock_guard lock(ErrorLock_);
+  LastError_ = std::move(text);
+}
+
+bool TCustomQuarn::Open(bool ResumeThread) {
+  if (Active_) {
+    SetLastError("Quarn Error: Already open");
+    TraceFmt("[Quarn] TCustomQuarn.Open (%s)", LastError());
+    return false;
+  }
+  AdapterList list;
+  char errbuf[PCAP_ERRBUF_SIZE] = "";
+  if (pcap_findalldevs(&list.first, errbuf) != 0) {
+    SetLastError(LibraryText(errbuf));
+    return false;
+  }
+  const pcap_if_t* adapter = list.first;
+  while (adapter && Text(adapter->name) != AdapterName_) adapter = adapter->next;
+  if (!adapter) {
+    SetLastError("Quarn Error: Invalid AdapterName");
+    TraceFmt("[Quarn] TCustomQuarn.Open (%s)", LastError());
+    return false;
+  }
+  if (!DoOpen(AdapterName_, nullptr, adapter)) return false;
+  if (CaptureEnabled_) StartThread(ResumeThread);
+  return true;
+}
+
+bool TCustomQuarn::Open(const std::string& Host, const std::string& UserName,
+                        const std::string& Password) {
+  if (Active_) {
+    SetLastError("Quarn Error: Already open");
+    TraceFmt("[Quarn] TCustomQuarn.Open (%s)", LastError());
+    return false;
+  }
+  std::string user = UserName, password = Password;
+  pcap_rmtauth auth{};
+  auth.type = RPCAP_RMTAUTH_PWD;
+  auth.username = user.data();
+  auth.password = password.data();
+
+  AdapterList list;
+  char errbuf[PCAP_ERRBUF_SIZE] = "";
+  const std::string source = "rpcap://" + Host + "/";
+  if (pcap_findalldevs_ex(source.c_str(), &auth, &list.first, errbuf) != 0) {
+    SetLastError(LibraryText(errbuf));
+    return false;
+  }
+  TStringList names, descriptions;
+  std::vector<const pcap_if_t*> entries;
+  for (const pcap_if_t* d = list.first; d; d = d->next) {
+    names.push_back(Text(d->name));
+    descriptions.push_back(Text(d->description));
+    entries.push_back(d);
+  }
+  int32_t chosen = -1;
+  if (OnGetRemoteAdapterInfo) OnGetRemoteAdapterInfo(*this, names, descriptions, chosen);
+  if (chosen < 0 || size_t(chosen) >= names.size()) {
+    SetLastError("Quarn Error: Cancel By User or Invalid AdapterName");
+    TraceFmt("[Quarn] TCustomQuarn.Open (%s)", LastError());
+    return false;
+  }
+  if (!DoOpen(names[size_t(chosen)], &auth, entries[size_t(chosen)])) return false;
+  if (CaptureEnabled_) StartThread(true);
+  return true;
+}
+
+bool TCustomQuarn::LoadFromFile(const std::string& FileName) {
+  if (Active_) {
+    SetLastError("Quarn Error: Already open");
+    TraceFmt("[Quarn] TCustomQuarn.LoadFromFile (%s)", LastError());
+    return false;
+  }
+  if (FileName.empty()) {
+    SetLastError("Quarn Error: Invalid FileName");
+    TraceFmt("[Quarn] TCustomQuarn.LoadFromFile (%s)", LastError());
+    return false;
+  }
+  if (!DoOpen("file://" + FileName, nullptr, nullptr)) return false;
+  if (CaptureEnabled_) {
+    for (;;) {
+      pcap_pkthdr* header;
+      const u_char* data;
+      const int result = pcap_next_ex(Handle_, &header, &data);
+      if (result == 1) {
+        Deliver(header, data);
+      } else if (result == 0) {
+        continue;
+      } else {
+        if (result == -1) {
+          SetLastError("Quarn Error: pcap_next_ex return -1");
+          TraceFmt("[Quarn] TCustomQuarn.LoadFromFile (%s)", LastError());
+        }
+        break;  // -2: end of file
+      }
+    }
+  }
+  Active_ = false;
+  pcap_close(Handle_);
+  Handle_ = nullptr;
+  return true;
+}
+
+bool TCustomQuarn::DoOpen(const std::string& source, pcap_rmtauth* auth,
+                          const pcap_if* adapter) {
+  char errbuf[PCAP_ERRBUF_SIZE] = "";
+  Handle_ = pcap_open(source.c_str(), SnapLen_, Flags_, ReadTimeout_, auth, errbuf);
+  if (!Handle_) {
+    SetLastError(LibraryText(errbuf));
+    TraceFmt("[Quarn] TCustomQuarn.DoOpen pcap_open return nil (%s)", LastError());
+    return false;
+  }
+  const int linkType = pcap_datalink(Handle_);
+  if (linkType != DLT_EN10MB) TraceFmt("[Quarn] TCustomQuarn.DoOpen pcap_datalink=%d", linkType);
+  Source_ = source;
+  if (!ProcessFilter(adapter)) {
+    pcap_close(Handle_);
+    Handle_ = nullptr;
+    return false;
+  }
+  Active_ = true;
+  return true;
+}
+
+bool TCustomQuarn::ProcessFilter(const pcap_if* adapter) {
+  bpf_program program{};
+  const int compiled = pcap_compile(Handle_, &program, Filter_.c_str(), 1, NetmaskOf(adapter));
+  if (compiled < 0) {
+    SetLastError(LibraryText(pcap_geterr(Handle_)));
+    TraceFmt("[Quarn] TCustomQuarn.ProcessFilter pcap_compile return %d (%s)", compiled,
+             LastError());
+    return false;
+  }
+  const int installed = pcap_setfilter(Handle_, &program);
+  pcap_freecode(&program);
+  if (installed < 0) {
+    SetLastError(LibraryText(pcap_geterr(Handle_)));
+    TraceFmt("[Quarn] TCustomQuarn.ProcessFilter pcap_compile %d minus (%s)", installed,
+             LastError());
+    return false;
+  }
+  return true;
+}
+
+bool TCustomQuarn::StartThread(bool ResumeThread) {
+  Thread_ = std::make_unique<TQuarnThread>(this);
+  Thread_->ResumeOnOpen = ResumeThread;
+  Thread_->SetFreeOnTerminate(false);
+  return Thread_->Open();
+}
+
+bool TCustomQuarn::Close() {
+  if (!Active_) return false;
+  if (Thread_) {
+    Thread_->Terminate();
+    // Wakes a read that is waiting for its time-out, so that the thread sees the request now.
+    pcap_breakloop(Handle_);
+    Thread_->Close();
+    Thread_.reset();
+  }
+  pcap_close(Handle_);
+  Handle_ = nullptr;
+  Active_ = false;
+  return true;
+}
+
+void TCustomQuarn::Deliver(const pcap_pkthdr* header, const uint8_t* data) {
+  SetCurrent(header, data);
+  DoCapture();
+}
+
+void TCustomQuarn::SetCurrent(const pcap_pkthdr* header, const uint8_t* data) {
+  CurHdr_.ts.tv_sec = int32_t(header->ts.tv_sec);
+  CurHdr_.ts.tv_usec = int32_t(header->ts.tv_usec);
+  CurHdr_.caplen = header->caplen;
+  CurHdr_.len = header->len;
+  CurPktHdr_ = &CurHdr_;
+  CurEthHdr_ = reinterpret_cast<const ETH_HDR*>(data);
+}
+
+void TQuarn::DoCapture() {
+  if (OnCapture) OnCapture(*this, CurPktHdr(), CurEthHdr());
+}

@@ -1,0 +1,123 @@
+#pragma once
+// The capture source: enumerates the local adapters, opens a local adapter, an adapter of a
+// remote capture host ("rpcap://") or a capture file through libpcap, installs the capture
+// filter and delivers every frame with its capture record header to OnCapture.
+//
+// It raises nothing: operations return a boolean, keep the text of the last failure in
+// LastError() for the window to show, and write a trace line.
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "capture/QuarnFrame.h"
+
+struct pcap;
+struct pcap_if;
+struct pcap_rmtauth;
+class TQuarnThread;
+
+class TCustomQuarn;
+using TStringList = std::vector<std::string>;
+using TOnCaptureEvent = std::function<void(TCustomQuarn& Sender, const PCAP_PKTHDR* PKTHdr,
+                                           const ETH_HDR* ETHHdr)>;
+// The handler chooses one of the remote adapters by setting AdapterIndex (it arrives as -1).
+using TOnGetRemoteAdapterInfo =
+    std::function<void(TCustomQuarn& Sender, const TStringList& AdapterNames,
+                       const TStringList& AdapterDescriptions, int32_t& AdapterIndex)>;
+
+class TCustomQuarn {
+ public:
+  TCustomQuarn();
+  virtual ~TCustomQuarn();
+  TCustomQuarn(const TCustomQuarn&) = delete;
+  TCustomQuarn& operator=(const TCustomQuarn&) = delete;
+
+  bool Active() const { return Active_; }
+
+  int32_t AdapterIndex() const { return AdapterIndex_; }
+  void SetAdapterIndex(int32_t value);
+  const std::string& AdapterName() const { return AdapterName_; }
+  void SetAdapterName(const std::string& value);
+  const std::string& AdapterDescription() const { return AdapterDescription_; }
+  void SetAdapterDescription(const std::string& value);
+  const TStringList& AdapterNames() const { return AdapterNames_; }
+  const TStringList& AdapterDescriptions() const { return AdapterDescriptions_; }
+
+  bool CaptureEnabled() const { return CaptureEnabled_; }
+  void SetCaptureEnabled(bool value) { CaptureEnabled_ = value; }
+  bool ThreadSafe() const { return ThreadSafe_; }
+  void SetThreadSafe(bool value) { ThreadSafe_ = value; }
+  const std::string& Filter() const { return Filter_; }
+  void SetFilter(const std::string& value) { Filter_ = value; }
+  int32_t SnapLen() const { return SnapLen_; }
+  void SetSnapLen(int32_t value) { SnapLen_ = value; }
+  int32_t Flags() const { return Flags_; }
+  void SetFlags(int32_t value) { Flags_ = value; }
+  int32_t ReadTimeout() const { return ReadTimeout_; }
+  void SetReadTimeout(int32_t value) { ReadTimeout_ = value; }
+
+  // Written by the capture thread when a read fails; read by the window after Close.
+  std::string LastError() const;
+  const std::string& Source() const { return Source_; }
+  pcap* Handle() const { return Handle_; }
+  const PCAP_PKTHDR* CurPktHdr() const { return CurPktHdr_; }
+  const ETH_HDR* CurEthHdr() const { return CurEthHdr_; }
+  TQuarnThread* Thread() const { return Thread_.get(); }
+
+  TOnGetRemoteAdapterInfo OnGetRemoteAdapterInfo;
+
+  // Opens the local adapter named by AdapterName.
+  bool Open(bool ResumeThread);
+  // Opens an adapter of the remote capture host, chosen through OnGetRemoteAdapterInfo.
+  bool Open(const std::string& Host, const std::string& UserName, const std::string& Password);
+  // Reads a capture file and delivers all its frames, on the calling thread, before it returns.
+  bool LoadFromFile(const std::string& FileName);
+  bool Close();
+
+ protected:
+  bool DoOpen(const std::string& source, pcap_rmtauth* auth, const pcap_if* adapter);
+  bool ProcessFilter(const pcap_if* adapter);
+  bool StartThread(bool ResumeThread);
+  virtual void DoCapture() = 0;
+
+ private:
+  friend class TQuarnThread;
+  void SetLastError(std::string text);
+  // Makes a frame read by the library the current one (CurPktHdr, CurEthHdr), with the
+  // header converted to the 32-bit record.
+  void SetCurrent(const struct pcap_pkthdr* header, const uint8_t* data);
+  // SetCurrent, then DoCapture on the calling thread.
+  void Deliver(const struct pcap_pkthdr* header, const uint8_t* data);
+
+  bool Active_ = false;
+  int32_t AdapterIndex_ = -1;
+  std::string AdapterName_;
+  std::string AdapterDescription_;
+  TStringList AdapterNames_;
+  TStringList AdapterDescriptions_;
+  std::string Filter_;
+  int32_t Flags_ = 1;
+  int32_t ReadTimeout_ = 1;
+  int32_t SnapLen_ = 65535;
+  bool ThreadSafe_ = true;
+  bool CaptureEnabled_ = true;
+  mutable std::mutex ErrorLock_;
+  std::string LastError_;
+  std::string Source_;
+  std::unique_ptr<TQuarnThread> Thread_;
+  pcap* Handle_ = nullptr;
+  PCAP_PKTHDR CurHdr_{};
+  const PCAP_PKTHDR* CurPktHdr_ = nullptr;
+  const ETH_HDR* CurEthHdr_ = nullptr;
+};
+
+class TQuarn : public TCustomQuarn {
+ public:
+  TOnCaptureEvent OnCapture;
+
+ protected:
+  void DoCapture() override;
+};
