@@ -8,6 +8,7 @@
 // was handed while the capture thread goes on appending.
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "capture/QuarnFrame.h"
@@ -29,7 +30,7 @@ static_assert(sizeof(TQuarnNode) == 32);
 
 class TQuarnMemory {
  public:
-  TQuarnMemory() = default;
+  TQuarnMemory();
   ~TQuarnMemory();
   TQuarnMemory(const TQuarnMemory&) = delete;
   TQuarnMemory& operator=(const TQuarnMemory&) = delete;
@@ -49,7 +50,10 @@ class TQuarnMemory {
   size_t ReservedBytes() const { return Reserved_; }
 
  private:
+  class BlockSupplier;
   void* Allocate(size_t size);
+
+  std::unique_ptr<BlockSupplier> Supplier_;
 
   std::vector<void*> Blocks_;
   uint8_t* Cursor_ = nullptr;
