@@ -1,0 +1,187 @@
+// Live and remote capture through the capture thread: frames reach OnCapture on the right
+// thread, every one of them, and closing is prompt.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <mutex>
+#include <stdexcept>
+#include <thread>
+
+#include "capture/Quarn.h"
+#include "capture/QuarnThread.h"
+#include "tests/common/Loopback.h"
+#include "tests/common/Rpcapd.h"
+#include "tests/common/TraceListener.h"
+
+namespace {
+// Records the payload of every captured UDP datagram and the thread it arrived on.
+struct Capture {
+  TQuarn quarn;
+  std::mutex lock;
+  std::vector<std::string> payloads;
+  std::vector<uint32_t> threads;
+  std::atomic<int> count{0};
+
+  explicit Capture(uint16_t port, bool threadSafe) {
+    quarn.SetFilter("udp port " + std::to_string(port));
+    quarn.SetReadTimeout(100);
+    quarn.SetThreadSafe(threadSafe);
+    quarn.OnCapture = [this](TCustomQuarn&, const PCAP_PKTHDR* h, const ETH_HDR* e) {
+      const auto* bytes = reinterpret_cast<const char*>(e);
+      std::lock_guard g(lock);
+      payloads.emplace_back(bytes + 42, h->caplen > 42 ? h->caplen - 42 : 0);
+      threads.push_back(uint32_t(gettid()));
+      ++count;
+    };
+  }
+  std::vector<std::string> Expect(int n) {
+    std::vector<std::string> v;
+    for (int i = 0; i < n; ++i) v.push_back("datagram " + std::to_string(i));
+    return v;
+  }
+  void Send(uint16_t port, int n) {
+    for (int i = 0; i < n; ++i) SendDatagram(port, "datagram " + std::to_string(i));
+  }
+};
+
+using Clock = std::chrono::steady_clock;
+}  // namespace
+
+TEST(QuarnLive, ThreadSafeDeliversEveryFrameOnTheMainThread) {
+  if (!RunningAsRoot()) GTEST_SKIP() << "live capture needs root";
+  const uint16_t port = PrivatePort();
+  Capture c(port, true);
+  c.quarn.SetAdapterName("lo");
+  ASSERT_TRUE(c.quarn.Open(true)) << c.quarn.LastError();
+  ASSERT_NE(c.quarn.Thread(), nullptr);
+  EXPECT_EQ(c.quarn.Thread()->State.load(), TZebThread::Opened);
+  c.Send(port, 200);
+  EXPECT_TRUE(ServeUntil(5000, [&] { return c.count == 200; })) << c.count;
+  EXPECT_TRUE(c.quarn.Close());
+  EXPECT_EQ(c.quarn.Thread(), nullptr);
+  EXPECT_EQ(c.payloads, c.Expect(200));
+  for (uint32_t t : c.threads) EXPECT_EQ(t, uint32_t(getpid()));
+}
+
+TEST(QuarnLive, NotThreadSafeDeliversOnTheCaptureThread) {
+  if (!RunningAsRoot()) GTEST_SKIP() << "live capture needs root";
+  const uint16_t port = PrivatePort();
+  Capture c(port, false);
+  c.quarn.SetAdapterName("lo");
+  ASSERT_TRUE(c.quarn.Open(true)) << c.quarn.LastError();
+  c.Send(port, 200);
+  EXPECT_TRUE(PollUntil(5000, [&] { return c.count == 200; })) << c.count;
+  EXPECT_TRUE(c.quarn.Close());
+  std::lock_guard g(c.lock);
+  EXPECT_EQ(c.payloads, c.Expect(200));
+  for (uint32_t t : c.threads) EXPECT_NE(t, uint32_t(getpid()));
+}
+
+TEST(QuarnLive, CloseIsPromptAndServesAPendingDelivery) {
+  if (!RunningAsRoot()) GTEST_SKIP() << "live capture needs root";
+  TraceListener trace;
+  const uint16_t port = PrivatePort();
+  {  // No traffic: Close returns within the read time-out and the polling slice.
+    Capture c(port, true);
+    c.quarn.SetAdapterName("lo");
+    ASSERT_TRUE(c.quarn.Open(true));
+    std::this_thread::sleep_for(std::chrono::milliseconds(250));
+    const auto start = Clock::now();
+    EXPECT_TRUE(c.quarn.Close());
+    EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(100 + 50));
+  }
+  {  // A frame waits for the main thread, which is busy; Close delivers it on the way out.
+    Capture c(port, true);
+    c.quarn.SetAdapterName("lo");
+    ASSERT_TRUE(c.quarn.Open(true));
+    c.Send(port, 1);
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));  // the main thread is "busy"
+    EXPECT_EQ(c.count, 0);
+    const auto start = Clock::now();
+    EXPECT_TRUE(c.quarn.Close());
+    EXPECT_LT(Clock::now() - start, std::chrono::seconds(2));
+    EXPECT_EQ(c.count, 1);
+    EXPECT_EQ(c.payloads, c.Expect(1));
+  }
+  EXPECT_TRUE(trace.TakeMessages(100).empty());  // no time-out was traced
+}
+
+TEST(QuarnLive, AnExceptionInTheHandlerEndsTheThreadButNotTheSource) {
+  if (!RunningAsRoot()) GTEST_SKIP() << "live capture needs root";
+  for (bool threadSafe : {true, false}) {
+    TraceListener trace;
+    const uint16_t port = PrivatePort();
+    TQuarn q;
+    q.SetAdapterName("lo");
+    q.SetFilter("udp port " + std::to_string(port));
+    q.SetReadTimeout(100);
+    q.SetThreadSafe(threadSafe);
+    std::atomic<int> calls{0};
+    q.OnCapture = [&](TCustomQuarn&, const PCAP_PKTHDR*, const ETH_HDR*) {
+      ++calls;
+      throw std::runtime_error("handler failed");
+    };
+    ASSERT_TRUE(q.Open(true));
+    SendDatagram(port, "one");
+    SendDatagram(port, "two");
+    EXPECT_TRUE(ServeUntil(3000, [&] { return q.Thread()->State == TZebThread::Ended; }));
+    EXPECT_EQ(calls, 1);
+    EXPECT_TRUE(q.Active());
+    EXPECT_EQ(trace.TakeMessages(),
+              (std::vector<std::string>{
+                  "[ZebThread] *******************************************",
+                  "[ZebThread] TZebThread.Execute Exception occured (TQuarnThread) handler failed",
+                  "[ZebThread] *******************************************"}));
+    EXPECT_TRUE(q.Close());
+    EXPECT_FALSE(q.Active());
+  }
+}
+
+TEST(QuarnLive, AVanishedAdapterIsAReadErrorAndTheSourceStaysOpen) {
+  if (!RunningAsRoot()) GTEST_SKIP() << "creating an adapter needs root";
+  const std::string name = "trlv" + std::to_string(getpid() % 100000);
+  ASSERT_EQ(std::system(("ip link add " + name + " type veth peer name " + name + "p && ip link set " +
+                         name + " up && ip link set " + name + "p up").c_str()),
+            0);
+  TraceListener trace;
+  TQuarn q;  // enumerates the adapters, the new one included
+  q.SetAdapterName(name);
+  ASSERT_EQ(q.AdapterName(), name);
+  q.SetReadTimeout(100);
+  std::atomic<int> frames{0};
+  q.OnCapture = [&](TCustomQuarn&, const PCAP_PKTHDR*, const ETH_HDR*) { ++frames; };
+  ASSERT_TRUE(q.Open(true)) << q.LastError();
+  ASSERT_EQ(std::system(("ip link del " + name).c_str()), 0);
+  EXPECT_TRUE(ServeUntil(5000, [&] { return q.Thread()->State == TZebThread::Ended; }));
+  EXPECT_EQ(q.LastError(), "Quarn Error: pcap_next_ex return -1");
+  const auto lines = trace.TakeMessages();
+  ASSERT_FALSE(lines.empty());
+  EXPECT_EQ(lines.back(),
+            "[Quarn] TQuarnThread.Run pcap_next_ex return -1 (Quarn Error: pcap_next_ex return -1)");
+  EXPECT_TRUE(q.Active());
+  const int seen = frames;
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  EXPECT_EQ(frames, seen);
+  EXPECT_TRUE(q.Close());
+}
+
+TEST(QuarnRemote, FramesOfARemoteHostArrive) {
+  if (!RunningAsRoot()) GTEST_SKIP() << "the remote capture host needs root";
+  Rpcapd host;
+  const uint16_t port = PrivatePort();
+  Capture c(port, true);
+  c.quarn.OnGetRemoteAdapterInfo = [&](TCustomQuarn&, const TStringList& names,
+                                       const TStringList&, int32_t& index) {
+    for (size_t i = 0; i < names.size(); ++i)
+      if (names[i] == "rpcap://" + host.Host() + "/lo") index = int32_t(i);
+  };
+  ASSERT_TRUE(c.quarn.Open(host.Host(), host.User(), host.Password())) << c.quarn.LastError();
+  // The remote side needs a moment to start capturing after the open.
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  c.Send(port, 50);
+  EXPECT_TRUE(ServeUntil(5000, [&] { return c.count == 50; })) << c.count;
+  EXPECT_TRUE(c.quarn.Close());
+  EXPECT_EQ(c.payloads, c.Expect(50));
+}
