@@ -1,0 +1,63 @@
+#pragma once
+// Frames stored the way the program stores them, and a row turned into plain strings.
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "capture/QuarnMemory.h"
+#include "presentation/Common.h"
+#include "tests/common/Frames.h"
+
+constexpr int32_t kSec = 1000000000, kUsec = 120;
+
+// Frames copied into a real packet store, with the list a view would hold.
+class Stored {
+ public:
+  // caplen 0 keeps the whole frame.
+  const TQuarnNode* Add(const Bytes& frame, uint32_t caplen = 0) {
+    PCAP_PKTHDR h{{kSec, kUsec}, caplen ? caplen : uint32_t(frame.size()), uint32_t(frame.size())};
+    nodes_.push_back(memory_.Add(&h, frame.data()));
+    return nodes_.back();
+  }
+  TPacketList List() const { return nodes_; }
+
+ private:
+  TQuarnMemory memory_;
+  std::vector<const TQuarnNode*> nodes_;
+};
+
+// A node laid out as the store lays it out, but alone in an allocation that ends at its last
+// captured byte. In the store a zero byte and the next node follow the frame, which would
+// hide a read past the capture; here AddressSanitizer reports it.
+class ExactNode {
+ public:
+  ExactNode(const Bytes& frame, size_t caplen)
+      : raw_(static_cast<uint8_t*>(std::malloc(sizeof(TQuarnNode) + std::min(caplen, frame.size()))),
+             &std::free) {
+    caplen = std::min(caplen, frame.size());
+    auto* node = new (raw_.get()) TQuarnNode{};
+    node->Index = 1;
+    node->PktHdr = {{kSec, kUsec}, uint32_t(caplen), uint32_t(frame.size())};
+    std::memcpy(raw_.get() + sizeof(TQuarnNode), frame.data(), caplen);
+    list_.push_back(node);
+  }
+  const TQuarnNode& Node() const { return *list_[0]; }
+  TPacketList List() const { return list_; }
+
+ private:
+  std::unique_ptr<uint8_t, decltype(&std::free)> raw_;
+  std::vector<const TQuarnNode*> list_;
+};
+
+inline std::vector<std::string> Cells(const TRowText& row) { return {row.begin(), row.end()}; }
+
+// One view's row at position 0 of `list`, with both data offsets set to `offset`.
+inline std::vector<std::string> Row(int32_t view, TPacketList list, int32_t offset = 0) {
+  TRowText row;
+  ViewRowText(view, list, 0, offset, offset, row);
+  return Cells(row);
+}
