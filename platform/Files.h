@@ -1,0 +1,24 @@
+#pragma once
+// File operations with the semantics the program's save and temporary files rely on.
+// Each returns false on failure with errno telling why (LastError()).
+#include <string>
+
+namespace platform {
+
+// The temporary folder with a trailing "/": $TMPDIR when set, else /tmp.
+std::string TempDirectory();
+
+bool FileExists(const std::string& path);
+bool DeleteFile(const std::string& path);
+
+// Renames a file. The temporary folder is often a file system of its own, so a move across
+// file systems falls back to copying and then deleting the source; when the copy fails the
+// source stays complete where it was and nothing is left at the target.
+bool MoveFile(const std::string& from, const std::string& to);
+
+// Copies a file over whatever the target holds. The copy is written beside the target and
+// renamed into place, so a failed copy leaves the old target intact. Copying a file onto
+// itself succeeds and leaves it untouched.
+bool CopyFile(const std::string& from, const std::string& to);
+
+}  // namespace platform

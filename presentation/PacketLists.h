@@ -1,0 +1,69 @@
+#pragma once
+// The eight per-view packet lists: ordered references to stored frames, row i of a view
+// being element i of its list.
+//
+// A list is append-only storage that never moves: its whole capacity is reserved as address
+// space up front and memory is committed page by page as it fills. Appending publishes the
+// new length with a release store, so a reader on another thread that takes the length
+// first may read every element below it while the capture thread goes on appending; no
+// lock is needed on either side for that.
+#include <atomic>
+#include <cstdint>
+
+#include "capture/QuarnMemory.h"
+#include "presentation/Common.h"
+
+class TNodeList {
+ public:
+  // Room for this many references (row positions are 32-bit).
+  static constexpr int32_t Capacity = int32_t(1) << 30;
+
+  TNodeList();
+  ~TNodeList();
+  TNodeList(const TNodeList&) = delete;
+  TNodeList& operator=(const TNodeList&) = delete;
+
+  // Appends; false when the list is full (or no address space could be reserved).
+  // One thread appends at a time.
+  bool Add(const TQuarnNode* node) {
+    const int32_t n = Count_.load(std::memory_order_relaxed);
+    if (n >= Capacity_) return false;
+    Items_[n] = node;
+    Count_.store(n + 1, std::memory_order_release);
+    return true;
+  }
+  // Empties the list and gives its memory back. Must not overlap an Add.
+  void Clear();
+  int32_t Count() const { return Count_.load(std::memory_order_acquire); }
+  // The elements present now.
+  TPacketList Items() const { return {Items_, size_t(Count())}; }
+  const TQuarnNode* operator[](int32_t i) const { return Items_[i]; }
+
+ private:
+  const TQuarnNode** Items_ = nullptr;
+  int32_t Capacity_ = 0;
+  std::atomic<int32_t> Count_{0};
+};
+
+// The lists of the eight views, in tab order.
+class TPacketLists {
+ public:
+  TNodeList& operator[](int32_t view) { return Lists_[view]; }
+  const TNodeList& operator[](int32_t view) const { return Lists_[view]; }
+
+  // Files a stored frame into the lists of its categories; false when the Ethernet list is
+  // full (the frame then is in no list at all).
+  bool File(const TQuarnNode* node) {
+    const TListSet lists = FrameLists(node->Frame(), node->DataEnd());
+    if (!Lists_[viETH].Add(node)) return false;
+    for (int32_t view = viIP; view < ViewCount; ++view)
+      if (lists & ListBit(view)) Lists_[view].Add(node);
+    return true;
+  }
+  void Clear() {
+    for (auto& list : Lists_) list.Clear();
+  }
+
+ private:
+  TNodeList Lists_[ViewCount];
+};
