@@ -535,6 +535,20 @@ std::string PayloadText(int32_t view, const TQuarnNode& node, int32_t dataOffset
   return std::string(UpToZero(bytes));
 }
 
+std::string PaneLines(std::string_view text) {
+  std::string lines;
+  lines.reserve(text.size());
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] != '\r') {
+      lines += text[i];
+      continue;
+    }
+    lines += '\n';
+    if (i + 1 < text.size() && text[i + 1] == '\n') ++i;
+  }
+  return lines;
+}
+
 // ---- Filing -----------------------------------------------------------------------------------
 
 // A frame is filed by its type codes alone (EtherType, IP protocol) and by the payload length

@@ -1,0 +1,80 @@
+#pragma once
+// What the window tests share: a settings file of their own in a temporary folder, answers
+// for message boxes and file dialogs, and a helper to read a view's cells through its model.
+#include <QApplication>
+#include <QString>
+#include <deque>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "settings/Globals.h"
+#include "tests/common/Frames.h"
+#include "ui/PacketView.h"
+#include "ui/Prompts.h"
+
+// Records every message box and answers file dialogs from a queue (empty queue: cancel).
+class TTestAnswerer : public TPromptAnswerer {
+ public:
+  struct Box {
+    QString Caption, Text;
+    bool Error;
+  };
+  std::vector<Box> Boxes;
+  std::deque<std::optional<QString>> Files;
+  std::vector<TFileDialogRequest> FileRequests;
+
+  void Message(const QString& caption, const QString& text, bool error) override {
+    Boxes.push_back({caption, text, error});
+  }
+  std::optional<QString> File(const TFileDialogRequest& request) override {
+    FileRequests.push_back(request);
+    if (Files.empty()) return std::nullopt;
+    auto answer = Files.front();
+    Files.pop_front();
+    return answer;
+  }
+  std::vector<QString> Texts() const {
+    std::vector<QString> t;
+    for (const auto& b : Boxes) t.push_back(b.Text);
+    return t;
+  }
+};
+
+// A settings object on a file in a fresh folder, installed as Global, with the answerer.
+class TSettingsScope {
+ public:
+  TSettingsScope() : Ini(Dir.File("Trellan.ini")) { Open(); }
+  ~TSettingsScope() {
+    Prompts::SetAnswerer(nullptr);
+    Close();
+  }
+  // A second run of the program on the same settings file.
+  void Reopen() {
+    Close();
+    Open();
+  }
+  TempDir Dir;
+  std::string Ini;
+  std::unique_ptr<TGlobal> Settings;
+  TTestAnswerer Answers;
+
+ private:
+  void Open() {
+    Settings = std::make_unique<TGlobal>(Ini);
+    Global = Settings.get();
+    Prompts::SetAnswerer(&Answers);
+  }
+  void Close() {
+    Settings.reset();
+    Global = nullptr;
+  }
+};
+
+// Lets queued events (row announcements, repaints) run.
+void ProcessEvents(int rounds = 3);
+// The text of a cell as the view shows it.
+QString Cell(TListView* view, int row, int column);
+// The captions of the columns that are visible.
+std::vector<std::string> VisibleColumns(TListView* view);

@@ -1,0 +1,192 @@
+// trellan-rows: prints the rows of a capture file as Trellan's views show them, for scripts
+// and for checking a capture.
+//
+//   trellan-rows [--view NAME|all] [--tcp-offset N] [--udp-offset N] [--filter EXPR] FILE
+//   trellan-rows --payload VIEW:ROW [--hex] [--tcp-offset N] [--udp-offset N] [--filter EXPR] FILE
+//
+// The file is read and filed exactly as the window does it. Each chosen view is printed in
+// tab order: "# " and its tab caption, a tab-separated line of the column captions, then one
+// tab-separated line per row with every column, hidden ones included. A cell is written as its
+// bytes, with backslash, tab, carriage return and line feed written as \\, \t, \r and \n.
+// --payload prints what the payload pane shows for row ROW (counted from 0) of VIEW.
+#include <cctype>
+#include <cstdio>
+#include <cstring>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "capture/Quarn.h"
+#include "capture/QuarnMemory.h"
+#include "platform/IntegerText.h"
+#include "presentation/Common.h"
+#include "presentation/PacketLists.h"
+
+namespace {
+const char* const Usage =
+    "usage: trellan-rows [--view NAME|all] [--tcp-offset N] [--udp-offset N] [--filter EXPR] FILE\n"
+    "       trellan-rows --payload VIEW:ROW [--hex] [--tcp-offset N] [--udp-offset N]\n"
+    "                    [--filter EXPR] FILE\n"
+    "NAME is a tab caption (Ethernet, IP, ARP, ICMP, TCP, UDP, \"TCP Data\", \"UDP Data\";\n"
+    "letter case and blanks do not matter) or a list view name such as lvTCPData.\n";
+
+int Fail(const std::string& message, int code) {
+  std::fprintf(stderr, "trellan-rows: %s\n", message.c_str());
+  return code;
+}
+
+std::string Folded(std::string_view s) {
+  std::string out;
+  for (char c : s)
+    if (c != ' ') out += char(std::tolower(static_cast<unsigned char>(c)));
+  return out;
+}
+
+std::optional<int32_t> ViewByName(std::string_view name) {
+  for (int32_t v = 0; v < ViewCount; ++v)
+    if (Folded(name) == Folded(ViewSpecs[size_t(v)].Caption) ||
+        Folded(name) == Folded(ViewSpecs[size_t(v)].Name))
+      return v;
+  return std::nullopt;
+}
+
+void WriteCell(const std::string& cell, std::string& out) {
+  for (char c : cell) {
+    switch (c) {
+      case '\\': out += "\\\\"; break;
+      case '\t': out += "\\t"; break;
+      case '\r': out += "\\r"; break;
+      case '\n': out += "\\n"; break;
+      default: out += c;
+    }
+  }
+}
+
+struct Options {
+  std::vector<int32_t> views;
+  int32_t tcpOffset = 0, udpOffset = 0;
+  std::string filter, file;
+  std::optional<int32_t> payloadView;
+  int64_t payloadRow = -1;
+  bool hex = false;
+};
+
+// Parses the arguments; an empty text means success, anything else is the error.
+std::string Parse(int argc, char** argv, Options& o) {
+  bool allViews = true;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    auto value = [&]() -> std::optional<std::string> {
+      if (i + 1 >= argc) return std::nullopt;
+      return std::string(argv[++i]);
+    };
+    if (arg == "--view") {
+      const auto v = value();
+      if (!v) return "--view needs a view name";
+      if (*v == "all") continue;
+      const auto view = ViewByName(*v);
+      if (!view) return "no view named '" + *v + "'";
+      if (allViews) o.views.clear();
+      allViews = false;
+      o.views.push_back(*view);
+    } else if (arg == "--tcp-offset" || arg == "--udp-offset") {
+      const auto v = value();
+      if (!v) return arg + " needs a number";
+      try {
+        (arg == "--tcp-offset" ? o.tcpOffset : o.udpOffset) = platform::StrToInt(*v);
+      } catch (const platform::EConvertError& e) {
+        return e.what();
+      }
+    } else if (arg == "--filter") {
+      const auto v = value();
+      if (!v) return "--filter needs an expression";
+      o.filter = *v;
+    } else if (arg == "--payload") {
+      const auto v = value();
+      const size_t colon = v ? v->rfind(':') : std::string::npos;
+      if (colon == std::string::npos) return "--payload needs VIEW:ROW";
+      o.payloadView = ViewByName(v->substr(0, colon));
+      if (!o.payloadView) return "no view named '" + v->substr(0, colon) + "'";
+      try {
+        o.payloadRow = platform::StrToInt(v->substr(colon + 1));
+      } catch (const platform::EConvertError& e) {
+        return e.what();
+      }
+    } else if (arg == "--hex") {
+      o.hex = true;
+    } else if (arg.starts_with("--")) {
+      return "unknown option " + arg;
+    } else if (o.file.empty()) {
+      o.file = arg;
+    } else {
+      return "more than one file given";
+    }
+  }
+  if (o.file.empty()) return "no capture file given";
+  if (allViews)
+    for (int32_t v = 0; v < ViewCount; ++v) o.views.push_back(v);
+  return {};
+}
+}  // namespace
+
+int main(int argc, char** argv) {
+  Options o;
+  if (const std::string error = Parse(argc, argv, o); !error.empty()) {
+    std::fprintf(stderr, "trellan-rows: %s\n%s", error.c_str(), Usage);
+    return 2;
+  }
+
+  TQuarnMemory memory;
+  TPacketLists lists;
+  TQuarn quarn;
+  quarn.SetFilter(o.filter);
+  quarn.OnCapture = [&](TCustomQuarn&, const PCAP_PKTHDR* h, const ETH_HDR* e) {
+    if (const TQuarnNode* node = memory.Add(h, e)) lists.File(node);
+  };
+  if (!quarn.LoadFromFile(o.file)) return Fail(quarn.LastError(), 1);
+
+  std::string out;
+  if (o.payloadView) {
+    const TNodeList& list = lists[*o.payloadView];
+    if (o.payloadRow < 0 || o.payloadRow >= list.Count())
+      return Fail("view " + std::string(ViewSpecs[size_t(*o.payloadView)].Caption) + " has no row " +
+                      std::to_string(o.payloadRow),
+                  1);
+    const int32_t view = *o.payloadView;
+    const int32_t offset = view == viTCP || view == viTCPData ? o.tcpOffset : o.udpOffset;
+    out = PaneLines(PayloadText(view, *list[int32_t(o.payloadRow)], offset, o.hex));
+    if (!out.empty() && out.back() != '\n') out += '\n';
+  } else {
+    TRowText row;
+    for (int32_t view : o.views) {
+      TColumnArray columns;
+      for (int32_t group : ViewSpecs[size_t(view)].Groups)
+        AddColumnGroup(columns, ViewSpecs[size_t(view)].Number, group);
+      out += "# ";
+      out += ViewSpecs[size_t(view)].Caption;
+      out += '\n';
+      for (int32_t c = 0; c < columns.ColumnCount(); ++c) {
+        if (c) out += '\t';
+        WriteCell(columns.Caption(c), out);
+      }
+      out += '\n';
+      const TPacketList items = lists[view].Items();
+      for (int32_t r = 0; r < int32_t(items.size()); ++r) {
+        ViewRowText(view, items, r, o.tcpOffset, o.udpOffset, row);
+        for (int32_t c = 0; c < columns.ColumnCount(); ++c) {
+          if (c) out += '\t';
+          if (size_t(c) < row.Count()) WriteCell(row[size_t(c)], out);
+        }
+        out += '\n';
+        if (out.size() > (1 << 20)) {
+          std::fwrite(out.data(), 1, out.size(), stdout);
+          out.clear();
+        }
+      }
+    }
+  }
+  std::fwrite(out.data(), 1, out.size(), stdout);
+  // A read error in the middle of the file: what was read is printed, and the error told.
+  if (!quarn.LastError().empty()) return Fail(quarn.LastError(), 1);
+  return 0;
+}

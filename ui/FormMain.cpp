@@ -1,0 +1,518 @@
+#include "ui/FormMain.h"
+
+#include <QCloseEvent>
+#include <QDesktopServices>
+#include <QHeaderView>
+#include <QLabel>
+#include <QMenuBar>
+#include <QPlainTextEdit>
+#include <QSplitter>
+#include <QStatusBar>
+#include <QTabWidget>
+#include <QToolBar>
+#include <QToolButton>
+#include <QUrl>
+
+#include "platform/Files.h"
+#include "platform/MainThread.h"
+#include "presentation/ColumnWidths.h"
+#include "settings/Globals.h"
+#include "ui/Application.h"
+#include "ui/FixedDialog.h"
+#include "ui/FormCapturing.h"
+#include "ui/Prompts.h"
+#include "ui/ToolIcons.h"
+
+namespace {
+// The program's documentation, shown by Help, Home Page.
+const char* const HomePageUrl = TRELLAN_HOME_PAGE;
+const char* const HomePageName = "Trellan documentation";
+
+}  // namespace
+
+TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent) { FormCreate(); }
+
+TMainForm::~TMainForm() {
+  // The capture thread must be gone before the store and lists it files into.
+  Quarn1.Close();
+}
+
+template <class F>
+void TMainForm::Guarded(F&& handler) {
+  try {
+    handler();
+  } catch (const std::exception& e) {
+    TApplication::ReportException(e.what());
+  }
+}
+
+// ---- Creation -----------------------------------------------------------------------------
+
+void TMainForm::FormCreate() {
+  setObjectName("MainForm");
+  setWindowTitle("Trellan 1.0");
+  // The window's columns and tool buttons have fixed pixel widths, drawn for a small font.
+  setFont(TFixedDialog::DesignFont());
+  resize(600, 450);
+  CreateActions();
+  CreateToolBar();
+  CreateMenus();
+  CreatePages();
+  CreateStatusBar();
+  BuildViews();
+  PacketMemory.reset();
+  CreateLists();
+  CaptureDump.reset();
+  CurrentFileName.clear();
+  SaveFileName.clear();
+  Modified = false;
+
+  Quarn1.SetAdapterIndex(-1);
+  Quarn1.SetCaptureEnabled(true);
+  Quarn1.SetThreadSafe(true);
+  Quarn1.SetSnapLen(68);
+  Quarn1.SetFlags(1);
+  Quarn1.SetReadTimeout(100);
+  Quarn1.OnCapture = [this](TCustomQuarn& sender, const PCAP_PKTHDR* h, const ETH_HDR* e) {
+    Quarn1Capture(sender, h, e);
+  };
+  Quarn1.OnGetRemoteAdapterInfo = [this](TCustomQuarn& sender, const TStringList& names,
+                                         const TStringList& descriptions, int32_t& index) {
+    Quarn1GetRemoteAdapterInfo(sender, names, descriptions, index);
+  };
+}
+
+void TMainForm::CreateActions() {
+  auto command = [this](const char* name, const char* caption, auto handler) {
+    auto* action = new QAction(caption, this);
+    action->setObjectName(name);
+    connect(action, &QAction::triggered, this, [this, handler] { Guarded(handler); });
+    return action;
+  };
+  ActionOpen = command("ActionOpen", "Open", [this] { ActionOpenExecute(); });
+  ActionClose = command("ActionClose", "Close", [this] { ActionCloseExecute(); });
+  ActionClear = command("ActionClear", "Clear", [this] { ActionClearExecute(); });
+  ActionOption = command("ActionOption", "Option", [this] { ActionOptionExecute(); });
+  ActionOpenFile = command("ActionOpenFile", "Open File", [this] { ActionOpenFileExecute(); });
+  ActionSave = command("ActionSave", "Save", [this] { ActionSaveExecute(); });
+  ActionSaveAs = command("ActionSaveAs", "Save &As", [this] { ActionSaveAsExecute(); });
+  ActionExit = command("ActionExit", "E&xit", [this] { ActionExitExecute(); });
+  ActionAbout = command("ActionAbout", "&About", [] {});
+  ActionHomePage = command("ActionHomePage", "&Home Page", [this] { ActionHomePageExecute(); });
+  ActionPacketField =
+      command("ActionPacketField", "Packet Field", [this] { ActionPacketFieldExecute(); });
+}
+
+void TMainForm::CreateToolBar() {
+  ToolBar = new QToolBar(this);
+  ToolBar->setObjectName("ToolBar");
+  ToolBar->setMovable(false);
+  ToolBar->setFloatable(false);
+  ToolBar->setIconSize(QSize(24, 24));
+  ToolBar->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+  addToolBar(Qt::TopToolBarArea, ToolBar);
+  auto button = [this](const char* name, const char* caption, TToolImage image, auto handler) {
+    auto* b = new QToolButton(ToolBar);
+    b->setObjectName(name);
+    b->setText(caption);
+    b->setIcon(ToolIcon(image));
+    b->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+    b->setFixedSize(69, 44);
+    b->setAutoRaise(true);
+    connect(b, &QToolButton::clicked, this, [this, handler] { Guarded(handler); });
+    ToolBar->addWidget(b);
+    return b;
+  };
+  auto separator = [this] {
+    auto* gap = new QWidget(ToolBar);
+    gap->setFixedWidth(8);
+    ToolBar->addWidget(gap);
+  };
+  AdapterToolButton = button("AdapterToolButton", "Adapter", TToolImage::Adapter,
+                             [this] { AdapterToolButtonClick(); });
+  RemoteHostToolButton = button("RemoteHostToolButton", "Remote Host", TToolImage::RemoteHost,
+                                [this] { RemoteHostToolButtonClick(); });
+  separator();
+  SaveToolButton = button("SaveToolButton", "Save", TToolImage::Save, [this] { ActionSaveExecute(); });
+  OpenFileToolButton = button("OpenFileToolButton", "Open File", TToolImage::OpenFile,
+                              [this] { ActionOpenExecute(); });
+  separator();
+  ClearAllToolButton = button("ClearAllToolButton", "Clear All", TToolImage::ClearAll,
+                              [this] { ClearAllToolButtonClick(); });
+  separator();
+  FieldsToolButton = button("FieldsToolButton", "Select Fields", TToolImage::SelectFields,
+                            [this] { ActionPacketFieldExecute(); });
+  HexToolButton = button("HexToolButton", "View Hex", TToolImage::ViewHex,
+                         [this] { HexToolButtonClick(); });
+  HexToolButton->setCheckable(true);
+}
+
+void TMainForm::CreateMenus() {
+  auto item = [this](QMenu* menu, const char* name, const char* caption, auto handler,
+                     QKeySequence shortcut = {}) {
+    QAction* a = menu->addAction(caption);
+    a->setObjectName(name);
+    a->setShortcut(shortcut);
+    connect(a, &QAction::triggered, this, [this, handler] { Guarded(handler); });
+    return a;
+  };
+  QMenu* file = menuBar()->addMenu("&File");
+  miOpenFile = item(file, "miOpenFile", "Open File", [this] { ActionOpenFileExecute(); },
+                    QKeySequence("Ctrl+O"));
+  file->addSeparator();
+  miSave = item(file, "miSave", "Save", [this] { ActionSaveExecute(); }, QKeySequence("Ctrl+S"));
+  miSaveAs = item(file, "miSaveAs", "Save &As", [this] { ActionSaveAsExecute(); },
+                  QKeySequence("Shift+Ctrl+S"));
+  file->addSeparator();
+  miExit = item(file, "miExit", "E&xit", [this] { ActionExitExecute(); });
+
+  QMenu* capture = menuBar()->addMenu("Capture");
+  miAdapter = item(capture, "miAdapter", "Adapter", [this] { AdapterToolButtonClick(); },
+                   QKeySequence("Ctrl+A"));
+  miRemoteHost = item(capture, "miRemoteHost", "Remote Host",
+                      [this] { RemoteHostToolButtonClick(); }, QKeySequence("Ctrl+R"));
+  capture->addSeparator();
+  miOptions = item(capture, "miOptions", "Options", [this] { ActionOptionExecute(); });
+
+  QMenu* view = menuBar()->addMenu("View");
+  miSelectFields = item(view, "miSelectFields", "Select Fields", [this] { ActionPacketFieldExecute(); });
+  ViewHex1 = item(view, "ViewHex1", "View Hex", [this] { HexToolButtonClick(); });
+  ViewHex1->setCheckable(true);
+
+  // The one menu item bound to its command: it takes the command's caption and state.
+  QMenu* help = menuBar()->addMenu("Help");
+  help->addAction(ActionHomePage);
+  miHomePage = ActionHomePage;
+
+  pmList = new QMenu(this);
+  pmList->setObjectName("pmList");
+  miPacketField = item(pmList, "miPacketField", "Select Fields", [this] { ActionPacketFieldExecute(); });
+}
+
+void TMainForm::CreatePages() {
+  pcView = new QTabWidget(this);
+  pcView->setObjectName("pcView");
+  pcView->setMinimumHeight(50);
+  setCentralWidget(pcView);
+  QFont memoFont("Courier New");
+  memoFont.setStyleHint(QFont::TypeWriter);
+  memoFont.setPixelSize(11);
+  std::array<QPlainTextEdit**, ViewCount> memos = {nullptr, nullptr, nullptr, nullptr,
+                                                   &mmTCP,  &mmUDP,  &mmTCPData, &mmUDPData};
+  std::array<TListView**, ViewCount> views = {&lvETH, &lvIP,  &lvARP,     &lvICMP,
+                                              &lvTCP, &lvUDP, &lvTCPData, &lvUDPData};
+  for (int32_t v = 0; v < ViewCount; ++v) {
+    const TViewSpec& spec = ViewSpecs[size_t(v)];
+    auto* list = new TListView(spec.Name);
+    list->setToolTip(spec.Hint);
+    list->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(list, &QWidget::customContextMenuRequested, this,
+            [this, list](const QPoint& at) { pmList->popup(list->viewport()->mapToGlobal(at)); });
+    list->Model()->SetRowHandler(
+        [this, v](int32_t position, TRowText& row) { RowText(v, position, row); });
+    Views_[size_t(v)] = *views[size_t(v)] = list;
+    QWidget* page = list;
+    if (memos[size_t(v)]) {
+      auto* memo = new QPlainTextEdit;
+      memo->setObjectName(QString("mm") + (spec.Name + 2));
+      memo->setFont(memoFont);
+      memo->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+      memo->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+      *memos[size_t(v)] = memo;
+      auto* splitter = new QSplitter(Qt::Vertical);
+      splitter->setObjectName(QString("Splitter") + (spec.Name + 2));
+      splitter->setHandleWidth(2);
+      splitter->addWidget(list);
+      splitter->addWidget(memo);
+      splitter->setStretchFactor(0, 1);
+      splitter->setStretchFactor(1, 0);
+      splitter->setSizes({300, 77});
+      page = splitter;
+      connect(list, &TListView::ItemChanged, this, [this] { lvDataChange(); });
+    }
+    pcView->addTab(page, spec.Caption);
+  }
+  connect(pcView, &QTabWidget::currentChanged, this, [this](int index) { pcViewChange(index); });
+}
+
+void TMainForm::CreateStatusBar() {
+  const int widths[3] = {0, 170, 120};
+  for (int i = 0; i < 3; ++i) {
+    auto* panel = new QLabel(this);
+    panel->setObjectName(QString("StatusPanel%1").arg(i));
+    panel->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    if (widths[i]) panel->setFixedWidth(widths[i]);
+    statusBar()->addWidget(panel, i == 0 ? 1 : 0);
+    StatusPanels[size_t(i)] = panel;
+  }
+  StatusPanels[1]->setText(HomePageName);
+}
+
+QPlainTextEdit* TMainForm::Memo(int32_t view) const {
+  switch (view) {
+    case viTCP: return mmTCP;
+    case viUDP: return mmUDP;
+    case viTCPData: return mmTCPData;
+    case viUDPData: return mmUDPData;
+    default: return nullptr;
+  }
+}
+
+// ---- Pipeline -----------------------------------------------------------------------------
+
+void TMainForm::BuildViews() {
+  std::array<TColumnList*, ViewCount> views{};
+  for (int32_t v = 0; v < ViewCount; ++v) views[size_t(v)] = Views_[size_t(v)];
+  ::BuildViews(views);
+}
+
+void TMainForm::CreateLists() {
+  if (!Lists) Lists = std::make_unique<TPacketLists>();
+}
+
+void TMainForm::ClearLists() {
+  if (Lists) Lists->Clear();
+}
+
+void TMainForm::FreeLists() { Lists.reset(); }
+
+void TMainForm::Quarn1Capture(TCustomQuarn&, const PCAP_PKTHDR* PKTHdr, const ETH_HDR* ETHHdr) {
+  Modified.store(true, std::memory_order_relaxed);
+  if (CountFrames_.load(std::memory_order_relaxed) && CapturingForm)
+    CapturingForm->CountFrame(PKTHdr, ETHHdr);
+  const bool onMainThread = platform::IsMainThread();
+  {
+    std::unique_lock lock(FilingLock_, std::defer_lock);
+    if (!onMainThread) lock.lock();
+    if (!PacketMemory || !Lists) return;
+    // A frame the store cannot take (memory exhausted) is dropped, and only that frame.
+    const TQuarnNode* node = PacketMemory->Add(PKTHdr, ETHHdr);
+    if (node) Lists->File(node);
+  }
+  // Views are touched only on the main thread, whatever the setting says by now.
+  if (onMainThread && RefreshPerFrame_.load(std::memory_order_relaxed)) RefreshActiveView();
+}
+
+void TMainForm::RowText(int32_t view, int32_t position, TRowText& row) const {
+  if (!Lists) return;
+  ViewRowText(view, (*Lists)[view].Items(), position, Global->TCPDataOffset,
+              Global->UDPDataOffset, row);
+}
+
+TListView* TMainForm::GetActiveListView() const {
+  return ActiveViewIndex >= 0 && ActiveViewIndex < ViewCount ? Views_[size_t(ActiveViewIndex)]
+                                                             : nullptr;
+}
+
+TNodeList* TMainForm::GetActiveList() const {
+  return Lists && ActiveViewIndex >= 0 && ActiveViewIndex < ViewCount ? &(*Lists)[ActiveViewIndex]
+                                                                      : nullptr;
+}
+
+QPlainTextEdit* TMainForm::GetActiveMemo() const { return Memo(ActiveViewIndex); }
+
+void TMainForm::RefreshActiveView() {
+  TListView* view = GetActiveListView();
+  const TNodeList* list = GetActiveList();
+  if (!view || !list) return;
+  if (view->ItemCount() != list->Count()) view->SetItemCount(list->Count());
+}
+
+void TMainForm::UpdateAllViewCounts() {
+  for (int32_t v = 0; v < ViewCount; ++v) {
+    Views_[size_t(v)]->SetItemCount(Lists ? (*Lists)[v].Count() : 0);
+    Views_[size_t(v)]->Model()->Flush();
+  }
+}
+
+void TMainForm::pcViewChange(int index) {
+  ActiveViewIndex = index;
+  UpdateAllViewCounts();
+}
+
+// ---- Payload panes ------------------------------------------------------------------------
+
+void TMainForm::ShowPayload() {
+  TListView* view = GetActiveListView();
+  const TNodeList* list = GetActiveList();
+  if (!view || !list) return;
+  const int32_t row = view->SelectedRow();
+  if (row < 0 || row >= list->Count()) return;
+  QPlainTextEdit* memo = GetActiveMemo();
+  if (!memo) return;
+  const int32_t offset = ActiveViewIndex == viTCP || ActiveViewIndex == viTCPData
+                             ? Global->TCPDataOffset
+                             : Global->UDPDataOffset;
+  // The payload's bytes are 8-bit text.
+  const std::string text = PaneLines(
+      PayloadText(ActiveViewIndex, *(*list)[row], offset, HexToolButton->isChecked()));
+  memo->setPlainText(QString::fromLatin1(text.data(), qsizetype(text.size())));
+}
+
+void TMainForm::lvDataChange() { ShowPayload(); }
+
+void TMainForm::HexToolButtonClick() {
+  // The tool button and the menu item toggle themselves when clicked; the state that counts
+  // is the one before the click, which the other face still shows.
+  const bool hex = sender() == ViewHex1 ? !HexToolButton->isChecked() : HexToolButton->isChecked();
+  HexToolButton->setChecked(hex);
+  ViewHex1->setChecked(hex);
+  ShowPayload();
+}
+
+// ---- Commands -----------------------------------------------------------------------------
+
+void TMainForm::Execute(QAction* action) {
+  if (action->isEnabled()) action->trigger();
+}
+
+void TMainForm::UpdateActions() {
+  const bool active = Quarn1.Active();
+  ActionOpen->setEnabled(!active);
+  ActionClose->setEnabled(active);
+  ActionClear->setEnabled(true);
+  ActionOption->setEnabled(!active);
+  ActionOpenFile->setEnabled(!active);
+  ActionSave->setEnabled(!active && Modified);
+  ActionSaveAs->setEnabled(!active);
+  ActionExit->setEnabled(!active);
+  ActionAbout->setEnabled(true);
+  ActionHomePage->setEnabled(true);
+  ActionPacketField->setEnabled(true);
+}
+
+void TMainForm::ActionCloseExecute() {
+  Quarn1.Close();
+  if (CapturingForm && CapturingForm->isVisible()) CapturingForm->close();
+  if (!Global->ThreadSafe) UpdateAllViewCounts();
+  UpdateActions();
+}
+
+void TMainForm::ActionClearExecute() {
+  {
+    std::lock_guard lock(FilingLock_);
+    if (PacketMemory) PacketMemory->Clear();
+    ClearLists();
+  }
+  if (CapturingForm) {
+    CapturingForm->ResetCounters();
+    CapturingForm->ShowCounters();
+  }
+  UpdateAllViewCounts();
+  if (TListView* view = GetActiveListView()) view->viewport()->update();
+  if (QPlainTextEdit* memo = GetActiveMemo()) memo->clear();
+}
+
+void TMainForm::ClearAllToolButtonClick() {
+  {
+    std::lock_guard lock(FilingLock_);
+    if (PacketMemory) PacketMemory->Clear();
+    ClearLists();
+  }
+  if (CapturingForm) {
+    CapturingForm->ResetCounters();
+    CapturingForm->ShowCounters();
+  }
+  UpdateAllViewCounts();
+  for (TListView* view : Views_) {
+    view->Model()->Invalidate();
+    view->viewport()->update();
+  }
+  for (QPlainTextEdit* memo : {mmTCP, mmUDP, mmTCPData, mmUDPData}) memo->clear();
+}
+
+void TMainForm::ActionExitExecute() { close(); }
+
+void TMainForm::ActionHomePageExecute() { QDesktopServices::openUrl(QUrl(HomePageUrl)); }
+
+// ---- Layout -------------------------------------------------------------------------------
+
+std::vector<TNamedColumns> TMainForm::NamedViews() const {
+  std::vector<TNamedColumns> views;
+  for (int32_t v = 0; v < ViewCount; ++v) views.push_back({ViewSpecs[size_t(v)].Name, Views_[size_t(v)]});
+  return views;
+}
+
+void TMainForm::LoadLayout() {
+  Global->Load();
+  MirrorSettings();
+  move(Global->Left, Global->Top);
+  resize(Global->Width, Global->Height);
+  if (Global->WindowState == 2) setWindowState(Qt::WindowMaximized);
+  else if (Global->WindowState == 1) setWindowState(Qt::WindowMinimized);
+  else setWindowState(Qt::WindowNoState);
+  HexToolButton->setChecked(Global->ViewHexa);
+  ViewHex1->setChecked(HexToolButton->isChecked());
+  ActiveViewIndex = Global->ActiveListViewIndex;
+  if (ActiveViewIndex >= 0 && ActiveViewIndex < ViewCount) {
+    const QSignalBlocker quiet(pcView);
+    pcView->setCurrentIndex(ActiveViewIndex);
+  }
+}
+
+void TMainForm::SaveLayout() {
+  const QRect frame = frameGeometry();
+  Global->Left = frame.left();
+  Global->Top = frame.top();
+  Global->Width = width();
+  Global->Height = height();
+  Global->WindowState = isMaximized() ? 2 : isMinimized() ? 1 : 0;
+  Global->ActiveListViewIndex = pcView->currentIndex();
+  Global->ViewHexa = HexToolButton->isChecked();
+  Global->Save();
+}
+
+void TMainForm::MirrorSettings() {
+  CountFrames_ = Global->OpenType != 2;
+  RefreshPerFrame_ = Global->ThreadSafe;
+}
+
+void TMainForm::FormShow() {
+  Guarded([this] { LoadColumnWidths(NamedViews(), Global->IniFileName); });
+  LoadLayout();
+  UpdateActions();
+}
+
+void TMainForm::FormResize() {
+  const int rest = statusBar()->width() - StatusPanels[1]->width() - StatusPanels[2]->width();
+  StatusPanels[0]->setFixedWidth(std::max(0, rest));
+}
+
+void TMainForm::FormClose() {
+  Execute(ActionClose);
+  // A capture that is still open (its close command may be disabled after a dump file that
+  // could not be opened) is stopped before anything it files into goes away.
+  if (Quarn1.Active()) ActionCloseExecute();
+  Guarded([this] { SaveLayout(); });
+  Guarded([this] { SaveColumnWidths(NamedViews(), Global->IniFileName); });
+  // The views forget their rows before the frames behind them are freed.
+  for (TListView* view : Views_) view->SetItemCount(0);
+  {
+    std::lock_guard lock(FilingLock_);
+    PacketMemory.reset();
+    FreeLists();
+  }
+  CaptureDump.reset();
+  DeleteTempFile();
+}
+
+void TMainForm::showEvent(QShowEvent* event) {
+  QMainWindow::showEvent(event);
+  if (!Shown_) {
+    Shown_ = true;
+    FormShow();
+  }
+}
+
+void TMainForm::resizeEvent(QResizeEvent* event) {
+  QMainWindow::resizeEvent(event);
+  FormResize();
+}
+
+void TMainForm::closeEvent(QCloseEvent* event) {
+  if (!Closed_) {
+    Closed_ = true;
+    FormClose();
+  }
+  event->accept();
+}

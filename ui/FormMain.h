@@ -1,0 +1,164 @@
+#pragma once
+// The main window: the eight packet views with their payload panes, the tool bar, menus and
+// status bar, the capture pipeline that files every frame into the views, control of the
+// capture sources, saving and loading capture files, and the window's layout.
+#include <QMainWindow>
+#include <array>
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "capture/Quarn.h"
+#include "capture/QuarnDump.h"
+#include "capture/QuarnMemory.h"
+#include "presentation/PacketLists.h"
+#include "ui/PacketView.h"
+
+class QAction;
+class QLabel;
+class QMenu;
+class QPlainTextEdit;
+class QTabWidget;
+class QToolBar;
+class QToolButton;
+class TCapturingForm;
+class TAdapterDlg;
+class TRemoteHostDlg;
+class TOpenForm;
+class TRemoteAdapterForm;
+class TPacketFieldForm;
+class TOptionForm;
+
+class TMainForm : public QMainWindow {
+  Q_OBJECT
+ public:
+  explicit TMainForm(QWidget* parent = nullptr);
+  ~TMainForm() override;
+
+  // ---- Controls ----
+  QToolBar* ToolBar;
+  QToolButton *AdapterToolButton, *RemoteHostToolButton, *SaveToolButton, *OpenFileToolButton,
+      *ClearAllToolButton, *FieldsToolButton, *HexToolButton;
+  QTabWidget* pcView;
+  TListView *lvETH, *lvIP, *lvARP, *lvICMP, *lvTCP, *lvUDP, *lvTCPData, *lvUDPData;
+  QPlainTextEdit *mmTCP, *mmUDP, *mmTCPData, *mmUDPData;
+  std::array<QLabel*, 3> StatusPanels{};
+  QMenu* pmList;  // the list views' context menu
+  QAction *miOpenFile, *miSave, *miSaveAs, *miExit, *miAdapter, *miRemoteHost, *miOptions,
+      *miSelectFields, *ViewHex1, *miHomePage, *miPacketField;
+  // The named commands; their enabled state is set by UpdateActions.
+  QAction *ActionOpen, *ActionClose, *ActionClear, *ActionOption, *ActionOpenFile, *ActionSave,
+      *ActionSaveAs, *ActionExit, *ActionAbout, *ActionHomePage, *ActionPacketField;
+
+  // ---- State ----
+  TQuarn Quarn1;
+  int32_t ActiveViewIndex = 0;
+  std::unique_ptr<TQuarnMemory> PacketMemory;
+  std::unique_ptr<TPacketLists> Lists;  // ETHList ... UDPDataList, in tab order
+  std::unique_ptr<TQuarnDump> CaptureDump;
+  std::string CurrentFileName;
+  std::string SaveFileName;
+  std::atomic<bool> Modified{false};
+  TCapturingForm* CapturingForm = nullptr;
+  // The secondary windows: created once and kept. The adapter and remote host dialogs are
+  // created at start-up (CreateSourceDialogs), the others at first use.
+  TAdapterDlg* AdapterDlg = nullptr;
+  TRemoteHostDlg* RemoteHostDlg = nullptr;
+  TOpenForm* OpenForm = nullptr;
+  TRemoteAdapterForm* RemoteAdapterForm = nullptr;
+  TPacketFieldForm* PacketFieldForm = nullptr;
+  TOptionForm* OptionForm = nullptr;
+  void CreateSourceDialogs();
+
+  TListView* ListView(int32_t view) const { return Views_[size_t(view)]; }
+  // The payload pane of a view; nullptr for the four views without one.
+  QPlainTextEdit* Memo(int32_t view) const;
+
+  // ---- Pipeline ----
+  void Quarn1Capture(TCustomQuarn& Sender, const PCAP_PKTHDR* PKTHdr, const ETH_HDR* ETHHdr);
+  void RefreshActiveView();
+  void UpdateAllViewCounts();
+  void pcViewChange(int index);
+  void BuildViews();
+  void CreateLists();
+  void ClearLists();
+  void FreeLists();
+  TListView* GetActiveListView() const;
+  TNodeList* GetActiveList() const;
+  QPlainTextEdit* GetActiveMemo() const;
+
+  // ---- Payload panes ----
+  void ShowPayload();
+  void lvDataChange();
+  void HexToolButtonClick();
+
+  // ---- Commands ----
+  // Runs a command object: only while it is enabled, as the command's own trigger does.
+  static void Execute(QAction* action);
+  void UpdateActions();
+  void ActionCloseExecute();
+  void ActionClearExecute();
+  void ClearAllToolButtonClick();
+  void ActionExitExecute();
+  void ActionHomePageExecute();
+  void AdapterToolButtonClick();
+  void RemoteHostToolButtonClick();
+  void ActionOpenExecute();
+  void ActionOptionExecute();
+  void ActionPacketFieldExecute();
+  void Quarn1GetRemoteAdapterInfo(TCustomQuarn& Sender, const TStringList& AdapterNames,
+                                  const TStringList& AdapterDescriptions, int32_t& AdapterIndex);
+  void OpenSource();
+
+  // ---- Capture files ----
+  void ActionOpenFileExecute();
+  void ActionSaveExecute();
+  void ActionSaveAsExecute();
+  void DeleteTempFile();
+  // A path for a new temporary file from a pattern such as "temp.$$$"; raises when no free
+  // name is found.
+  static std::string MakeUniqueTempName(const std::string& pattern);
+  // True for a file whose extension is exactly ".$$$".
+  static bool IsTemporary(const std::string& fileName);
+
+  // ---- Layout ----
+  void LoadLayout();
+  void SaveLayout();
+
+ protected:
+  void showEvent(QShowEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
+
+ private:
+  void FormCreate();
+  void FormShow();
+  void FormResize();
+  void FormClose();
+  void CreateActions();
+  void CreateToolBar();
+  void CreateMenus();
+  void CreatePages();
+  void CreateStatusBar();
+  std::vector<struct TNamedColumns> NamedViews() const;
+  // The row texts of view `view`, for its model.
+  void RowText(int32_t view, int32_t position, TRowText& row) const;
+  // Runs a handler and reports an exception that escapes it, ending that action only.
+  template <class F>
+  void Guarded(F&& handler);
+
+  std::array<TListView*, ViewCount> Views_{};
+  bool Shown_ = false;
+  bool Closed_ = false;
+  // With frames delivered on the capture thread, the store and the lists are shared: the
+  // capture thread files a frame under this lock, and the main thread takes it to empty or
+  // copy them. Frames delivered on the main thread take no lock.
+  std::mutex FilingLock_;
+  std::atomic<bool> WorkerDelivery_{false};
+  // Copies of the settings the capture handler reads, kept by the main thread, so that a
+  // handler on the capture thread never reads the settings object while a dialog writes it.
+  std::atomic<bool> CountFrames_{true};
+  std::atomic<bool> RefreshPerFrame_{true};
+  void MirrorSettings();
+};

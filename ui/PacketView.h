@@ -1,0 +1,90 @@
+#pragma once
+// The virtual list view of one packet view: a QTableView over a model that holds no rows,
+// only a row count, and asks a row-text handler for a whole row when the view paints it.
+//
+// Row counts. Frames may arrive tens of thousands of times a second, and each sets the row
+// count of the active view. The model takes the new count at once (ItemCount), but tells
+// the view about new rows at most once per event-loop turn, with one insert notification
+// for all of them: a notification or a repaint per frame would cap a capture at a few
+// hundred frames a second.
+//
+// Columns. A column is hidden exactly when its width is 0; the default width a column was
+// created with stays with it. The view implements the toolkit-neutral TColumnList so that
+// the column sets, the field selection and the stored widths work on it directly.
+#include <QAbstractTableModel>
+#include <QTableView>
+#include <functional>
+#include <vector>
+
+#include "presentation/Common.h"
+
+class TPacketModel : public QAbstractTableModel {
+  Q_OBJECT
+ public:
+  // Fills `row` with the texts of row `position`: caption first, then one per column.
+  using TRowHandler = std::function<void(int32_t position, TRowText& row)>;
+
+  explicit TPacketModel(QObject* parent = nullptr);
+
+  void SetRowHandler(TRowHandler handler) { Handler_ = std::move(handler); }
+
+  // The row count of the virtual view. Growing it is announced to the view at the next
+  // event-loop turn (or by Flush); shrinking it resets the view at once.
+  void SetItemCount(int32_t count);
+  int32_t ItemCount() const { return Pending_; }
+  // Tells the view about rows it has not heard of yet.
+  void Flush();
+  // Drops the row built last, so that the next request builds it from the frame again
+  // (after the frames or the settings behind the rows changed).
+  void Invalidate();
+
+  // Column captions; the view owns the widths.
+  void AddColumn(const QString& caption);
+  QString Caption(int32_t column) const { return Captions_.value(column); }
+
+  int rowCount(const QModelIndex& parent = QModelIndex()) const override;
+  int columnCount(const QModelIndex& parent = QModelIndex()) const override;
+  QVariant data(const QModelIndex& index, int role) const override;
+  QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
+
+ private:
+  const TRowText* Row(int32_t position) const;
+
+  TRowHandler Handler_;
+  QStringList Captions_;
+  int32_t Announced_ = 0;  // rows the view knows of
+  int32_t Pending_ = 0;    // rows there are
+  bool FlushQueued_ = false;
+  // The row built last: a repaint asks for each cell of a row in turn, and building the
+  // row once per cell would multiply the cost by the column count.
+  mutable TRowText Cache_;
+  mutable int32_t CachedRow_ = -1;
+};
+
+class TListView : public QTableView, public TColumnList {
+  Q_OBJECT
+ public:
+  explicit TListView(const QString& name, QWidget* parent = nullptr);
+
+  TPacketModel* Model() const { return Model_; }
+  void SetItemCount(int32_t count) { Model_->SetItemCount(count); }
+  int32_t ItemCount() const { return Model_->ItemCount(); }
+  // The selected row, or -1.
+  int32_t SelectedRow() const;
+
+  // TColumnList: width 0 hides a column and a hidden column reports 0.
+  void AddColumn(const std::string& caption, int32_t width, int32_t defaultWidth) override;
+  int32_t ColumnCount() const override;
+  std::string Caption(int32_t column) const override;
+  int32_t Width(int32_t column) const override;
+  void SetWidth(int32_t column, int32_t width) override;
+  int32_t DefaultWidth(int32_t column) const override;
+
+ signals:
+  // The selected or current row changed (the list view's item change notification).
+  void ItemChanged();
+
+ private:
+  TPacketModel* Model_;
+  std::vector<int32_t> DefaultWidths_;
+};

@@ -1,0 +1,37 @@
+#pragma once
+// Every message box and file dialog of the program goes through here, so that tests can
+// answer them. Without an answerer the real Qt dialogs are shown.
+#include <QString>
+#include <functional>
+#include <optional>
+
+class QWidget;
+
+struct TFileDialogRequest {
+  bool Save = false;
+  QString Title;
+  QString Filter;            // Qt form: "Capture Files (*.cap);;All Files (*)"
+  QString DefaultExtension;  // appended to a typed name without one
+  QString Directory;
+  QString FileName;  // the name the dialog starts with
+};
+
+class TPromptAnswerer {
+ public:
+  virtual ~TPromptAnswerer() = default;
+  // Called instead of showing a message box; returns nothing (OK is the only button).
+  virtual void Message(const QString& caption, const QString& text, bool error) = 0;
+  // Called instead of showing a file dialog; nullopt means the user cancelled.
+  virtual std::optional<QString> File(const TFileDialogRequest& request) = 0;
+};
+
+namespace Prompts {
+// Installs an answerer (nullptr: the real dialogs again). The caller keeps ownership.
+void SetAnswerer(TPromptAnswerer* answerer);
+// A modal message box with an error icon, the caption "Error" and an OK button.
+void ShowError(QWidget* parent, const QString& text);
+// The box that reports an exception that ended a user action.
+void ShowException(QWidget* parent, const QString& text);
+// The chosen file's full path, or nullopt when cancelled.
+std::optional<QString> ChooseFile(QWidget* parent, const TFileDialogRequest& request);
+}  // namespace Prompts
