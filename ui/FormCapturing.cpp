@@ -81,7 +81,7 @@ void TCapturingForm::hideEvent(QHideEvent* event) {
 // keys and Escape do not end it behind the capture's back.
 void TCapturingForm::closeEvent(QCloseEvent* event) {
   if (event->spontaneous()) event->ignore();
-  else QDialog::closeEvent(event);
+  else event->accept();
 }
 
 void TCapturingForm::reject() {}

@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <chrono>
 #include <csignal>
+#include <fcntl.h>
 #include <cstdlib>
 #include <netinet/in.h>
 #include <random>
@@ -53,6 +54,9 @@ bool RunningAsRoot() { return geteuid() == 0; }
 
 Rpcapd::Rpcapd() {
   if (!RunningAsRoot()) throw std::runtime_error("rpcapd tests need root");
+  // Accounts left behind by a run that was killed before it could remove them.
+  (void)std::system("awk -F: '$1 ~ /^trl[a-z0-9]{8}$/ && $3 == 0 {print $1}' /etc/passwd"
+                    " | xargs -r -n1 userdel -f >/dev/null 2>&1");
   user_ = "trl" + RandomToken(8);
   password_ = RandomToken(16);
   Run("useradd -o -u 0 -g 0 -M -d /nonexistent -s /usr/sbin/nologin " + user_);
@@ -61,6 +65,11 @@ Rpcapd::Rpcapd() {
   pid_ = fork();
   if (pid_ == 0) {
     setpgid(0, 0);
+    // The daemon must not hold the test's output open after the test.
+    const int null = open("/dev/null", O_RDWR);
+    dup2(null, 0);
+    dup2(null, 1);
+    dup2(null, 2);
     const std::string port = std::to_string(port_);
     execl(TRELLAN_RPCAPD, "rpcapd", "-4", "-b", "127.0.0.1", "-p", port.c_str(),
           static_cast<char*>(nullptr));

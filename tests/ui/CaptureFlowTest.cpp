@@ -1,0 +1,476 @@
+// The whole program from the user's side: opening files and live and remote sources through
+// the dialogs, capturing, stopping, saving, and every error a user can meet on the way.
+#include <gtest/gtest.h>
+
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QTimer>
+#include <QToolButton>
+#include <atomic>
+#include <fcntl.h>
+#include <unistd.h>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <sstream>
+#include <thread>
+
+#include "capture/Quarn.h"
+#include "platform/System.h"
+#include "tests/common/Loopback.h"
+#include "tests/common/Rpcapd.h"
+#include "tests/ui/DialogControls.h"
+#include "tests/ui/WindowFixture.h"
+#include "ui/FormCapturing.h"
+#include "ui/FormMain.h"
+
+namespace {
+// Answers the next modal dialog the program shows, as a user would.
+void OnNextDialog(std::function<void(QDialog&)> answer) {
+  auto* poll = new QTimer;
+  auto started = std::make_shared<uint32_t>(platform::TickCount());
+  QObject::connect(poll, &QTimer::timeout, [poll, answer, started] {
+    if (auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget())) {
+      poll->stop();
+      poll->deleteLater();
+      answer(*dialog);
+    } else if (platform::TickCount() - *started > 5000) {
+      poll->stop();
+      poll->deleteLater();
+      ADD_FAILURE() << "no dialog was shown";
+    }
+  });
+  poll->start(5);
+}
+
+// Points the temporary folder at a folder of the test for as long as it lives.
+class TempFolderScope {
+ public:
+  explicit TempFolderScope(const std::string& path) {
+    if (const char* old = getenv("TMPDIR")) saved_ = old;
+    setenv("TMPDIR", path.c_str(), 1);
+  }
+  ~TempFolderScope() {
+    if (saved_) setenv("TMPDIR", saved_->c_str(), 1);
+    else unsetenv("TMPDIR");
+  }
+
+ private:
+  std::optional<std::string> saved_;
+};
+
+std::string FileBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+// The frames of a capture file, as LoadFromFile delivers them.
+std::vector<std::pair<PCAP_PKTHDR, Bytes>> ReadBack(const std::string& path) {
+  std::vector<std::pair<PCAP_PKTHDR, Bytes>> frames;
+  TQuarn q;
+  q.OnCapture = [&](TCustomQuarn&, const PCAP_PKTHDR* h, const ETH_HDR* e) {
+    const auto* b = reinterpret_cast<const uint8_t*>(e);
+    frames.push_back({*h, Bytes(b, b + h->caplen)});
+  };
+  EXPECT_TRUE(q.LoadFromFile(path)) << q.LastError();
+  return frames;
+}
+
+bool WaitFor(const std::function<bool()>& done, int ms = 5000) {
+  const uint32_t start = platform::TickCount();
+  while (!done()) {
+    if (platform::TickCount() - start > uint32_t(ms)) return false;
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+  }
+  return true;
+}
+
+int AdapterIndexOf(const TQuarn& q, const std::string& name) {
+  const auto& names = q.AdapterNames();
+  return int(std::find(names.begin(), names.end(), name) - names.begin());
+}
+
+// A window on its own settings file with its temporary folder inside the test's folder.
+struct Window {
+  TSettingsScope scope;
+  TempFolderScope temp{scope.Dir.Path()};
+  std::unique_ptr<TMainForm> form = std::make_unique<TMainForm>();
+  uint16_t port = PrivatePort();
+  Window() {
+    form->show();
+    ProcessEvents();
+  }
+  ~Window() {
+    if (form) form->close();
+  }
+  // A live capture of the test's datagrams on the loopback adapter, opened as the adapter
+  // dialog would leave the settings.
+  void OpenLoopback(bool threadSafe = true) {
+    Global->OpenType = 0;
+    Global->AdapterIndex = AdapterIndexOf(form->Quarn1, "lo");
+    Global->Filter = "udp port " + std::to_string(port);
+    Global->ReadTimeout = 100;
+    Global->ThreadSafe = threadSafe;
+    Global->Save();
+    form->OpenSource();
+  }
+  void Send(int n) {
+    for (int i = 0; i < n; ++i) SendDatagram(port, "datagram " + std::to_string(i));
+  }
+  std::vector<QString> Boxes() const { return scope.Answers.Texts(); }
+};
+}  // namespace
+
+TEST(CaptureFlow, AFileOpenedThroughTheDialogsFillsTheViews) {
+  Window w;
+  const std::string file = w.scope.Dir.File("in.cap");
+  std::vector<Record> records(3);
+  records[0].frame = TcpFrame({}, Text("hello"));
+  records[1].frame = UdpFrame(1, 2, Text("x"));
+  records[2].frame = Ethernet(kMacA, kMacB, 0x0806, ARPRequest(kMacB, 1, 2));
+  WritePcap(file, records);
+
+  // File, Open File: the file dialog, then the open dialog on its File page.
+  w.scope.Answers.Files.push_back(QString::fromStdString(file));
+  OnNextDialog([](QDialog& open) {
+    EXPECT_EQ(Control<QLineEdit>(open, "edFileName").text().toStdString(),
+              Global->FileName);
+    Click(open, "btnOK");
+  });
+  w.form->miOpenFile->trigger();
+  ASSERT_EQ(w.scope.Answers.FileRequests.size(), 1u);
+  EXPECT_EQ(w.scope.Answers.FileRequests[0].DefaultExtension, "cap");
+  EXPECT_TRUE(w.Boxes().empty());
+  EXPECT_EQ(w.form->ListView(viETH)->ItemCount(), 3);
+  EXPECT_TRUE(w.form->ActionSave->isEnabled());
+  EXPECT_EQ(w.form->CurrentFileName, file);
+  EXPECT_EQ(Global->OpenType, 2);
+
+  // The tool button goes straight to the open dialog.
+  OnNextDialog([](QDialog& open) { Click(open, "btnOK"); });
+  w.form->OpenFileToolButton->click();
+  EXPECT_EQ(w.form->ListView(viETH)->ItemCount(), 3);
+  ProcessEvents();
+  EXPECT_EQ(w.form->lvETH->model()->data(w.form->lvETH->model()->index(0, 0)).toString(), "1");
+
+  // Save As an exact copy, and to the same name again.
+  const std::string copy = w.scope.Dir.File("copy.cap");
+  w.scope.Answers.Files.push_back(QString::fromStdString(copy));
+  w.form->miSaveAs->trigger();
+  EXPECT_EQ(FileBytes(copy), FileBytes(file));
+  w.scope.Answers.Files.push_back(QString::fromStdString(copy));
+  w.form->miSaveAs->trigger();
+  EXPECT_EQ(w.Boxes(), std::vector<QString>{"Same file name"});
+  EXPECT_TRUE(w.scope.Answers.Boxes[0].Error);
+  EXPECT_EQ(w.scope.Answers.Boxes[0].Caption, "Error");
+  // Saving the saved file again copies it onto itself and leaves it whole.
+  w.form->SaveToolButton->click();
+  EXPECT_EQ(w.Boxes().size(), 1u);
+  EXPECT_EQ(FileBytes(copy), FileBytes(file));
+}
+
+TEST(CaptureFlow, OpeningFailuresAreShown) {
+  Window w;
+  Global->OpenType = 2;
+  Global->FileName = w.scope.Dir.File("missing.cap");
+  w.form->OpenSource();
+  ASSERT_EQ(w.Boxes().size(), 1u);
+  EXPECT_TRUE(w.Boxes()[0].contains("No such file")) << w.Boxes()[0].toStdString();
+  EXPECT_EQ(w.form->CurrentFileName, "");
+
+  WritePcap(w.scope.Dir.File("ok.cap"), {Record{1, 2, UdpFrame(1, 2, {}), 0, 0}});
+  Global->FileName = w.scope.Dir.File("ok.cap");
+  Global->Filter = "udp port";
+  w.form->OpenSource();
+  ASSERT_EQ(w.Boxes().size(), 2u);
+  EXPECT_TRUE(w.Boxes()[1].contains("syntax error")) << w.Boxes()[1].toStdString();
+
+  Global->OpenType = 0;
+  Global->AdapterIndex = -1;
+  w.form->OpenSource();
+  ASSERT_EQ(w.Boxes().size(), 3u);
+  EXPECT_EQ(w.Boxes()[2], "Quarn Error: Invalid AdapterName");
+  EXPECT_FALSE(w.form->Quarn1.Active());
+}
+
+TEST(CaptureFlow, TemporaryNamesFallBackToTheTickCount) {
+  TempDir dir;
+  TempFolderScope temp(dir.Path());
+  EXPECT_EQ(TMainForm::MakeUniqueTempName("temp.$$$"), dir.File("temp.$$$"));
+  std::ofstream(dir.File("temp.$$$")) << "";
+  const std::string name = TMainForm::MakeUniqueTempName("temp.$$$");
+  EXPECT_TRUE(std::regex_match(name, std::regex(".*/temp[0-9A-F]{8}\\.\\$\\$\\$"))) << name;
+  EXPECT_EQ(name.substr(0, dir.Path().size()), dir.Path());
+  EXPECT_TRUE(TMainForm::IsTemporary(name));
+  EXPECT_FALSE(TMainForm::IsTemporary(dir.File("temp.$$$x")));
+  EXPECT_FALSE(TMainForm::IsTemporary("/a.$$$/b"));
+
+  // Every name the ticks of the next forty seconds could give is taken, so that the search,
+  // which tries ten seconds' worth from the tick count it starts at, gives up.
+  const uint32_t now = platform::TickCount();
+  for (uint32_t c = now; c != now + 40000; ++c) {
+    char candidate[32];
+    std::snprintf(candidate, sizeof candidate, "/temp%08X.$$$", c);
+    const int fd = ::open((dir.Path() + candidate).c_str(), O_CREAT | O_WRONLY, 0600);
+    ASSERT_GE(fd, 0);
+    ::close(fd);
+  }
+  ASSERT_LT(platform::TickCount() - now, 30000u) << "the names took too long to make";
+  try {
+    TMainForm::MakeUniqueTempName("temp.$$$");
+    ADD_FAILURE() << "a name was found";
+  } catch (const std::exception& e) {
+    EXPECT_EQ(std::string(e.what()),
+              "Can't create temp file \"" + dir.File("temp{UniqueID}.$$$") + "\".");
+  }
+}
+
+TEST(CaptureFlow, LiveCaptureStopSaveAndReadBack) {
+  if (!RunningAsRoot()) GTEST_SKIP() << "live capture needs root";
+  Window w;
+  // The adapter dialog, as the user fills it in.
+  OnNextDialog([&](QDialog& d) {
+    auto& adapters = Control<QComboBox>(d, "cbxAdapter");
+    adapters.setCurrentIndex(adapters.findText("lo"));
+    Control<QComboBox>(d, "cbxFilter").setEditText(QString("udp port %1").arg(w.port));
+    Control<QLineEdit>(d, "edReadTimeout").setText("100");
+    Control<QLineEdit>(d, "edSnapLen").setText("65535");
+    Click(d, "OKBtn");
+  });
+  w.form->AdapterToolButton->click();
+  ASSERT_TRUE(w.form->Quarn1.Active()) << w.form->Quarn1.LastError();
+  EXPECT_TRUE(w.Boxes().empty());
+  ASSERT_NE(w.form->CapturingForm, nullptr);
+  EXPECT_TRUE(w.form->CapturingForm->isVisible());
+  EXPECT_EQ(w.form->CurrentFileName, w.scope.Dir.File("temp.$$$"));
+  EXPECT_EQ(w.form->StatusPanels[0]->text(), "lo");
+  EXPECT_FALSE(w.form->ActionOpen->isEnabled());
+  EXPECT_TRUE(w.form->ActionClose->isEnabled());
+
+  w.Send(25);
+  EXPECT_TRUE(WaitFor([&] { return w.form->ListView(viETH)->ItemCount() == 25; }))
+      << w.form->ListView(viETH)->ItemCount();
+  w.form->CapturingForm->ShowCounters();
+  EXPECT_EQ(w.form->CapturingForm->ValueLabels[viUDPData]->text(), "25");
+  EXPECT_EQ(w.form->CapturingForm->ValueLabels[viTCP]->text(), "0");
+
+  Click(*w.form->CapturingForm, "btnClose");  // "Stop"
+  EXPECT_FALSE(w.form->Quarn1.Active());
+  EXPECT_FALSE(w.form->CapturingForm->isVisible());
+  EXPECT_TRUE(w.form->ActionSave->isEnabled());
+
+  // Save into another folder: every frame, in order; the temporary file is gone.
+  std::filesystem::create_directory(w.scope.Dir.File("saved"));
+  const std::string saved = w.scope.Dir.File("saved/out.cap");
+  w.scope.Answers.Files.push_back(QString::fromStdString(saved));
+  w.form->SaveToolButton->click();
+  EXPECT_TRUE(w.Boxes().empty());
+  EXPECT_FALSE(std::filesystem::exists(w.scope.Dir.File("temp.$$$")));
+  EXPECT_EQ(w.form->CurrentFileName, saved);
+  EXPECT_FALSE(w.form->Modified);
+  EXPECT_FALSE(w.form->ActionSave->isEnabled());
+  const auto frames = ReadBack(saved);
+  ASSERT_EQ(frames.size(), 25u);
+  const TQuarnNode* node = w.form->PacketMemory->First;
+  for (const auto& [header, bytes] : frames) {
+    ASSERT_NE(node, nullptr);
+    EXPECT_EQ(header.ts.tv_sec, node->PktHdr.ts.tv_sec);
+    EXPECT_EQ(header.ts.tv_usec, node->PktHdr.ts.tv_usec);
+    EXPECT_EQ(header.len, node->PktHdr.len);
+    EXPECT_EQ(bytes, Bytes(node->Data(), node->DataEnd()));
+    node = node->Next;
+  }
+  if (std::system("command -v tcpdump >/dev/null 2>&1") == 0) {
+    std::FILE* p = popen(("tcpdump -n -r " + saved + " 2>/dev/null | wc -l").c_str(), "r");
+    int lines = 0;
+    EXPECT_EQ(std::fscanf(p, "%d", &lines), 1);
+    pclose(p);
+    EXPECT_EQ(lines, 25);
+  }
+  // Save As under a name that differs only in letter case is a new name.
+  const std::string upper = w.scope.Dir.File("saved/OUT.cap");
+  w.scope.Answers.Files.push_back(QString::fromStdString(upper));
+  w.form->miSaveAs->trigger();
+  EXPECT_TRUE(w.Boxes().empty());
+  EXPECT_EQ(FileBytes(upper), FileBytes(saved));
+}
+
+TEST(CaptureFlow, ClosingTheWindowDuringACaptureStopsItAndCleansUp) {
+  if (!RunningAsRoot()) GTEST_SKIP() << "live capture needs root";
+  Window w;
+  w.OpenLoopback();
+  ASSERT_TRUE(w.form->Quarn1.Active());
+  ASSERT_TRUE(std::filesystem::exists(w.scope.Dir.File("temp.$$$")));
+  w.Send(5);
+  WaitFor([&] { return w.form->ListView(viETH)->ItemCount() == 5; });
+  w.form->pcView->setCurrentIndex(viUDP);
+  w.form->close();
+  EXPECT_FALSE(w.form->Quarn1.Active());
+  EXPECT_FALSE(w.form->CapturingForm->isVisible());
+  EXPECT_FALSE(std::filesystem::exists(w.scope.Dir.File("temp.$$$")));
+  const std::string ini = FileText(w.scope.Ini);
+  EXPECT_NE(ini.find("ActiveListViewIndex=5"), std::string::npos) << ini;
+  EXPECT_NE(ini.find("[lvUDPData]"), std::string::npos) << ini;
+  w.form.reset();
+}
+
+TEST(CaptureFlow, OpeningAgainWhileCapturing) {
+  if (!RunningAsRoot()) GTEST_SKIP() << "live capture needs root";
+  Window w;
+  w.OpenLoopback();
+  w.Send(5);
+  ASSERT_TRUE(WaitFor([&] { return w.form->ListView(viETH)->ItemCount() == 5; }));
+  const std::string first = w.form->CurrentFileName;
+
+  // The component refuses, but the capture runs on with empty views, reset counters and a
+  // new temporary file; no message.
+  w.form->OpenSource();
+  EXPECT_TRUE(w.Boxes().empty());
+  EXPECT_TRUE(w.form->Quarn1.Active());
+  EXPECT_EQ(w.form->ListView(viETH)->ItemCount(), 0);
+  EXPECT_EQ(w.form->CapturingForm->Counter(viETH), 0);
+  EXPECT_NE(w.form->CurrentFileName, first);
+  EXPECT_TRUE(std::regex_match(w.form->CurrentFileName, std::regex(".*/temp[0-9A-F]{8}\\.\\$\\$\\$")));
+  w.Send(3);
+  EXPECT_TRUE(WaitFor([&] { return w.form->ListView(viETH)->ItemCount() == 3; }));
+  EXPECT_EQ(w.form->CapturingForm->Counter(viUDP), 3);
+
+  // A file chosen in the open dialog while capturing: the views are emptied and the
+  // component's refusal is shown; the capture goes on into its temporary file.
+  const std::string second = w.form->CurrentFileName;
+  WritePcap(w.scope.Dir.File("f.cap"), {Record{1, 2, UdpFrame(1, 2, {}), 0, 0}});
+  OnNextDialog([&](QDialog& open) {
+    Control<QLineEdit>(open, "edFileName").setText(QString::fromStdString(w.scope.Dir.File("f.cap")));
+    Control<QTabWidget>(open, "pcOpen").setCurrentIndex(2);
+    Click(open, "btnOK");
+  });
+  w.form->OpenFileToolButton->click();
+  EXPECT_EQ(w.Boxes(), std::vector<QString>{"Quarn Error: Already open"});
+  EXPECT_TRUE(w.form->Quarn1.Active());
+  EXPECT_EQ(w.form->ListView(viETH)->ItemCount(), 0);
+  EXPECT_EQ(w.form->CurrentFileName, second);
+
+  // File, Open File while capturing stores the choice but opens nothing, and the running
+  // capture's frames are no longer counted.
+  w.scope.Answers.Files.push_back(QString::fromStdString(w.scope.Dir.File("f.cap")));
+  w.form->miOpenFile->trigger();
+  EXPECT_EQ(Global->OpenType, 2);
+  EXPECT_EQ(w.Boxes().size(), 1u);
+  w.form->ClearAllToolButton->click();
+  w.Send(2);
+  EXPECT_TRUE(WaitFor([&] { return w.form->ListView(w.form->ActiveViewIndex)->ItemCount() == 2; }));
+  EXPECT_EQ(w.form->CapturingForm->Counter(viETH), 0);
+  w.form->ActionCloseExecute();
+}
+
+TEST(CaptureFlow, ADumpFileThatCannotBeOpenedLeavesTheCaptureToTheWindowsClose) {
+  if (!RunningAsRoot()) GTEST_SKIP() << "live capture needs root";
+  Window w;
+  TempFolderScope nowhere(w.scope.Dir.File("no-such-folder"));
+  w.OpenLoopback();
+  ASSERT_EQ(w.Boxes().size(), 1u);
+  EXPECT_TRUE(w.Boxes()[0].contains("No such file")) << w.Boxes()[0].toStdString();
+  EXPECT_TRUE(w.form->Quarn1.Active());
+  EXPECT_FALSE(w.form->CapturingForm->isVisible());
+  w.Send(2);
+  EXPECT_TRUE(WaitFor([&] { return w.form->ListView(viETH)->ItemCount() == 2; }));
+  w.form->close();  // stops the capture before the store and lists go
+  EXPECT_FALSE(w.form->Quarn1.Active());
+  w.form.reset();
+}
+
+TEST(CaptureFlow, CaptureThreadFilesWhileTheWindowReadsAndClears) {
+  if (!RunningAsRoot()) GTEST_SKIP() << "live capture needs root";
+  Window w;
+  w.OpenLoopback(false);
+  ASSERT_TRUE(w.form->Quarn1.Active());
+  std::atomic<bool> stop{false};
+  std::thread sender([&] {
+    for (int i = 0; i < 3000 && !stop; ++i) SendDatagram(w.port, "load " + std::to_string(i));
+  });
+  int tabs = 0;
+  const uint32_t start = platform::TickCount();
+  while (platform::TickCount() - start < 1500) {
+    w.form->pcView->setCurrentIndex(tabs++ % ViewCount);
+    TListView* view = w.form->GetActiveListView();
+    for (int r = 0; r < std::min(view->ItemCount(), 20); ++r) Cell(view, r, 0);
+    if (tabs % 7 == 0) w.form->ClearAllToolButton->click();
+    ProcessEvents(1);
+  }
+  stop = true;
+  sender.join();
+  w.form->ActionCloseExecute();
+  // After the close every view shows what was filed, and the counters agree with it.
+  const int32_t frames = w.form->ListView(viETH)->ItemCount();
+  EXPECT_EQ(frames, w.form->ListView(viUDPData)->ItemCount());
+  EXPECT_EQ(w.form->CapturingForm->Counter(viETH), frames);
+}
+
+TEST(CaptureFlow, RemoteCaptureThroughTheChooser) {
+  if (!RunningAsRoot()) GTEST_SKIP() << "the remote capture host needs root";
+  Rpcapd host;
+  Window w;
+  OnNextDialog([&](QDialog& d) {
+    Control<QLineEdit>(d, "edHost").setText(QString::fromStdString(host.Host()));
+    Control<QLineEdit>(d, "edUserName").setText(QString::fromStdString(host.User()));
+    Control<QLineEdit>(d, "edPassword").setText(QString::fromStdString(host.Password()));
+    Control<QComboBox>(d, "cbxFilter").setEditText(QString("udp port %1").arg(w.port));
+    Control<QLineEdit>(d, "edReadTimeout").setText("100");
+    Click(d, "OKBtn");
+    // Then the chooser: the host has many adapters.
+    OnNextDialog([](QDialog& chooser) {
+      auto& list = Control<QListWidget>(chooser, "lbRemoteAdapter");
+      EXPECT_GT(list.count(), 1);
+      const auto lo = list.findItems("/lo", Qt::MatchEndsWith);  // no description: its name
+      if (lo.size() != 1) {
+        QStringList all;
+        for (int i = 0; i < list.count(); ++i) all << list.item(i)->text();
+        ADD_FAILURE() << "no single loopback entry in: " << all.join(" | ").toStdString();
+        chooser.reject();
+        return;
+      }
+      list.setCurrentItem(lo[0]);
+      lo[0]->setSelected(true);
+      Click(chooser, "btnOK");
+    });
+  });
+  w.form->RemoteHostToolButton->click();
+  ASSERT_TRUE(w.form->Quarn1.Active()) << w.form->Quarn1.LastError();
+  EXPECT_EQ(w.form->Quarn1.Source(), "rpcap://" + host.Host() + "/lo");
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  w.Send(10);
+  EXPECT_TRUE(WaitFor([&] { return w.form->ListView(viETH)->ItemCount() == 10; }));
+  w.form->ActionCloseExecute();
+
+  // Closing the chooser without a choice fails the open with the component's text.
+  OnNextDialog([](QDialog& chooser) { chooser.reject(); });
+  w.form->OpenSource();
+  EXPECT_EQ(w.Boxes(), std::vector<QString>{"Quarn Error: Cancel By User or Invalid AdapterName"});
+  EXPECT_FALSE(w.form->Quarn1.Active());
+}
+
+TEST(CaptureFlow, OneRemoteAdapterSkipsTheChooserWhenAsked) {
+  Window w;
+  Global->DontShowJustOne = true;
+  int32_t index = -1;
+  w.form->Quarn1GetRemoteAdapterInfo(w.form->Quarn1, {"rpcap://h/eth0"}, {""}, index);
+  EXPECT_EQ(index, 0);
+  EXPECT_EQ(w.form->RemoteAdapterForm, nullptr);  // never shown
+  // With two adapters it is shown all the same.
+  index = -1;
+  OnNextDialog([](QDialog& chooser) {
+    auto& list = Control<QListWidget>(chooser, "lbRemoteAdapter");
+    EXPECT_EQ(list.count(), 2);
+    EXPECT_EQ(list.item(1)->text(), "second");
+    DoubleClick(list, 1);
+  });
+  w.form->Quarn1GetRemoteAdapterInfo(w.form->Quarn1, {"rpcap://h/a", "rpcap://h/b"},
+                                     {"", "second"}, index);
+  EXPECT_EQ(index, 1);
+}
