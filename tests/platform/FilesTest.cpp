@@ -9,6 +9,10 @@
 #include <sys/stat.h>
 #include <sys/mount.h>
 #include <unistd.h>
+#include <csignal>
+#include <chrono>
+#include <sys/wait.h>
+#include <thread>
 
 #include "platform/Files.h"
 #include "tests/common/Frames.h"
@@ -97,4 +101,25 @@ TEST(Files, CopyOntoAFullFileSystemKeepsTheOldTarget) {
   EXPECT_FALSE(platform::MoveFile(here.File("big.cap"), mount + "/moved.cap"));
   EXPECT_EQ(std::filesystem::file_size(here.File("big.cap")), size_t(2 << 20));
   umount(mount.c_str());
+}
+
+TEST(Files, KilledDuringACopyLeavesTheOldTargetOrTheWholeNewOne) {
+  TempDir here;
+  const std::string source = here.File("new.cap");
+  const std::string target = here.File("target.cap");
+  const std::string fresh(64 << 20, 'n');
+  Write(source, fresh);
+  for (int delayMs : {0, 2, 5, 10, 20, 40, 80}) {
+    Write(target, "old");
+    const pid_t child = fork();
+    if (child == 0) _exit(platform::CopyFile(source, target) ? 0 : 1);
+    std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
+    kill(child, SIGKILL);
+    waitpid(child, nullptr, 0);
+    const std::string now = Read(target);
+    EXPECT_TRUE(now == "old" || now == fresh) << "after " << delayMs << " ms: " << now.size() << " bytes";
+    // A copy cut short leaves its scratch file beside the target, never in its place.
+    for (const auto& e : std::filesystem::directory_iterator(here.Path()))
+      if (e.path() != source && e.path() != target) std::filesystem::remove(e.path());
+  }
 }

@@ -1,0 +1,144 @@
+// Faults met during a capture in the window: the adapter goes away, the disk to save on is
+// full. The program stays usable and keeps what it captured.
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QToolButton>
+#include <filesystem>
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/mount.h>
+#include <sys/socket.h>
+#include <unistd.h>
+#include <thread>
+
+#include "capture/Quarn.h"
+#include "capture/QuarnThread.h"
+#include "platform/System.h"
+#include "tests/common/Loopback.h"
+#include "tests/common/Rpcapd.h"
+#include "tests/ui/WindowFixture.h"
+#include "ui/FormMain.h"
+
+namespace {
+bool Until(const std::function<bool()>& done, uint32_t ms = 5000) {
+  const uint32_t start = platform::TickCount();
+  while (!done()) {
+    if (platform::TickCount() - start > ms) return false;
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+  }
+  return true;
+}
+
+size_t FramesIn(const std::string& path) {
+  size_t n = 0;
+  TQuarn q;
+  q.OnCapture = [&](TCustomQuarn&, const PCAP_PKTHDR*, const ETH_HDR*) { ++n; };
+  EXPECT_TRUE(q.LoadFromFile(path)) << q.LastError();
+  return n;
+}
+
+struct TmpdirScope {
+  explicit TmpdirScope(const std::string& p) { setenv("TMPDIR", p.c_str(), 1); }
+  ~TmpdirScope() { unsetenv("TMPDIR"); }
+};
+
+// A veth pair of the test's own; its first end is the adapter to capture on.
+struct Veth {
+  std::string name = "trlw" + std::to_string(getpid() % 100000);
+  Veth() {
+    const std::string cmd = "ip link add " + name + " type veth peer name " + name + "p && ip link set " +
+                            name + " up && ip link set " + name + "p up && ip addr add 10.222.0.1/24 dev " +
+                            name + "p";
+    ok = std::system(cmd.c_str()) == 0;
+  }
+  ~Veth() { (void)std::system(("ip link del " + name + " 2>/dev/null").c_str()); }
+  void Remove() { (void)std::system(("ip link del " + name).c_str()); }
+  bool ok;
+};
+}  // namespace
+
+TEST(FaultFlow, AVanishedAdapterLeavesAWindowThatSavesAndOpensAgain) {
+  if (!RunningAsRoot()) GTEST_SKIP() << "creating an adapter needs root";
+  Veth veth;
+  ASSERT_TRUE(veth.ok);
+  TSettingsScope scope;
+  TmpdirScope temp(scope.Dir.Path());
+  TMainForm form;  // lists the adapters, the new one included
+  form.show();
+  const auto& names = form.Quarn1.AdapterNames();
+  Global->OpenType = 0;
+  Global->AdapterIndex = int32_t(std::find(names.begin(), names.end(), veth.name) - names.begin());
+  Global->ReadTimeout = 100;
+  Global->Filter = "";
+  form.OpenSource();
+  ASSERT_TRUE(form.Quarn1.Active()) << form.Quarn1.LastError();
+  // A datagram to a neighbour behind the other end of the pair: the ARP requests for it
+  // cross this end.
+  const int fd = socket(AF_INET, SOCK_DGRAM, 0);
+  sockaddr_in to{};
+  to.sin_family = AF_INET;
+  to.sin_port = htons(9);
+  inet_pton(AF_INET, "10.222.0.2", &to.sin_addr);
+  sendto(fd, "x", 1, 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
+  close(fd);
+  ASSERT_TRUE(Until([&] { return form.ListView(viETH)->ItemCount() >= 1; }, 5000));
+  const int32_t before = form.ListView(viETH)->ItemCount();
+  veth.Remove();
+  ASSERT_TRUE(Until([&] { return form.Quarn1.Thread()->State == TZebThread::Ended; }));
+  EXPECT_EQ(form.Quarn1.LastError(), "Quarn Error: pcap_next_ex return -1");
+  EXPECT_EQ(form.ListView(viETH)->ItemCount(), before);
+  // Still responsive: it closes, saves what it has and opens that again.
+  EXPECT_TRUE(form.Quarn1.Active());
+  form.ActionCloseExecute();
+  EXPECT_FALSE(form.Quarn1.Active());
+  const std::string saved = scope.Dir.File("after.cap");
+  scope.Answers.Files.push_back(QString::fromStdString(saved));
+  form.SaveToolButton->click();
+  EXPECT_TRUE(scope.Answers.Boxes.empty());
+  EXPECT_EQ(FramesIn(saved), size_t(before));
+  Global->OpenType = 2;
+  Global->FileName = saved;
+  Global->Filter = "";
+  form.OpenSource();
+  EXPECT_TRUE(scope.Answers.Boxes.empty());
+  EXPECT_EQ(form.ListView(viETH)->ItemCount(), before);
+  form.close();
+}
+
+TEST(FaultFlow, SavingOntoAFullDiskReportsTheErrorAndKeepsTheTemporaryFile) {
+  if (!RunningAsRoot()) GTEST_SKIP() << "live capture and mounting need root";
+  TSettingsScope scope;
+  TmpdirScope temp(scope.Dir.Path());
+  const std::string small = scope.Dir.File("small");
+  std::filesystem::create_directory(small);
+  ASSERT_EQ(mount("tmpfs", small.c_str(), "tmpfs", 0, "size=64k"), 0);
+  TMainForm form;
+  form.show();
+  const auto& names = form.Quarn1.AdapterNames();
+  const uint16_t port = PrivatePort();
+  Global->OpenType = 0;
+  Global->AdapterIndex = int32_t(std::find(names.begin(), names.end(), "lo") - names.begin());
+  Global->ReadTimeout = 100;
+  Global->Filter = "udp port " + std::to_string(port);
+  form.OpenSource();
+  ASSERT_TRUE(form.Quarn1.Active());
+  for (int i = 0; i < 100; ++i) SendDatagram(port, std::string(1400, char('a' + i % 26)));
+  ASSERT_TRUE(Until([&] { return form.ListView(viETH)->ItemCount() == 100; }));
+  form.ActionCloseExecute();
+  const std::string temporary = form.CurrentFileName;
+  scope.Answers.Files.push_back(QString::fromStdString(small + "/full.cap"));
+  form.SaveToolButton->click();
+  ASSERT_EQ(scope.Answers.Texts(), std::vector<QString>{"Error $001C"});  // ENOSPC
+  EXPECT_EQ(form.CurrentFileName, temporary);
+  EXPECT_TRUE(form.Modified);
+  EXPECT_EQ(FramesIn(temporary), 100u);  // every frame is in the temporary file
+  EXPECT_FALSE(std::filesystem::exists(small + "/full.cap"));
+  // Saved elsewhere, it all arrives.
+  scope.Answers.Files.push_back(QString::fromStdString(scope.Dir.File("roomy.cap")));
+  form.miSaveAs->trigger();
+  EXPECT_EQ(scope.Answers.Boxes.size(), 1u);
+  EXPECT_EQ(FramesIn(scope.Dir.File("roomy.cap")), 100u);
+  form.close();
+  umount(small.c_str());
+}
