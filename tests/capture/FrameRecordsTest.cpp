@@ -48,8 +48,7 @@ TEST(FrameRecords, ClassifiesByTypeCodesOnly) {
 
   // A VLAN tag hides the IP datagram behind it; IPv6 is not IPv4.
   const Bytes inner = IPv4({}, TCP({}, 1, 2, {}));
-  Bytes tagged = {0x00, 0x05, 0x08, 0x00};
-  tagged.insert(tagged.end(), inner.begin(), inner.end());
+  const Bytes tagged = VlanTagged(5, inner);
   const Held vlan(Ethernet(kMacA, kMacB, 0x8100, tagged));
   EXPECT_FALSE(GetIPHeader(vlan.eth(), vlan.end()));
   EXPECT_FALSE(GetARPHeader(vlan.eth(), vlan.end()));

@@ -1,5 +1,6 @@
 #include "tests/common/Frames.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <cstdio>
 #include <cstdlib>
@@ -105,6 +106,14 @@ Bytes UDP(uint16_t srcPort, uint16_t dstPort, uint32_t src, uint32_t dst, const 
   b = Concat(b, payload);
   if (withChecksum)
     Set16(b, 6, InternetChecksum(Concat(PseudoHeader(src, dst, 17, b.size()), b)));
+  return b;
+}
+
+Bytes VlanTagged(uint16_t vlan, const Bytes& inner) {
+  Bytes b(4 + inner.size());
+  Set16(b, 0, vlan);
+  Set16(b, 2, 0x0800);
+  std::copy(inner.begin(), inner.end(), b.begin() + 4);
   return b;
 }
 

@@ -44,6 +44,8 @@ Bytes TCP(const TCPFields& f, uint32_t src, uint32_t dst, const Bytes& payload);
 // A UDP datagram; checksum computed unless withChecksum is false (stored 0).
 Bytes UDP(uint16_t srcPort, uint16_t dstPort, uint32_t src, uint32_t dst, const Bytes& payload,
           bool withChecksum = true);
+// The payload of an 802.1Q-tagged frame: the tag (VLAN id), then an IPv4 EtherType and `inner`.
+Bytes VlanTagged(uint16_t vlan, const Bytes& inner);
 Bytes ARPRequest(Mac sender, uint32_t senderIp, uint32_t targetIp);
 
 // Whole frames, for the common cases.

@@ -17,8 +17,7 @@ TEST(Filing, FramesGoToTheirProtocolsViewsOnly) {
   icmp.protocol = 1;
   igmp.protocol = 2;
   const Bytes inner = IPv4({}, TCP({}, 1, 2, Text("x")));
-  Bytes tagged = {0x00, 0x05, 0x08, 0x00};
-  tagged.insert(tagged.end(), inner.begin(), inner.end());
+  const Bytes tagged = VlanTagged(5, inner);
   TCPFields ack;
   ack.flags = 0x10;
 

@@ -132,7 +132,7 @@ TEST_F(SourceDialogs, FilePagePicksAFileAndGreysTheLiveOptionsButStoresThem) {
   EXPECT_EQ(pages.currentWidget()->objectName(), "tsFile");
   EXPECT_EQ(fileName.text(), "/data/old.cap");
 
-  Scope.Answers.Files = {QString("/data/picked.cap"), std::nullopt};
+  Scope.Answers.Files = {QString("/data/picked.cap"), QString()};  // then a cancel
   Click(Open, "sbtFileName");
   ASSERT_EQ(Scope.Answers.FileRequests.size(), 1u);
   const TFileDialogRequest& odFile = Scope.Answers.FileRequests[0];

@@ -14,7 +14,8 @@
 #include "ui/PacketView.h"
 #include "ui/Prompts.h"
 
-// Records every message box and answers file dialogs from a queue (empty queue: cancel).
+// Records every message box and answers file dialogs from a queue of paths (an empty queue,
+// or an empty path, cancels).
 class TTestAnswerer : public TPromptAnswerer {
  public:
   struct Box {
@@ -22,7 +23,7 @@ class TTestAnswerer : public TPromptAnswerer {
     bool Error;
   };
   std::vector<Box> Boxes;
-  std::deque<std::optional<QString>> Files;
+  std::deque<QString> Files;
   std::vector<TFileDialogRequest> FileRequests;
 
   void Message(const QString& caption, const QString& text, bool error) override {
@@ -31,8 +32,9 @@ class TTestAnswerer : public TPromptAnswerer {
   std::optional<QString> File(const TFileDialogRequest& request) override {
     FileRequests.push_back(request);
     if (Files.empty()) return std::nullopt;
-    auto answer = Files.front();
+    const QString answer = Files.front();
     Files.pop_front();
+    if (answer.isEmpty()) return std::nullopt;
     return answer;
   }
   std::vector<QString> Texts() const {
