@@ -67,24 +67,16 @@ void TCustomQuarn::SetAdapterIndex(int32_t value) {
 }
 
 void TCustomQuarn::SetAdapterName(const std::string& value) {
-  if (value == AdapterName_) return;
-  for (size_t i = 0; i < AdapterNames_.size(); ++i) {
-    if (AdapterNames_[i] == value) {
-      AdapterIndex_ = int32_t(i);
-      AdapterName_ = AdapterNames_[i];
-      AdapterDescription_ = AdapterDescriptions_[i];
-      return;
-    }
-  }
-  AdapterIndex_ = -1;
-  AdapterName_.clear();
-  AdapterDescription_.clear();
+  if (value != AdapterName_) SelectAdapter(AdapterNames_, value);
 }
 
 void TCustomQuarn::SetAdapterDescription(const std::string& value) {
-  if (value == AdapterDescription_) return;
-  for (size_t i = 0; i < AdapterDescriptions_.size(); ++i) {
-    if (AdapterDescriptions_[i] == value) {
+  if (value != AdapterDescription_) SelectAdapter(AdapterDescriptions_, value);
+}
+
+void TCustomQuarn::SelectAdapter(const TStringList& list, const std::string& value) {
+  for (size_t i = 0; i < list.size(); ++i) {
+    if (list[i] == value) {
       AdapterIndex_ = int32_t(i);
       AdapterName_ = AdapterNames_[i];
       AdapterDescription_ = AdapterDescriptions_[i];

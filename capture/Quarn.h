@@ -86,6 +86,9 @@ class TCustomQuarn {
  private:
   friend class TQuarnThread;
   void SetLastError(std::string text);
+  // The first entry of `list` (names or descriptions) equal to `value`, case-sensitively,
+  // becomes the chosen adapter; without one, no adapter is chosen.
+  void SelectAdapter(const TStringList& list, const std::string& value);
   // Makes a frame read by the library the current one (CurPktHdr, CurEthHdr), with the
   // header converted to the 32-bit record.
   void SetCurrent(const struct pcap_pkthdr* header, const uint8_t* data);

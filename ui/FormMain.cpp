@@ -388,7 +388,7 @@ void TMainForm::ActionCloseExecute() {
   UpdateActions();
 }
 
-void TMainForm::ActionClearExecute() {
+void TMainForm::EmptyCapture() {
   {
     std::lock_guard lock(FilingLock_);
     if (PacketMemory) PacketMemory->Clear();
@@ -399,21 +399,16 @@ void TMainForm::ActionClearExecute() {
     CapturingForm->ShowCounters();
   }
   UpdateAllViewCounts();
+}
+
+void TMainForm::ActionClearExecute() {
+  EmptyCapture();
   if (TListView* view = GetActiveListView()) view->viewport()->update();
   if (QPlainTextEdit* memo = GetActiveMemo()) memo->clear();
 }
 
 void TMainForm::ClearAllToolButtonClick() {
-  {
-    std::lock_guard lock(FilingLock_);
-    if (PacketMemory) PacketMemory->Clear();
-    ClearLists();
-  }
-  if (CapturingForm) {
-    CapturingForm->ResetCounters();
-    CapturingForm->ShowCounters();
-  }
-  UpdateAllViewCounts();
+  EmptyCapture();
   for (TListView* view : Views_) {
     view->Model()->Invalidate();
     view->viewport()->update();

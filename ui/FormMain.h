@@ -136,6 +136,8 @@ class TMainForm : public QMainWindow {
   void FormShow();
   void FormResize();
   void FormClose();
+  // Empties the store, the lists and the counters, and sets every view to no rows.
+  void EmptyCapture();
   void CreateActions();
   void CreateToolBar();
   void CreateMenus();
