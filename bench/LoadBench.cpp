@@ -6,26 +6,19 @@
 // memory the store holds per frame beyond the captured bytes.
 //
 //   trellan-loadbench FILE [RUNS]
-#include <chrono>
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <pcap/pcap.h>
-#include <fcntl.h>
-#include <spawn.h>
 #include <string>
-#include <sys/wait.h>
-#include <unistd.h>
 
+#include "bench/BenchSupport.h"
 #include "capture/Quarn.h"
 #include "capture/QuarnMemory.h"
 
-extern char** environ;
-
 namespace {
-using Clock = std::chrono::steady_clock;
-double Seconds(Clock::time_point a, Clock::time_point b) {
-  return std::chrono::duration<double>(b - a).count();
-}
+using bench::Clock;
+using bench::Seconds;
 
 struct Result {
   double best = 1e30;
@@ -51,30 +44,13 @@ long Bare(const std::string& file, uint64_t* bytes) {
   *bytes = sum;
   return n;
 }
-
-bool HaveTcpdump() { return std::system("command -v tcpdump >/dev/null 2>&1") == 0; }
-
-void Tcpdump(const std::string& file) {
-  posix_spawn_file_actions_t fa;
-  posix_spawn_file_actions_init(&fa);
-  posix_spawn_file_actions_addopen(&fa, 1, "/dev/null", O_WRONLY, 0);
-  posix_spawn_file_actions_addopen(&fa, 2, "/dev/null", O_WRONLY, 0);
-  const char* argv[] = {"tcpdump", "-n", "-r", file.c_str(), "-w", "/dev/null", nullptr};
-  pid_t pid;
-  if (posix_spawnp(&pid, "tcpdump", &fa, nullptr, const_cast<char**>(argv), environ) == 0)
-    waitpid(pid, nullptr, 0);
-  posix_spawn_file_actions_destroy(&fa);
-}
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc < 2) {
-    std::fprintf(stderr, "usage: %s FILE [RUNS]\n", argv[0]);
-    return 2;
-  }
-  const std::string file = argv[1];
-  const int runs = argc > 2 ? std::atoi(argv[2]) : 3;
-  const bool tcpdump = HaveTcpdump();
+  const auto arguments = bench::FileAndRuns(argc, argv);
+  if (!arguments) return 2;
+  const auto& [file, runs] = *arguments;
+  const bool tcpdump = bench::HaveCommand("tcpdump");
   Result bare, store, dump;
   uint64_t capturedBytes = 0;
   size_t reserved = 0;
@@ -100,11 +76,9 @@ int main(int argc, char** argv) {
       reserved = memory.ReservedBytes();
     }
 
-    if (tcpdump) {
-      t0 = Clock::now();
-      Tcpdump(file);
-      dump.best = std::min(dump.best, Seconds(t0, Clock::now()));
-    }
+    if (tcpdump)
+      dump.best =
+          std::min(dump.best, bench::Run({"tcpdump", "-n", "-r", file, "-w", "/dev/null"}).Wall);
   }
 
   auto line = [&](const char* name, const Result& r, long frames) {
