@@ -154,8 +154,9 @@ std::string ProfileFile::ReadString(std::string_view section, std::string_view k
                                     std::string_view def) const {
   const size_t header = FindSection(section);
   const size_t line = header == kNone ? kNone : FindKey(header, key);
-  const std::string_view value = line == kNone ? def : Entry(Lines_[line])->Value;
-  return std::string(value.substr(0, MaxValueLength));
+  std::string_view value = line == kNone ? def : Entry(Lines_[line])->Value;
+  value = value.substr(0, value.find_first_of(std::string_view("\r\0", 2)));
+  return std::string(Trimmed(value.substr(0, MaxValueLength)));
 }
 
 int32_t ProfileFile::ReadInteger(std::string_view section, std::string_view key,

@@ -28,6 +28,9 @@ class ProfileFile {
 
   const std::string& Path() const { return Path_; }
 
+  // Whatever the file holds, the value read can be written back and reads again as itself:
+  // it ends before a carriage return or NUL inside it (neither can be written on a line), and
+  // blanks that a cut leaves at its end are dropped as a read of the written value would.
   std::string ReadString(std::string_view section, std::string_view key,
                          std::string_view def) const;
   // An integer by the rule of StrToIntDef; def when absent or not an integer.

@@ -64,6 +64,11 @@ void TGlobal::Load() {
   ThreadSafe = ini.ReadBool(kQuarn, "ThreadSafe", true);
   ViewHexa = ini.ReadBool(kOption, "ViewHexa", false);
   FilterList = platform::ParseCommaText(ini.ReadString(kOption, "FilterList", ""));
+  // Save writes the leading entries whose line fits in a value. A line that reads as a longer
+  // one (written by hand, or cut inside a quoted entry by the length limit) keeps just those,
+  // so that the history is saved and loaded again as it is.
+  FilterList.resize(platform::ParseCommaText(
+      platform::CommaText(FilterList, platform::ProfileFile::MaxValueLength)).size());
   TCPDataOffset = ini.ReadInteger(kOption, "TCPDataOffset", 0);
   UDPDataOffset = ini.ReadInteger(kOption, "UDPDataOffset", 0);
 }

@@ -254,7 +254,10 @@ TEST_F(Globals, LongValuesAreCutWhenRead) {
     g.Save();
   }
   TGlobal g(Path);
-  EXPECT_EQ(g.Filter, filter.substr(0, 2047));
+  // Cut to 2047 characters, less the blank the cut leaves at the end: a value read never ends
+  // in one, so that it reads as itself once saved again.
+  ASSERT_EQ(filter[2046], ' ');
+  EXPECT_EQ(g.Filter, filter.substr(0, 2046));
   // The history keeps its most recent entries whole rather than losing the end of the line
   // inside an entry.
   ASSERT_GT(g.FilterList.size(), 10u);
