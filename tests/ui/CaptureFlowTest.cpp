@@ -400,6 +400,8 @@ TEST(CaptureFlow, CaptureThreadFilesWhileTheWindowReadsAndClears) {
     w.form->pcView->setCurrentIndex(tabs++ % ViewCount);
     TListView* view = w.form->GetActiveListView();
     for (int r = 0; r < std::min(view->ItemCount(), 20); ++r) Cell(view, r, 0);
+    view->viewport()->repaint();  // paints the visible rows
+    if (view->ItemCount() > 0) view->selectRow(0);  // fills the payload pane, where there is one
     if (tabs % 7 == 0) w.form->ClearAllToolButton->click();
     ProcessEvents(1);
   }
