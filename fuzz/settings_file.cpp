@@ -51,6 +51,8 @@ void WriteFile(const std::string& path, const uint8_t* data, size_t size) {
   FUZZ_CHECK(std::fclose(f) == 0);
 }
 
+// A folder of its own for each input, removed when the input is done (after the settings
+// objects, which save once more as they go), so that nothing is left behind a run.
 struct Scratch {
   std::string Dir = Folder();
   std::string Ini = Dir + "/Trellan.ini";
@@ -62,7 +64,7 @@ struct Scratch {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  static Scratch scratch;
+  const Scratch scratch;
   WriteFile(scratch.Ini, data, size);
 
   TGlobal loaded(scratch.Ini);
