@@ -278,12 +278,14 @@ void TMainForm::FreeLists() { Lists.reset(); }
 
 void TMainForm::Quarn1Capture(TCustomQuarn&, const PCAP_PKTHDR* PKTHdr, const ETH_HDR* ETHHdr) {
   Modified.store(true, std::memory_order_relaxed);
-  if (CountFrames_.load(std::memory_order_relaxed) && CapturingForm)
-    CapturingForm->CountFrame(PKTHdr, ETHHdr);
   const bool onMainThread = platform::IsMainThread();
   {
+    // Counting and filing happen under the same lock as Clear, so a Clear All between the
+    // two cannot leave a frame counted but not filed, or filed but not counted.
     std::unique_lock lock(FilingLock_, std::defer_lock);
     if (!onMainThread) lock.lock();
+    if (CountFrames_.load(std::memory_order_relaxed) && CapturingForm)
+      CapturingForm->CountFrame(PKTHdr, ETHHdr);
     if (!PacketMemory || !Lists) return;
     // A frame the store cannot take (memory exhausted) is dropped, and only that frame.
     const TQuarnNode* node = PacketMemory->Add(PKTHdr, ETHHdr);

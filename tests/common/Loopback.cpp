@@ -1,6 +1,9 @@
 #include "tests/common/Loopback.h"
 
 #include <arpa/inet.h>
+#include <cstdlib>
+#include <linux/if_packet.h>
+#include <net/if.h>
 #include <chrono>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -32,4 +35,30 @@ bool PollUntil(uint32_t ms, const std::function<bool()>& done) {
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
   return true;
+}
+
+VethPair::VethPair(const std::string& name) : name_(name) {
+  const std::string cmd = "ip link add " + name_ + " type veth peer name " + Peer() +
+                          " && ip link set " + name_ + " up && ip link set " + Peer() + " up";
+  ok_ = std::system((cmd + " >/dev/null 2>&1").c_str()) == 0;
+}
+
+VethPair::~VethPair() {
+  if (ok_) (void)std::system(("ip link del " + name_ + " >/dev/null 2>&1").c_str());
+}
+
+long VethPair::Blast(const std::vector<uint8_t>& frame, const std::atomic<bool>& stop) const {
+  const int fd = socket(AF_PACKET, SOCK_RAW, 0);
+  if (fd < 0) return 0;
+  sockaddr_ll to{};
+  to.sll_family = AF_PACKET;
+  to.sll_ifindex = int(if_nametoindex(Peer().c_str()));
+  to.sll_halen = 6;
+  long sent = 0;
+  while (!stop) {
+    if (sendto(fd, frame.data(), frame.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to) > 0)
+      ++sent;
+  }
+  close(fd);
+  return sent;
 }
