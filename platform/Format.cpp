@@ -19,17 +19,17 @@ std::string Format(std::string_view fmt, std::initializer_list<FormatArg> args) 
       continue;
     }
     if (++i == fmt.size()) Invalid(fmt);
-    const char spec = fmt[i];
-    if (spec == '%') {
+    const char kind = fmt[i];
+    if (kind == '%') {
       out += '%';
       continue;
     }
     if (arg == args.end()) Invalid(fmt);
-    if (spec == 's') {
+    if (kind == 's') {
       const auto* s = arg->Text();
       if (!s) Invalid(fmt);
       out += *s;
-    } else if (spec == 'd') {
+    } else if (kind == 'd') {
       const auto* v = arg->Integer();
       if (!v) Invalid(fmt);
       out += std::to_string(*v);

@@ -202,9 +202,9 @@ void TMainForm::CreatePages() {
   std::array<TListView**, ViewCount> views = {&lvETH, &lvIP,  &lvARP,     &lvICMP,
                                               &lvTCP, &lvUDP, &lvTCPData, &lvUDPData};
   for (int32_t v = 0; v < ViewCount; ++v) {
-    const TViewSpec& spec = ViewSpecs[size_t(v)];
-    auto* list = new TListView(spec.Name);
-    list->setToolTip(spec.Hint);
+    const TViewSpec& layout = ViewSpecs[size_t(v)];
+    auto* list = new TListView(layout.Name);
+    list->setToolTip(layout.Hint);
     list->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(list, &QWidget::customContextMenuRequested, this,
             [this, list](const QPoint& at) { pmList->popup(list->viewport()->mapToGlobal(at)); });
@@ -214,13 +214,13 @@ void TMainForm::CreatePages() {
     QWidget* page = list;
     if (memos[size_t(v)]) {
       auto* memo = new QPlainTextEdit;
-      memo->setObjectName(QString("mm") + (spec.Name + 2));
+      memo->setObjectName(QString("mm") + (layout.Name + 2));
       memo->setFont(memoFont);
       memo->setLineWrapMode(QPlainTextEdit::WidgetWidth);
       memo->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
       *memos[size_t(v)] = memo;
       auto* splitter = new QSplitter(Qt::Vertical);
-      splitter->setObjectName(QString("Splitter") + (spec.Name + 2));
+      splitter->setObjectName(QString("Splitter") + (layout.Name + 2));
       splitter->setHandleWidth(2);
       splitter->addWidget(list);
       splitter->addWidget(memo);
@@ -230,7 +230,7 @@ void TMainForm::CreatePages() {
       page = splitter;
       connect(list, &TListView::ItemChanged, this, [this] { lvDataChange(); });
     }
-    pcView->addTab(page, spec.Caption);
+    pcView->addTab(page, layout.Caption);
   }
   connect(pcView, &QTabWidget::currentChanged, this, [this](int index) { pcViewChange(index); });
 }

@@ -16,8 +16,8 @@ constexpr int BoxLeft = 12;
 
 // The hint that names a view in this dialog ("TCPData" for lvTCPData).
 QString ViewHint(const TListView& view) {
-  for (const TViewSpec& spec : ViewSpecs)
-    if (view.objectName() == QLatin1String(spec.Name)) return QString::fromLatin1(spec.Hint);
+  for (const TViewSpec& layout : ViewSpecs)
+    if (view.objectName() == QLatin1String(layout.Name)) return QString::fromLatin1(layout.Hint);
   return {};
 }
 }  // namespace

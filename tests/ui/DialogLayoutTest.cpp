@@ -224,10 +224,10 @@ TEST_F(DialogLayout, TextsFitAndLabelsEndAtTheirFields) {
     dialog.reject();
   }
   // Select Fields with the longest captions there are: every column of every view.
-  for (const TViewSpec& spec : ViewSpecs) {
-    SCOPED_TRACE(spec.Name);
-    TListView view(spec.Name);
-    for (const int32_t group : spec.Groups) AddColumnGroup(view, spec.Number, group);
+  for (const TViewSpec& layout : ViewSpecs) {
+    SCOPED_TRACE(layout.Name);
+    TListView view(layout.Name);
+    for (const int32_t group : layout.Groups) AddColumnGroup(view, layout.Number, group);
     fields.SetListView(&view);
     fields.open();
     ExpectNothingCutOff(fields);

@@ -17,8 +17,8 @@
 namespace {
 // The TCP Data view with its own column set.
 void BuildTCPDataView(TListView& view) {
-  const TViewSpec& spec = ViewSpecs[viTCPData];
-  for (const int32_t group : spec.Groups) AddColumnGroup(view, spec.Number, group);
+  const TViewSpec& layout = ViewSpecs[viTCPData];
+  for (const int32_t group : layout.Groups) AddColumnGroup(view, layout.Number, group);
 }
 
 int32_t ColumnOf(const TListView& view, const std::string& caption) {
