@@ -20,6 +20,7 @@
 #include <thread>
 
 #include "capture/Quarn.h"
+#include "capture/QuarnThread.h"
 #include "platform/System.h"
 #include "tests/common/Loopback.h"
 #include "tests/common/Rpcapd.h"
@@ -487,4 +488,44 @@ TEST(CaptureFlow, OneRemoteAdapterSkipsTheChooserWhenAsked) {
   w.form->Quarn1GetRemoteAdapterInfo(w.form->Quarn1, {"rpcap://h/a", "rpcap://h/b"},
                                      {"", "second"}, index);
   EXPECT_EQ(index, 1);
+}
+
+TEST(CaptureFlow, ARemoteHostThatDiesLeavesAWindowThatSavesAndOpensAgain) {
+  if (!RunningAsRoot()) GTEST_SKIP() << "the remote capture host needs root";
+  Rpcapd host;
+  Window w;
+  Global->OpenType = 1;
+  Global->Host = host.Host();
+  Global->UserName = host.User();
+  Global->Password = host.Password();
+  Global->Filter = "udp port " + std::to_string(w.port);
+  Global->ReadTimeout = 100;
+  OnNextDialog([](QDialog& chooser) {
+    auto& list = Control<QListWidget>(chooser, "lbRemoteAdapter");
+    const auto lo = list.findItems("/lo", Qt::MatchEndsWith);
+    if (lo.size() == 1) lo[0]->setSelected(true);
+    Click(chooser, "btnOK");
+  });
+  w.form->OpenSource();
+  ASSERT_TRUE(w.form->Quarn1.Active()) << w.form->Quarn1.LastError();
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  w.Send(3);
+  ASSERT_TRUE(WaitFor([&] { return w.form->ListView(viETH)->ItemCount() == 3; }));
+  host.Kill();
+  ASSERT_TRUE(WaitFor([&] { return w.form->Quarn1.Thread()->State == TZebThread::Ended; }, 10000));
+  EXPECT_EQ(w.form->Quarn1.LastError(), "Quarn Error: pcap_next_ex return -1");
+  // Still responsive: it closes, saves what it has and opens that again.
+  w.form->ActionCloseExecute();
+  EXPECT_FALSE(w.form->Quarn1.Active());
+  const std::string saved = w.scope.Dir.File("remote.cap");
+  w.scope.Answers.Files.push_back(QString::fromStdString(saved));
+  w.form->SaveToolButton->click();
+  EXPECT_TRUE(w.Boxes().empty());
+  EXPECT_EQ(ReadBack(saved).size(), 3u);
+  Global->OpenType = 2;
+  Global->FileName = saved;
+  Global->Filter = "";
+  w.form->OpenSource();
+  EXPECT_TRUE(w.Boxes().empty());
+  EXPECT_EQ(w.form->ListView(viETH)->ItemCount(), 3);
 }
