@@ -43,32 +43,20 @@ struct TmpdirScope {
   ~TmpdirScope() { unsetenv("TMPDIR"); }
 };
 
-// A veth pair of the test's own; its first end is the adapter to capture on.
-struct Veth {
-  std::string name = "trlw" + std::to_string(getpid() % 100000);
-  Veth() {
-    const std::string cmd = "ip link add " + name + " type veth peer name " + name + "p && ip link set " +
-                            name + " up && ip link set " + name + "p up && ip addr add 10.222.0.1/24 dev " +
-                            name + "p";
-    ok = std::system(cmd.c_str()) == 0;
-  }
-  ~Veth() { (void)std::system(("ip link del " + name + " 2>/dev/null").c_str()); }
-  void Remove() { (void)std::system(("ip link del " + name).c_str()); }
-  bool ok;
-};
 }  // namespace
 
 TEST(FaultFlow, AVanishedAdapterLeavesAWindowThatSavesAndOpensAgain) {
   if (!RunningAsRoot()) GTEST_SKIP() << "creating an adapter needs root";
-  Veth veth;
-  ASSERT_TRUE(veth.ok);
+  VethPair veth("trlw" + std::to_string(getpid() % 100000));
+  ASSERT_TRUE(veth.Ok());
+  ASSERT_EQ(std::system(("ip addr add 10.222.0.1/24 dev " + veth.Peer()).c_str()), 0);
   TSettingsScope scope;
   TmpdirScope temp(scope.Dir.Path());
   TMainForm form;  // lists the adapters, the new one included
   form.show();
   const auto& names = form.Quarn1.AdapterNames();
   Global->OpenType = 0;
-  Global->AdapterIndex = int32_t(std::find(names.begin(), names.end(), veth.name) - names.begin());
+  Global->AdapterIndex = int32_t(std::find(names.begin(), names.end(), veth.Name()) - names.begin());
   Global->ReadTimeout = 100;
   Global->Filter = "";
   form.OpenSource();
@@ -83,7 +71,7 @@ TEST(FaultFlow, AVanishedAdapterLeavesAWindowThatSavesAndOpensAgain) {
   sendto(fd, "x", 1, 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
   close(fd);
   ASSERT_TRUE(Until([&] { return form.ListView(viETH)->ItemCount() >= 1; }, 5000));
-  veth.Remove();
+  ASSERT_EQ(std::system(("ip link del " + veth.Name()).c_str()), 0);
   ASSERT_TRUE(Until([&] { return form.Quarn1.Thread()->State == TZebThread::Ended; }));
   EXPECT_EQ(form.Quarn1.LastError(), "Quarn Error: pcap_next_ex return -1");
   // Nothing arrives after the read error.
