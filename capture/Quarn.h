@@ -112,6 +112,8 @@ class TCustomQuarn {
   std::string Source_;
   std::unique_ptr<TQuarnThread> Thread_;
   pcap* Handle_ = nullptr;
+  // The stdio buffer of an open capture file; it outlives the stream, which pcap_close ends.
+  std::unique_ptr<char[]> FileBuffer_;
   PCAP_PKTHDR CurHdr_{};
   const PCAP_PKTHDR* CurPktHdr_ = nullptr;
   const ETH_HDR* CurEthHdr_ = nullptr;
