@@ -2,7 +2,11 @@
 
 #include <QHeaderView>
 #include <QItemSelectionModel>
+#include <QPaintEvent>
+#include <QPainter>
+#include <QScrollBar>
 #include <QTimer>
+#include <algorithm>
 
 TPacketModel::TPacketModel(QObject* parent) : QAbstractTableModel(parent) {}
 
@@ -74,29 +78,31 @@ QVariant TPacketModel::headerData(int section, Qt::Orientation orientation, int 
 }
 
 TListView::TListView(const QString& name, QWidget* parent)
-    : QTableView(parent), Model_(new TPacketModel(this)) {
+    : QAbstractItemView(parent),
+      Model_(new TPacketModel(this)),
+      Header_(new QHeaderView(Qt::Horizontal, this)),
+      RowHeight_(fontMetrics().height() + 4) {
   setObjectName(name);
   setModel(Model_);
-  setShowGrid(true);
+  Header_->setModel(Model_);
   setSelectionBehavior(QAbstractItemView::SelectRows);
   setSelectionMode(QAbstractItemView::SingleSelection);
   setEditTriggers(QAbstractItemView::NoEditTriggers);
-  setWordWrap(false);
-  setCornerButtonEnabled(false);
   setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
-  verticalHeader()->hide();
-  verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
-  verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 4);
-  horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
-  horizontalHeader()->setHighlightSections(false);
-  horizontalHeader()->setMinimumSectionSize(0);
-  horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-  horizontalHeader()->setStretchLastSection(false);
-  // Dragging a column down to nothing hides it, as a width of 0 does everywhere else.
-  connect(horizontalHeader(), &QHeaderView::sectionResized, this,
-          [this](int column, int, int size) {
-            if (size == 0 && !isColumnHidden(column)) setColumnHidden(column, true);
-          });
+  setVerticalScrollMode(QAbstractItemView::ScrollPerItem);
+  Header_->setSectionResizeMode(QHeaderView::Interactive);
+  Header_->setHighlightSections(false);
+  Header_->setSectionsClickable(false);
+  Header_->setMinimumSectionSize(0);
+  Header_->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+  Header_->setStretchLastSection(false);
+  connect(Header_, &QHeaderView::sectionResized, this, [this](int column, int, int size) {
+    // Dragging a column down to nothing hides it, as a width of 0 does everywhere else.
+    if (size == 0 && !isColumnHidden(column)) setColumnHidden(column, true);
+    updateGeometries();
+    viewport()->update();
+  });
+  connect(Header_, &QHeaderView::sectionCountChanged, this, [this] { updateGeometries(); });
   connect(selectionModel(), &QItemSelectionModel::currentRowChanged, this,
           [this] { emit ItemChanged(); });
   connect(selectionModel(), &QItemSelectionModel::selectionChanged, this,
@@ -107,6 +113,28 @@ int32_t TListView::SelectedRow() const {
   const QModelIndexList rows = selectionModel()->selectedRows();
   return rows.isEmpty() ? -1 : rows.first().row();
 }
+
+void TListView::selectRow(int row) {
+  if (row < 0 || row >= model()->rowCount()) return;
+  // The current cell stays in the leftmost column on screen, so that the view does not
+  // scroll sideways to show it.
+  int column = Header_->logicalIndexAt(0);
+  if (column < 0) column = VisibleColumn(0, 1);
+  if (column < 0) column = 0;
+  selectionModel()->setCurrentIndex(model()->index(row, column),
+                                    QItemSelectionModel::ClearAndSelect |
+                                        QItemSelectionModel::Rows);
+}
+
+int TListView::rowViewportPosition(int row) const { return (row - FirstRow()) * RowHeight_; }
+
+int TListView::columnWidth(int column) const { return Header_->sectionSize(column); }
+
+void TListView::setColumnWidth(int column, int width) { Header_->resizeSection(column, width); }
+
+bool TListView::isColumnHidden(int column) const { return Header_->isSectionHidden(column); }
+
+void TListView::setColumnHidden(int column, bool hide) { Header_->setSectionHidden(column, hide); }
 
 void TListView::AddColumn(const std::string& caption, int32_t width, int32_t defaultWidth) {
   Model_->AddColumn(QString::fromStdString(caption));
@@ -138,4 +166,189 @@ void TListView::SetWidth(int32_t column, int32_t width) {
 
 int32_t TListView::DefaultWidth(int32_t column) const {
   return column >= 0 && column < ColumnCount() ? DefaultWidths_[size_t(column)] : 0;
+}
+
+// ---- Layout -------------------------------------------------------------------------------
+
+int TListView::RowsPerPage() const { return std::max(1, viewport()->height() / RowHeight_); }
+
+int TListView::VisibleColumn(int column, int step) const {
+  for (; column >= 0 && column < Header_->count(); column += step)
+    if (!isColumnHidden(column)) return column;
+  return -1;
+}
+
+QRect TListView::visualRect(const QModelIndex& index) const {
+  if (!index.isValid() || isColumnHidden(index.column())) return {};
+  return QRect(Header_->sectionViewportPosition(index.column()), rowViewportPosition(index.row()),
+               Header_->sectionSize(index.column()), RowHeight_);
+}
+
+QModelIndex TListView::indexAt(const QPoint& point) const {
+  if (point.y() < 0) return {};
+  const int row = FirstRow() + point.y() / RowHeight_;
+  const int column = Header_->logicalIndexAt(point.x());
+  if (row >= model()->rowCount() || column < 0) return {};
+  return model()->index(row, column);
+}
+
+void TListView::scrollTo(const QModelIndex& index, ScrollHint hint) {
+  if (!index.isValid()) return;
+  const int row = index.row();
+  const int page = RowsPerPage();
+  const int first = FirstRow();
+  int top = first;
+  switch (hint) {
+    case PositionAtTop: top = row; break;
+    case PositionAtBottom: top = row - page + 1; break;
+    case PositionAtCenter: top = row - page / 2; break;
+    case EnsureVisible:
+      if (row < first) top = row;
+      else if (row >= first + page) top = row - page + 1;
+      break;
+  }
+  verticalScrollBar()->setValue(top);  // the scroll bar keeps it within the rows
+  const int column = index.column();
+  if (isColumnHidden(column)) return;
+  const int left = Header_->sectionPosition(column);
+  const int right = left + Header_->sectionSize(column);
+  const int shown = horizontalScrollBar()->value();
+  const int width = viewport()->width();
+  if (left < shown) horizontalScrollBar()->setValue(left);
+  else if (right > shown + width) horizontalScrollBar()->setValue(std::min(left, right - width));
+}
+
+QModelIndex TListView::moveCursor(CursorAction cursorAction, Qt::KeyboardModifiers) {
+  const int rows = model()->rowCount();
+  const QModelIndex current = currentIndex();
+  int column = current.isValid() ? VisibleColumn(current.column(), 1) : VisibleColumn(0, 1);
+  if (column < 0) column = VisibleColumn(0, 1);
+  if (rows == 0 || column < 0) return {};
+  if (!current.isValid()) return model()->index(0, column);
+  int row = current.row();
+  switch (cursorAction) {
+    case MoveUp:
+    case MovePrevious: row -= 1; break;
+    case MoveDown:
+    case MoveNext: row += 1; break;
+    case MovePageUp: row -= RowsPerPage(); break;
+    case MovePageDown: row += RowsPerPage(); break;
+    case MoveHome: row = 0; break;
+    case MoveEnd: row = rows - 1; break;
+    case MoveLeft:
+      if (const int left = VisibleColumn(column - 1, -1); left >= 0) column = left;
+      break;
+    case MoveRight:
+      if (const int right = VisibleColumn(column + 1, 1); right >= 0) column = right;
+      break;
+  }
+  return model()->index(std::clamp(row, 0, rows - 1), column);
+}
+
+int TListView::horizontalOffset() const { return horizontalScrollBar()->value(); }
+
+int TListView::verticalOffset() const { return FirstRow() * RowHeight_; }
+
+bool TListView::isIndexHidden(const QModelIndex& index) const {
+  return isColumnHidden(index.column());
+}
+
+void TListView::setSelection(const QRect& rect, QItemSelectionModel::SelectionFlags command) {
+  const QRect area = rect.normalized();
+  const int rows = model()->rowCount();
+  const int top = FirstRow() + std::max(0, area.top()) / RowHeight_;
+  const int bottom = std::min(rows - 1, FirstRow() + std::max(0, area.bottom()) / RowHeight_);
+  const int columns = model()->columnCount();
+  if (top > bottom || columns == 0) {
+    selectionModel()->select(QItemSelection(), command);
+    return;
+  }
+  selectionModel()->select(
+      QItemSelection(model()->index(top, 0), model()->index(bottom, columns - 1)), command);
+}
+
+QRegion TListView::visualRegionForSelection(const QItemSelection& selection) const {
+  QRegion region;
+  const int first = FirstRow();
+  const int last = first + RowsPerPage();
+  for (const QItemSelectionRange& range : selection) {
+    const int top = std::max(range.top(), first);
+    const int bottom = std::min(range.bottom(), last);
+    if (top <= bottom)
+      region += QRect(0, rowViewportPosition(top), viewport()->width(),
+                      (bottom - top + 1) * RowHeight_);
+  }
+  return region;
+}
+
+void TListView::updateGeometries() {
+  // Setting the margins and the scroll bars can resize the viewport, which lays out again.
+  if (LayingOut_) return;
+  LayingOut_ = true;
+  const int headerHeight = Header_->isHidden() ? 0 : Header_->sizeHint().height();
+  setViewportMargins(0, headerHeight, 0, 0);
+  const QRect area = viewport()->geometry();
+  Header_->setGeometry(area.left(), area.top() - headerHeight, area.width(), headerHeight);
+
+  const int rows = model()->rowCount();
+  const int page = RowsPerPage();
+  verticalScrollBar()->setSingleStep(1);
+  verticalScrollBar()->setPageStep(page);
+  verticalScrollBar()->setRange(0, std::max(0, rows - page));
+  horizontalScrollBar()->setSingleStep(20);
+  horizontalScrollBar()->setPageStep(area.width());
+  horizontalScrollBar()->setRange(0, std::max(0, Header_->length() - area.width()));
+  Header_->setOffset(horizontalScrollBar()->value());
+  LayingOut_ = false;
+  QAbstractItemView::updateGeometries();
+}
+
+void TListView::scrollContentsBy(int, int) {
+  // The vertical scroll bar counts rows, not pixels: the rows on screen are painted afresh.
+  Header_->setOffset(horizontalScrollBar()->value());
+  viewport()->update();
+}
+
+void TListView::rowsInserted(const QModelIndex& parent, int start, int end) {
+  QAbstractItemView::rowsInserted(parent, start, end);
+  updateGeometries();
+  if (start <= FirstRow() + RowsPerPage()) viewport()->update();
+}
+
+void TListView::reset() {
+  QAbstractItemView::reset();
+  updateGeometries();
+  viewport()->update();
+}
+
+void TListView::paintEvent(QPaintEvent* event) {
+  QPainter painter(viewport());
+  QStyleOptionViewItem option;
+  initViewItemOption(&option);
+  const QRect area = event->rect();
+  const int first = FirstRow();
+  const int top = first + std::max(0, area.top()) / RowHeight_;
+  const int bottom = std::min(model()->rowCount() - 1, first + area.bottom() / RowHeight_);
+  const QColor grid = QColor::fromRgba(
+      QRgb(style()->styleHint(QStyle::SH_Table_GridLineColor, &option, this)));
+  const QStyle::State normal = option.state & ~QStyle::State_HasFocus;
+  const int columns = Header_->count();
+  for (int row = top; row <= bottom; ++row) {
+    const int y = rowViewportPosition(row);
+    const bool selected = selectionModel()->isSelected(model()->index(row, 0));
+    for (int column = 0; column < columns; ++column) {
+      if (isColumnHidden(column)) continue;
+      const int x = Header_->sectionViewportPosition(column);
+      const int width = Header_->sectionSize(column);
+      if (x + width <= area.left() || x > area.right()) continue;
+      // Each cell leaves its right and bottom pixel to the grid.
+      option.rect = QRect(x, y, width - 1, RowHeight_ - 1);
+      option.state = selected ? normal | QStyle::State_Selected : normal;
+      const QModelIndex index = model()->index(row, column);
+      itemDelegateForIndex(index)->paint(&painter, option, index);
+      painter.setPen(grid);
+      painter.drawLine(x + width - 1, y, x + width - 1, y + RowHeight_ - 1);
+      painter.drawLine(x, y + RowHeight_ - 1, x + width - 1, y + RowHeight_ - 1);
+    }
+  }
 }

@@ -1,5 +1,5 @@
 #pragma once
-// The virtual list view of one packet view: a QTableView over a model that holds no rows,
+// The virtual list view of one packet view: a table view over a model that holds no rows,
 // only a row count, and asks a row-text handler for a whole row when the view paints it.
 //
 // Row counts. Frames may arrive tens of thousands of times a second, and each sets the row
@@ -12,7 +12,9 @@
 // created with stays with it. The view implements the toolkit-neutral TColumnList so that
 // the column sets, the field selection and the stored widths work on it directly.
 #include <QAbstractTableModel>
-#include <QTableView>
+#include <QAbstractItemView>
+#include <QHeaderView>
+#include <QScrollBar>
 #include <functional>
 #include <vector>
 
@@ -61,7 +63,12 @@ class TPacketModel : public QAbstractTableModel {
   mutable int32_t CachedRow_ = -1;
 };
 
-class TListView : public QTableView, public TColumnList {
+// A table that keeps nothing per row. A QTableView keeps an entry for every row in its row
+// header (8 bytes a row, and an insert of a million rows costs it tens of milliseconds), which
+// over eight views of ten million frames is hundreds of megabytes and a pause at every tab
+// change. This view lays rows out by arithmetic instead: all rows have one height, the
+// vertical scroll bar counts rows, and only the rows on screen are ever asked for.
+class TListView : public QAbstractItemView, public TColumnList {
   Q_OBJECT
  public:
   explicit TListView(const QString& name, QWidget* parent = nullptr);
@@ -71,6 +78,18 @@ class TListView : public QTableView, public TColumnList {
   int32_t ItemCount() const { return Model_->ItemCount(); }
   // The selected row, or -1.
   int32_t SelectedRow() const;
+  // Selects `row` alone and makes it the current row (shown, when the view scrolls to it).
+  void selectRow(int row);
+
+  QHeaderView* horizontalHeader() const { return Header_; }
+  int RowHeight() const { return RowHeight_; }
+  // The top of `row` in viewport coordinates (negative above the view, beyond its height
+  // below it).
+  int rowViewportPosition(int row) const;
+  int columnWidth(int column) const;
+  void setColumnWidth(int column, int width);
+  bool isColumnHidden(int column) const;
+  void setColumnHidden(int column, bool hide);
 
   // TColumnList: width 0 hides a column and a hidden column reports 0.
   void AddColumn(const std::string& caption, int32_t width, int32_t defaultWidth) override;
@@ -80,11 +99,40 @@ class TListView : public QTableView, public TColumnList {
   void SetWidth(int32_t column, int32_t width) override;
   int32_t DefaultWidth(int32_t column) const override;
 
+  // QAbstractItemView
+  QRect visualRect(const QModelIndex& index) const override;
+  void scrollTo(const QModelIndex& index, ScrollHint hint = EnsureVisible) override;
+  QModelIndex indexAt(const QPoint& point) const override;
+  // Typing does not search: finding a text would build every row of the view.
+  void keyboardSearch(const QString&) override {}
+
  signals:
   // The selected or current row changed (the list view's item change notification).
   void ItemChanged();
 
+ protected:
+  QModelIndex moveCursor(CursorAction cursorAction, Qt::KeyboardModifiers modifiers) override;
+  int horizontalOffset() const override;
+  int verticalOffset() const override;
+  bool isIndexHidden(const QModelIndex& index) const override;
+  void setSelection(const QRect& rect, QItemSelectionModel::SelectionFlags command) override;
+  QRegion visualRegionForSelection(const QItemSelection& selection) const override;
+  void updateGeometries() override;
+  void scrollContentsBy(int dx, int dy) override;
+  void paintEvent(QPaintEvent* event) override;
+  void rowsInserted(const QModelIndex& parent, int start, int end) override;
+  void reset() override;
+
  private:
+  int FirstRow() const { return verticalScrollBar()->value(); }
+  // Rows that fit in the viewport whole, at least one.
+  int RowsPerPage() const;
+  // The nearest visible column at or after (step 1) or before (step -1) `column`; -1 if none.
+  int VisibleColumn(int column, int step) const;
+
   TPacketModel* Model_;
+  QHeaderView* Header_;
+  int RowHeight_;
+  bool LayingOut_ = false;
   std::vector<int32_t> DefaultWidths_;
 };
