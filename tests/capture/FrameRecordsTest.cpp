@@ -157,6 +157,7 @@ TEST(FrameRecords, AddressText) {
   EXPECT_EQ(IPToStr(Ip("192.168.0.1")), "192.168.0.1");
   EXPECT_EQ(IPToStr(0), "0.0.0.0");
   EXPECT_EQ(IPToStr(0xFFFFFFFF), "255.255.255.255");
+  EXPECT_EQ(IPToStr(Ip("10.100.105.9")), "10.100.105.9");
 }
 
 TEST(FrameRecords, ChecksumsOfCorrectPacketsMatchTheStoredValues) {
