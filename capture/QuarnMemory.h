@@ -55,7 +55,11 @@ class TQuarnMemory {
 
   std::unique_ptr<BlockSupplier> Supplier_;
 
-  std::vector<void*> Blocks_;
+  struct TBlock {
+    void* Start;
+    size_t Size;
+  };
+  std::vector<TBlock> Blocks_;
   uint8_t* Cursor_ = nullptr;
   size_t Left_ = 0;
   size_t Reserved_ = 0;
