@@ -392,14 +392,14 @@ void TMainForm::ActionCloseExecute() {
 
 void TMainForm::EmptyCapture() {
   {
+    // The counters are reset under the same lock as the lists: a frame filed between the two
+    // would be in a list but not counted.
     std::lock_guard lock(FilingLock_);
     if (PacketMemory) PacketMemory->Clear();
     ClearLists();
+    if (CapturingForm) CapturingForm->ResetCounters();
   }
-  if (CapturingForm) {
-    CapturingForm->ResetCounters();
-    CapturingForm->ShowCounters();
-  }
+  if (CapturingForm) CapturingForm->ShowCounters();
   UpdateAllViewCounts();
 }
 
