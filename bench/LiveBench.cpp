@@ -77,6 +77,7 @@
 #include <vector>
 
 #include "bench/BenchSupport.h"
+#include "bench/FrameMix.h"
 #include "capture/Quarn.h"
 #include "capture/QuarnMemory.h"
 #include "platform/MainThread.h"
@@ -111,134 +112,19 @@ constexpr double ReachedShare = 0.98;  // a paced step below this share of its r
 
 // ---- Frames ---------------------------------------------------------------------------------
 
-void Put16(uint8_t* p, uint16_t v) {
-  p[0] = uint8_t(v >> 8);
-  p[1] = uint8_t(v);
-}
-void Put32(uint8_t* p, uint32_t v) {
-  Put16(p, uint16_t(v >> 16));
-  Put16(p + 2, uint16_t(v));
-}
-uint16_t Checksum(const uint8_t* p, size_t n, uint32_t sum = 0) {
-  for (size_t i = 0; i + 1 < n; i += 2) sum += uint32_t((p[i] << 8) | p[i + 1]);
-  if (n & 1) sum += uint32_t(p[n - 1]) << 8;
-  while (sum >> 16) sum = (sum & 0xFFFF) + (sum >> 16);
-  return uint16_t(~sum);
-}
-
 // The frame mix of trellan-gencap, from the marker address and between documentation
 // networks (198.51.100.0/24 to 203.0.113.0/24), which no host here answers for.
-enum TKind { kTcpData, kTcpAck, kUdp, kIcmp, kArp, KindCount };
-
-struct TFrameMaker {
-  std::mt19937 rng;
-  uint8_t frame[1514];
-
-  explicit TFrameMaker(unsigned seed) : rng(seed) {}
-  uint32_t Next(uint32_t n) { return rng() % n; }
-
-  void Ethernet(uint16_t type) {
-    std::memcpy(frame, DestinationMac, 6);
-    std::memcpy(frame + 6, MarkerMac, 6);
-    Put16(frame + 12, type);
-  }
-
-  // IPv4 header and transport checksums; returns the frame length.
-  size_t Ip(uint8_t protocol, size_t transportLength) {
-    uint8_t* ip = frame + 14;
-    ip[0] = 0x45;
-    ip[1] = 0;
-    Put16(ip + 2, uint16_t(20 + transportLength));
-    Put16(ip + 4, uint16_t(rng()));
-    Put16(ip + 6, 0x4000);
-    ip[8] = 64;
-    ip[9] = protocol;
-    Put16(ip + 10, 0);
-    Put32(ip + 12, 0xC6336400u | Next(256));
-    Put32(ip + 16, 0xCB007100u | Next(256));
-    Put16(ip + 10, Checksum(ip, 20));
-    if (protocol == 6 || protocol == 17) {
-      uint32_t pseudo = 0;
-      for (int i = 12; i < 20; i += 2) pseudo += uint32_t((ip[i] << 8) | ip[i + 1]);
-      pseudo += protocol + uint32_t(transportLength);
-      uint8_t* t = ip + 20;
-      const size_t at = protocol == 6 ? 16 : 6;
-      Put16(t + at, 0);
-      Put16(t + at, Checksum(t, transportLength, pseudo));
-    }
-    const size_t length = 34 + transportLength;
-    if (length < 60) std::memset(frame + length, 0, 60 - length);
-    return length < 60 ? 60 : length;  // Ethernet pads short frames
-  }
-
-  size_t Tcp(size_t payload) {
-    Ethernet(0x0800);
-    uint8_t* t = frame + 34;
-    Put16(t, uint16_t(1024 + Next(40000)));
-    Put16(t + 2, Next(2) ? 443 : 80);
-    Put32(t + 4, rng());
-    Put32(t + 8, rng());
-    t[12] = 0x80;  // timestamps option
-    t[13] = payload ? 0x18 : 0x10;
-    Put16(t + 14, 502);
-    Put16(t + 18, 0);
-    const uint8_t options[12] = {1, 1, 8, 10, 0, 0, 1, 2, 0, 0, 3, 4};
-    std::memcpy(t + 20, options, 12);
-    for (size_t i = 0; i < payload; ++i) t[32 + i] = uint8_t(' ' + Next(95));
-    return Ip(6, 32 + payload);
-  }
-
-  size_t Udp(size_t payload) {
-    Ethernet(0x0800);
-    uint8_t* u = frame + 34;
-    Put16(u, uint16_t(1024 + Next(40000)));
-    Put16(u + 2, Next(2) ? 53 : 123);
-    Put16(u + 4, uint16_t(8 + payload));
-    for (size_t i = 0; i < payload; ++i) u[8 + i] = uint8_t(rng());
-    return Ip(17, 8 + payload);
-  }
-
-  size_t Icmp() {
-    Ethernet(0x0800);
-    uint8_t* c = frame + 34;
-    c[0] = 8;
-    c[1] = 0;
-    Put16(c + 2, 0);
-    Put32(c + 4, rng());
-    for (int i = 8; i < 64; ++i) c[i] = uint8_t(i);
-    Put16(c + 2, Checksum(c, 64));
-    return Ip(1, 64);
-  }
-
-  size_t Arp() {
-    Ethernet(0x0806);
-    uint8_t* a = frame + 14;
-    Put16(a, 1);
-    Put16(a + 2, 0x0800);
-    a[4] = 6;
-    a[5] = 4;
-    Put16(a + 6, 1);
-    std::memcpy(a + 8, MarkerMac, 6);
-    Put32(a + 14, 0xC6336401);
-    std::memset(a + 18, 0, 6);
-    Put32(a + 24, 0xC6336400u | Next(256));
-    std::memset(frame + 42, 0, 18);
-    return 60;
-  }
-
-  // About half data segments, a quarter bare acknowledgements, the rest UDP, ICMP and ARP.
-  size_t Any(TKind& kind) {
-    const uint32_t pick = Next(100);
-    kind = pick < 50 ? kTcpData : pick < 75 ? kTcpAck : pick < 92 ? kUdp : pick < 97 ? kIcmp : kArp;
-    switch (kind) {
-      case kTcpData: return Tcp(1 + Next(1448));
-      case kTcpAck: return Tcp(0);
-      case kUdp: return Udp(Next(512));
-      case kIcmp: return Icmp();
-      default: return Arp();
-    }
-  }
-};
+using bench::TFrameMaker;
+using bench::TKind;
+using bench::kTcpData, bench::kTcpAck, bench::kUdp, bench::kIcmp, bench::kArp, bench::KindCount;
+TFrameMaker MarkerFrames(unsigned seed) {
+  bench::TFrameAddresses from{};
+  std::memcpy(from.Destination, DestinationMac, 6);
+  std::memcpy(from.Source, MarkerMac, 6);
+  from.SourceNet = 0xC6336400u;
+  from.DestinationNet = 0xCB007100u;
+  return TFrameMaker(seed, from);
+}
 
 // Frames made once and sent round and round, so that sending costs no building; with their
 // message headers for sendmmsg (which writes each message's sent length into its header, so
@@ -252,7 +138,7 @@ struct TFramePool {
   double Mean = 0;
 
   explicit TFramePool(size_t count) {
-    TFrameMaker maker(1);
+    TFrameMaker maker = MarkerFrames(1);
     Bytes.resize(count * sizeof maker.frame);
     std::vector<std::pair<size_t, size_t>> at;
     size_t used = 0, total = 0;
