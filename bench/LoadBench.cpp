@@ -115,11 +115,9 @@ TLoad Load(const std::string& name, bool fileIntoLists, TResult& result) {
     result.Take(Seconds(t0, Clock::now()), bench::ProcessCpuSeconds() - cpu0);
     load.ResidentGrowth = ResidentBytes() - resident0;
     load.Frames = memory->Last ? memory->Last->Index : 0;
-    for (const TQuarnNode* n = memory->First; n; n = n->Next) load.Captured += n->PktHdr.caplen;
+    for (const TQuarnNode* n = memory->First; n; n = memory->Next(n)) load.Captured += n->PktHdr.caplen;
     load.StoreBytes = memory->ReservedBytes();
-    const size_t page = size_t(sysconf(_SC_PAGESIZE));
-    for (int32_t view = 0; view < ViewCount; ++view)
-      load.ListBytes += ((*lists)[view].Count() * sizeof(void*) + page - 1) / page * page;
+    for (int32_t view = 0; view < ViewCount; ++view) load.ListBytes += (*lists)[view].CommittedBytes();
   }
   result.Frames = load.Frames;
   return load;
@@ -201,7 +199,7 @@ int main(int argc, char** argv) {
 
   const double n = double(frames ? frames : 1);
   std::printf("memory per frame beyond the captured bytes (target <= 48):\n");
-  std::printf("  store blocks          %7.1f bytes\n",
+  std::printf("  store (nodes, table)  %7.1f bytes\n",
               double(storeLoad.StoreBytes - storeLoad.Captured) / n);
   std::printf("  lists                 %7.1f bytes\n", double(filedLoad.ListBytes) / n);
   std::printf("  store and lists       %7.1f bytes\n",

@@ -79,7 +79,7 @@ int main(int argc, char** argv) {
     return 1;
   }
   const double load = Seconds(loadStart, Clock::now());
-  const TPacketList items = lists[viTCP].Items();
+  const TPacketList items = lists[viTCP].Items(memory);
   const long rows = long(items.size());
   const long frames = lists[viETH].Count();
 
@@ -153,7 +153,7 @@ int main(int argc, char** argv) {
   std::printf("every row of every view, best of %d runs:\n", runs);
   std::printf("view        rows        ns/row (wall)  ns/row (cpu)\n");
   for (int32_t view = viETH; view < ViewCount; ++view) {
-    const TPacketList viewItems = lists[view].Items();
+    const TPacketList viewItems = lists[view].Items(memory);
     const int32_t count = int32_t(viewItems.size());
     TBest best;
     uint64_t bytes = 0;

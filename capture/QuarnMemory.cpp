@@ -95,7 +95,8 @@ class TQuarnMemory::BlockSupplier {
   std::thread worker_;
 };
 
-TQuarnMemory::TQuarnMemory() = default;
+// One table entry for every possible frame number; only the entries written cost memory.
+TQuarnMemory::TQuarnMemory() : Nodes_(size_t(INT32_MAX)) {}
 
 TQuarnMemory::~TQuarnMemory() { Clear(); }
 
@@ -130,17 +131,19 @@ void* TQuarnMemory::Allocate(size_t size) {
 }
 
 TQuarnNode* TQuarnMemory::Add(const PCAP_PKTHDR* header, const void* frame) {
+  const int32_t count = Count_.load(std::memory_order_relaxed);
+  if (size_t(count) >= Nodes_.Capacity()) return nullptr;
   void* p = Allocate(sizeof(TQuarnNode) + size_t(header->caplen) + 1);
   if (!p) return nullptr;
   auto* node = static_cast<TQuarnNode*>(p);
-  node->Index = Last ? Last->Index + 1 : 1;
+  node->Index = count + 1;
   node->PktHdr = *header;
-  node->Next = nullptr;
   auto* data = reinterpret_cast<uint8_t*>(node + 1);
   std::memcpy(data, frame, header->caplen);
   data[header->caplen] = 0;
+  Nodes_[size_t(count)] = node;
+  Count_.store(count + 1, std::memory_order_release);
   if (!First) First = node;
-  if (Last) Last->Next = node;
   Last = node;
   return node;
 }
@@ -151,13 +154,15 @@ void TQuarnMemory::Clear() {
   Cursor_ = nullptr;
   Left_ = 0;
   Reserved_ = 0;
+  Nodes_.Release(size_t(Count_.load(std::memory_order_relaxed)));
+  Count_.store(0, std::memory_order_release);
   First = Last = nullptr;
 }
 
 void TQuarnMemory::Assign(const TQuarnMemory& Source) {
   if (&Source == this) return;
   Clear();
-  for (const TQuarnNode* n = Source.First; n; n = n->Next) {
+  for (const TQuarnNode* n = Source.First; n; n = Source.Next(n)) {
     if (!Add(&n->PktHdr, n->Data())) break;
   }
 }

@@ -1,22 +1,28 @@
 #pragma once
-// The packet store: every frame captured since the last Clear, in arrival order, as a singly
-// linked list of self-contained nodes numbered from 1.
+// The packet store: every frame captured since the last Clear, in arrival order, as
+// self-contained nodes numbered from 1, walked from First through Next.
 //
 // Nodes are carved from large blocks rather than allocated one by one: appending costs a
-// pointer bump and a copy, memory per frame is the node header plus the captured bytes, and
-// a node never moves once written, so a reader on another thread can follow a reference it
-// was handed while the capture thread goes on appending.
+// pointer bump and a copy, and a node never moves once written, so a reader on another thread
+// can follow a reference it was handed while the capture thread goes on appending.
+//
+// Memory per frame is what a capture of millions of frames is made of, so a node holds no
+// link: the store keeps one table of its nodes by number (8 bytes a frame), which gives the
+// walk its next node and lets the per-view lists refer to a frame by its 32-bit number
+// instead of by a 64-bit address. A node is its 20-byte header, the captured bytes and one
+// zero byte, rounded up to 4 bytes.
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <vector>
 
 #include "capture/QuarnFrame.h"
+#include "platform/ReservedArray.h"
 
 struct TQuarnNode {
   int32_t Index;
   PCAP_PKTHDR PktHdr;
-  TQuarnNode* Next;
 
   // The frame area follows the node directly: caplen captured bytes and one zero byte.
   // Only caplen bytes come from the capture; the wire length `len` may be far larger (a
@@ -26,7 +32,7 @@ struct TQuarnNode {
   const uint8_t* DataEnd() const { return Data() + PktHdr.caplen; }
   const ETH_HDR* Frame() const { return reinterpret_cast<const ETH_HDR*>(Data()); }
 };
-static_assert(sizeof(TQuarnNode) == 32);
+static_assert(sizeof(TQuarnNode) == 20 && alignof(TQuarnNode) == 4);
 
 class TQuarnMemory {
  public:
@@ -41,19 +47,34 @@ class TQuarnMemory {
   void Clear();
   // Clear, then a copy of every frame of Source, numbered from 1.
   void Assign(const TQuarnMemory& Source);
-  static TQuarnNode* Next(const TQuarnNode* node) { return node ? node->Next : nullptr; }
+  // The node after `node` (one of this store's), or nullptr after the last and for nullptr.
+  // Safe on another thread while frames are being added: the walk ends at the last node
+  // whose number had been published.
+  TQuarnNode* Next(const TQuarnNode* node) const {
+    return node && node->Index < Count() ? Nodes_[size_t(node->Index)] : nullptr;
+  }
+  // Frames held; as Next, readable on another thread.
+  int32_t Count() const { return Count_.load(std::memory_order_acquire); }
+  // The node table: frame number n (from 1) is Nodes()[n - 1]. It never moves, so a list of
+  // frame numbers may keep it; entries below Count() are final.
+  const TQuarnNode* const* Nodes() const { return Nodes_.Data(); }
 
   TQuarnNode* First = nullptr;
   TQuarnNode* Last = nullptr;
 
-  // Bytes obtained from the system for nodes (blocks), for memory reports.
-  size_t ReservedBytes() const { return Reserved_; }
+  // Bytes obtained from the system for nodes (blocks) and for the node table, for memory
+  // reports.
+  size_t ReservedBytes() const {
+    return Reserved_ + decltype(Nodes_)::CommittedBytes(size_t(Count_.load(std::memory_order_relaxed)));
+  }
 
  private:
   class BlockSupplier;
   void* Allocate(size_t size);
 
   std::unique_ptr<BlockSupplier> Supplier_;
+  platform::TReservedArray<TQuarnNode*> Nodes_;
+  std::atomic<int32_t> Count_{0};
 
   struct TBlock {
     void* Start;

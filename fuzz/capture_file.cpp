@@ -89,8 +89,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // the views its filing names.
   int32_t inView[ViewCount] = {};
   int32_t position = 0;
-  const TQuarnNode* const first = before ? before->Next : p.Memory.First;
-  for (const TQuarnNode* node = first; node; node = node->Next, ++position) {
+  const TQuarnNode* const first = before ? p.Memory.Next(before) : p.Memory.First;
+  for (const TQuarnNode* node = first; node; node = p.Memory.Next(node), ++position) {
     FUZZ_CHECK(p.Lists[viETH][position] == node);
     const TListSet lists = FrameLists(node->Frame(), node->DataEnd());
     for (int32_t view = viIP; view < ViewCount; ++view) {
@@ -106,7 +106,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   TRowText row;
   for (int32_t view = 0; view < ViewCount; ++view) {
     if (view != viETH) FUZZ_CHECK(inView[view] == p.Lists[view].Count());
-    const TPacketList items = p.Lists[view].Items();
+    const TPacketList items = p.Lists[view].Items(p.Memory);
     const size_t columns = ViewColumnCount(view);
     for (int32_t r = 0; r < int32_t(items.size()); ++r) {
       ViewRowText(view, items, r, tcpOffset, udpOffset, row);

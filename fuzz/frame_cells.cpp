@@ -23,7 +23,7 @@ class ExactFrame {
  public:
   ExactFrame(const PCAP_PKTHDR& header, const uint8_t* bytes)
       : Storage_(new uint8_t[sizeof(TQuarnNode) + header.caplen]) {
-    Node_ = new (Storage_.get()) TQuarnNode{1, header, nullptr};
+    Node_ = new (Storage_.get()) TQuarnNode{1, header};
     if (header.caplen) std::memcpy(Storage_.get() + sizeof(TQuarnNode), bytes, header.caplen);
   }
   const TQuarnNode& Node() const { return *Node_; }
@@ -94,7 +94,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // into it, and no row for a position outside its list.
   const TListSet lists = FrameLists(node.Frame(), node.DataEnd());
   FUZZ_CHECK(lists & ListBit(viETH));
-  const TQuarnNode* const one[] = {&node};
+  const TQuarnNode* const nodes[] = {&node};
+  const uint32_t number = 1;
+  const TPacketList one(&number, 1, nodes);
   TRowText row;
   for (int32_t view = 0; view < ViewCount; ++view) {
     ViewRowText(view, one, 0, tcpOffset, udpOffset, row);

@@ -140,7 +140,21 @@ void PayloadCells(TRowText& row, const uint8_t* payload, int32_t length, int32_t
                   const uint8_t* frame, const uint8_t* end);
 
 // A view's packet list: row i of the view is element i.
-using TPacketList = std::span<const TQuarnNode* const>;
+// The frames of one view, in row order: row i is frame number numbers[i] (from 1) of the
+// node table `nodes`.
+class TPacketList {
+ public:
+  TPacketList() = default;
+  TPacketList(const uint32_t* numbers, size_t count, const TQuarnNode* const* nodes)
+      : Numbers_(numbers), Count_(count), Nodes_(nodes) {}
+  size_t size() const { return Count_; }
+  const TQuarnNode* operator[](size_t row) const { return Nodes_[Numbers_[row] - 1]; }
+
+ private:
+  const uint32_t* Numbers_ = nullptr;
+  size_t Count_ = 0;
+  const TQuarnNode* const* Nodes_ = nullptr;
+};
 
 // The row-text handlers. Each clears `row` and fills it with the row at `position`; the row
 // stays empty when the position is outside the list or the frame lacks the view's headers.

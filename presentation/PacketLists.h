@@ -1,6 +1,8 @@
 #pragma once
 // The eight per-view packet lists: ordered references to stored frames, row i of a view
-// being element i of its list.
+// being element i of its list. A reference is the frame's number in the store (4 bytes, where
+// an address would take 8: a frame sits in three or four lists, so this is most of what the
+// lists cost), turned into the frame through the store's node table.
 //
 // A list is append-only storage that never moves: its whole capacity is reserved as address
 // space up front and memory is committed page by page as it fills. Appending publishes the
@@ -11,6 +13,7 @@
 #include <cstdint>
 
 #include "capture/QuarnMemory.h"
+#include "platform/ReservedArray.h"
 #include "presentation/Common.h"
 
 class TNodeList {
@@ -19,29 +22,32 @@ class TNodeList {
   static constexpr int32_t Capacity = int32_t(1) << 30;
 
   TNodeList();
-  ~TNodeList();
   TNodeList(const TNodeList&) = delete;
   TNodeList& operator=(const TNodeList&) = delete;
 
-  // Appends; false when the list is full (or no address space could be reserved).
-  // One thread appends at a time.
+  // Appends a frame of the store; false when the list is full (or no address space could be
+  // reserved). One thread appends at a time.
   bool Add(const TQuarnNode* node) {
     const int32_t n = Count_.load(std::memory_order_relaxed);
-    if (n >= Capacity_) return false;
-    Items_[n] = node;
+    if (size_t(n) >= Items_.Capacity()) return false;
+    Items_[size_t(n)] = uint32_t(node->Index);
     Count_.store(n + 1, std::memory_order_release);
     return true;
   }
   // Empties the list and gives its memory back. Must not overlap an Add.
   void Clear();
   int32_t Count() const { return Count_.load(std::memory_order_acquire); }
-  // The elements present now.
-  TPacketList Items() const { return {Items_, size_t(Count())}; }
-  const TQuarnNode* operator[](int32_t i) const { return Items_[i]; }
+  // The elements present now, as frames of `store` (the store they were added from).
+  TPacketList Items(const TQuarnMemory& store) const {
+    return {Items_.Data(), size_t(Count()), store.Nodes()};
+  }
+  // The memory the list holds now, for memory reports.
+  size_t CommittedBytes() const {
+    return decltype(Items_)::CommittedBytes(size_t(Count_.load(std::memory_order_relaxed)));
+  }
 
  private:
-  const TQuarnNode** Items_ = nullptr;
-  int32_t Capacity_ = 0;
+  platform::TReservedArray<uint32_t> Items_;
   std::atomic<int32_t> Count_{0};
 };
 

@@ -147,14 +147,14 @@ int main(int argc, char** argv) {
 
   std::string out;
   if (o.payloadView) {
-    const TNodeList& list = lists[*o.payloadView];
-    if (o.payloadRow < 0 || o.payloadRow >= list.Count())
+    const TPacketList list = lists[*o.payloadView].Items(memory);
+    if (o.payloadRow < 0 || size_t(o.payloadRow) >= list.size())
       return Fail("view " + std::string(ViewSpecs[size_t(*o.payloadView)].Caption) + " has no row " +
                       std::to_string(o.payloadRow),
                   1);
     const int32_t view = *o.payloadView;
     const int32_t offset = view == viTCP || view == viTCPData ? o.tcpOffset : o.udpOffset;
-    out = PaneLines(PayloadText(view, *list[int32_t(o.payloadRow)], offset, o.hex));
+    out = PaneLines(PayloadText(view, *list[size_t(o.payloadRow)], offset, o.hex));
     if (!out.empty() && out.back() != '\n') out += '\n';
   } else {
     TRowText row;
@@ -170,7 +170,7 @@ int main(int argc, char** argv) {
         WriteCell(columns.Caption(c), out);
       }
       out += '\n';
-      const TPacketList items = lists[view].Items();
+      const TPacketList items = lists[view].Items(memory);
       for (int32_t r = 0; r < int32_t(items.size()); ++r) {
         ViewRowText(view, items, r, o.tcpOffset, o.udpOffset, row);
         for (int32_t c = 0; c < columns.ColumnCount(); ++c) {

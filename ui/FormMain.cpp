@@ -296,8 +296,8 @@ void TMainForm::Quarn1Capture(TCustomQuarn&, const PCAP_PKTHDR* PKTHdr, const ET
 }
 
 void TMainForm::RowText(int32_t view, int32_t position, TRowText& row) const {
-  if (!Lists) return;
-  ViewRowText(view, (*Lists)[view].Items(), position, Global->TCPDataOffset,
+  if (!Lists || !PacketMemory) return;
+  ViewRowText(view, (*Lists)[view].Items(*PacketMemory), position, Global->TCPDataOffset,
               Global->UDPDataOffset, row);
 }
 
@@ -337,9 +337,10 @@ void TMainForm::pcViewChange(int index) {
 void TMainForm::ShowPayload() {
   TListView* view = GetActiveListView();
   const TNodeList* list = GetActiveList();
-  if (!view || !list) return;
+  if (!view || !list || !PacketMemory) return;
+  const TPacketList items = list->Items(*PacketMemory);
   const int32_t row = view->SelectedRow();
-  if (row < 0 || row >= list->Count()) return;
+  if (row < 0 || size_t(row) >= items.size()) return;
   QPlainTextEdit* memo = GetActiveMemo();
   if (!memo) return;
   const int32_t offset = ActiveViewIndex == viTCP || ActiveViewIndex == viTCPData
@@ -347,7 +348,7 @@ void TMainForm::ShowPayload() {
                              : Global->UDPDataOffset;
   // The payload's bytes are 8-bit text.
   const std::string text = PaneLines(
-      PayloadText(ActiveViewIndex, *(*list)[row], offset, HexToolButton->isChecked()));
+      PayloadText(ActiveViewIndex, *items[size_t(row)], offset, HexToolButton->isChecked()));
   memo->setPlainText(QString::fromLatin1(text.data(), qsizetype(text.size())));
 }
 

@@ -150,15 +150,15 @@ void TMainForm::ActionSaveExecute() {
     SaveFileName = chosen->toLocal8Bit().toStdString();
   }
   if (CaptureDump && CaptureDump->Active()) {
-    // The frames of the store as it is now, in arrival order. Nodes never move and a node's
-    // link is final once the next node exists, so the walk up to the last node seen under
-    // the lock needs no copy of the store, even while a capture thread goes on appending.
+    // The frames of the store as it is now, in arrival order. Nodes never move and the walk
+    // sees only nodes already published, so the walk up to the last node seen under the lock
+    // needs no copy of the store, even while a capture thread goes on appending.
     const TQuarnNode* last = nullptr;
     {
       std::lock_guard lock(FilingLock_);
       if (PacketMemory) last = PacketMemory->Last;
     }
-    for (const TQuarnNode* n = last ? PacketMemory->First : nullptr; n; n = n->Next) {
+    for (const TQuarnNode* n = last ? PacketMemory->First : nullptr; n; n = PacketMemory->Next(n)) {
       CaptureDump->Write(&n->PktHdr, n->Data());
       if (n == last) break;
     }

@@ -21,7 +21,7 @@ PCAP_PKTHDR Header(uint32_t caplen, uint32_t len, int32_t sec = 1, int32_t usec 
 
 size_t Count(const TQuarnMemory& m) {
   size_t n = 0;
-  for (const TQuarnNode* p = m.First; p; p = TQuarnMemory::Next(p)) ++n;
+  for (const TQuarnNode* p = m.First; p; p = m.Next(p)) ++n;
   return n;
 }
 }  // namespace
@@ -40,13 +40,16 @@ TEST(QuarnMemory, NumbersFramesFromOneAndAgainAfterClear) {
   m.Add(&h, frame.data());
   TQuarnNode* third = m.Add(&h, frame.data());
   EXPECT_EQ(third->Index, 3);
-  EXPECT_EQ(TQuarnMemory::Next(third), nullptr);
-  EXPECT_EQ(TQuarnMemory::Next(nullptr), nullptr);
-  EXPECT_EQ(TQuarnMemory::Next(first)->Index, 2);
+  EXPECT_EQ(m.Next(third), nullptr);
+  EXPECT_EQ(m.Next(nullptr), nullptr);
+  EXPECT_EQ(m.Next(first)->Index, 2);
+  EXPECT_EQ(m.Count(), 3);
   m.Clear();
   EXPECT_EQ(m.First, nullptr);
   EXPECT_EQ(m.Last, nullptr);
+  EXPECT_EQ(m.Count(), 0);
   EXPECT_EQ(m.Add(&h, frame.data())->Index, 1);
+  EXPECT_EQ(m.Next(m.First), nullptr);
 }
 
 TEST(QuarnMemory, ManyFramesAcrossBlocksKeepTheirBytesAndOrder) {
@@ -59,7 +62,7 @@ TEST(QuarnMemory, ManyFramesAcrossBlocksKeepTheirBytesAndOrder) {
     ASSERT_NE(m.Add(&h, f.data()), nullptr);
   }
   int i = 0;
-  for (const TQuarnNode* n = m.First; n; n = n->Next, ++i) {
+  for (const TQuarnNode* n = m.First; n; n = m.Next(n), ++i) {
     ASSERT_EQ(n->Index, i + 1);
     ASSERT_EQ(n->PktHdr.ts.tv_sec, i);
     ASSERT_EQ(n->PktHdr.caplen, 60u + uint32_t(i % 1455));
@@ -114,7 +117,7 @@ TEST(QuarnMemory, AssignMakesAnIndependentRenumberedCopy) {
   copy.Assign(source);
   ASSERT_EQ(Count(copy), 5u);
   const TQuarnNode* s = source.First;
-  for (const TQuarnNode* c = copy.First; c; c = c->Next, s = s->Next) {
+  for (const TQuarnNode* c = copy.First; c; c = copy.Next(c), s = source.Next(s)) {
     EXPECT_NE(c, s);
     EXPECT_EQ(c->Index, s->Index);
     EXPECT_EQ(std::memcmp(&c->PktHdr, &s->PktHdr, sizeof(PCAP_PKTHDR)), 0);
@@ -149,10 +152,10 @@ TEST(QuarnMemory, AFrameThatFindsNoMemoryIsDroppedAndNothingElse) {
     if (added == 1000000) _exit(4);  // never ran out: the test proves nothing
     const TQuarnNode* last = m.Last;
     if (m.Add(&h, frame.data()) != nullptr) _exit(5);
-    if (m.Last != last || m.Last->Index != added || last->Next != nullptr) _exit(6);
+    if (m.Last != last || m.Last->Index != added || m.Next(last) != nullptr) _exit(6);
     // Every frame before the failure is intact.
     int n = 0;
-    for (const TQuarnNode* p = m.First; p; p = p->Next)
+    for (const TQuarnNode* p = m.First; p; p = m.Next(p))
       if (++n != p->Index || p->Data()[1513] != 7) _exit(7);
     _exit(n == added ? 0 : 8);
   }

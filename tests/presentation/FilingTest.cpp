@@ -1,7 +1,11 @@
 // Which views a frame is filed into, and that each view's rows agree with the filing.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <thread>
+
 #include "presentation/Common.h"
+#include "presentation/PacketLists.h"
 #include "tests/presentation/StoredFrames.h"
 
 namespace {
@@ -40,16 +44,16 @@ TEST(Filing, FramesGoToTheirProtocolsViewsOnly) {
       {"cut before the TCP data offset", TcpFrame({}, Text("GET /")), 46, Lists({viETH, viIP, viTCP})},
   };
   Stored store;
-  for (const auto& c : cases) {
+  for (size_t i = 0; i < std::size(cases); ++i) {
+    const auto& c = cases[i];
     const TQuarnNode* node = store.Add(c.frame, c.caplen);
     EXPECT_EQ(FrameLists(node->Frame(), node->DataEnd()), c.lists) << c.what;
     // A view shows a row for the frame exactly when the frame is filed into it.
-    const std::vector<const TQuarnNode*> alone = {node};
     for (int32_t v = 0; v < ViewCount; ++v)
-      EXPECT_EQ(!Row(v, alone).empty(), (c.lists & ListBit(v)) != 0) << c.what << " view " << v;
+      EXPECT_EQ(!Row(v, store.Only(i)).empty(), (c.lists & ListBit(v)) != 0) << c.what << " view " << v;
   }
   // The IPv6 frame's Ethernet row names its EtherType.
-  EXPECT_EQ(Row(viETH, std::vector<const TQuarnNode*>{store.List()[7]})[6], "86DD");
+  EXPECT_EQ(Row(viETH, store.Only(7))[6], "86DD");
 }
 
 TEST(Filing, RowsOutsideTheListAreEmpty) {
@@ -63,5 +67,58 @@ TEST(Filing, RowsOutsideTheListAreEmpty) {
     EXPECT_EQ(row.Count(), 0u);
     ViewRowText(v, store.List(), -1, 0, 0, row);
     EXPECT_EQ(row.Count(), 0u);
+  }
+}
+
+// The lists hold frame numbers, resolved through the store's node table. A reader on another
+// thread (the window, while a capture thread files) must only ever see entries that resolve to
+// the frame that was filed, and after a Clear of store and lists the numbers, which start
+// again at 1, must resolve to the new frames and not to freed ones.
+TEST(Filing, ListsReadOnAnotherThreadWhileFramesArriveResolveToTheirFrames) {
+  TQuarnMemory memory;
+  TPacketLists lists;
+  const Bytes tcp = TcpFrame({}, Text("GET /"));
+  const Bytes udp = UdpFrame(53, 1024, Text("q"));
+  const Bytes arp = Ethernet(kMacA, kMacB, 0x0806, ARPRequest(kMacB, 1, 2));
+  const auto add = [&](int i) {
+    const Bytes& f = i % 3 == 0 ? tcp : i % 3 == 1 ? udp : arp;
+    PCAP_PKTHDR h{{i, 0}, uint32_t(f.size()), uint32_t(f.size())};
+    lists.File(memory.Add(&h, f.data()));
+  };
+  for (int round = 0; round < 2; ++round) {
+    constexpr int frames = 200000;
+    std::atomic<bool> done{false};
+    std::thread writer([&] {
+      for (int i = 0; i < frames; ++i) add(i);
+      done = true;
+    });
+    long checked = 0;
+    bool wrong = false;
+    while (!wrong) {
+      const bool last = done.load();
+      for (int32_t view : {viETH, viTCP, viUDP, viARP}) {
+        const TPacketList items = lists[view].Items(memory);
+        // The newest entries are the ones being published right now.
+        for (size_t r = items.size() > 64 ? items.size() - 64 : 0; r < items.size(); ++r) {
+          const TQuarnNode* node = items[r];
+          const int kind = node ? node->PktHdr.ts.tv_sec % 3 : -1;
+          wrong |= !node || (view == viTCP && kind != 0) || (view == viUDP && kind != 1) ||
+                   (view == viARP && kind != 2) || (view == viETH && node->Index != int32_t(r) + 1);
+          ++checked;
+        }
+      }
+      if (last) break;
+    }
+    writer.join();
+    EXPECT_FALSE(wrong) << "round " << round;
+    EXPECT_GT(checked, 0);
+    ASSERT_EQ(lists[viETH].Count(), frames);
+    EXPECT_EQ(lists[viTCP].Count() + lists[viUDP].Count() + lists[viARP].Count(), frames);
+    const TPacketList all = lists[viETH].Items(memory);
+    EXPECT_EQ(all[0], memory.First);
+    EXPECT_EQ(all[frames - 1], memory.Last);
+    memory.Clear();
+    lists.Clear();
+    EXPECT_EQ(lists[viETH].Items(memory).size(), 0u);
   }
 }

@@ -14,20 +14,23 @@
 
 constexpr int32_t kSec = 1000000000, kUsec = 120;
 
-// Frames copied into a real packet store, with the list a view would hold.
+// Frames copied into a real packet store, with the list a view would hold (every frame).
 class Stored {
  public:
   // caplen 0 keeps the whole frame.
   const TQuarnNode* Add(const Bytes& frame, uint32_t caplen = 0) {
     PCAP_PKTHDR h{{kSec, kUsec}, caplen ? caplen : uint32_t(frame.size()), uint32_t(frame.size())};
-    nodes_.push_back(memory_.Add(&h, frame.data()));
-    return nodes_.back();
+    const TQuarnNode* node = memory_.Add(&h, frame.data());
+    numbers_.push_back(uint32_t(node->Index));
+    return node;
   }
-  TPacketList List() const { return nodes_; }
+  TPacketList List() const { return {numbers_.data(), numbers_.size(), memory_.Nodes()}; }
+  // A list of the one frame at `row`.
+  TPacketList Only(size_t row) const { return {&numbers_.at(row), 1, memory_.Nodes()}; }
 
  private:
   TQuarnMemory memory_;
-  std::vector<const TQuarnNode*> nodes_;
+  std::vector<uint32_t> numbers_;
 };
 
 // A node laid out as the store lays it out, but alone in an allocation that ends at its last
@@ -43,14 +46,15 @@ class ExactNode {
     node->Index = 1;
     node->PktHdr = {{kSec, kUsec}, uint32_t(caplen), uint32_t(frame.size())};
     std::memcpy(raw_.get() + sizeof(TQuarnNode), frame.data(), caplen);
-    list_.push_back(node);
+    node_ = node;
   }
-  const TQuarnNode& Node() const { return *list_[0]; }
-  TPacketList List() const { return list_; }
+  const TQuarnNode& Node() const { return *node_; }
+  TPacketList List() const { return {&number_, 1, &node_}; }
 
  private:
   std::unique_ptr<uint8_t, decltype(&std::free)> raw_;
-  std::vector<const TQuarnNode*> list_;
+  const TQuarnNode* node_ = nullptr;
+  const uint32_t number_ = 1;
 };
 
 inline std::vector<std::string> Cells(const TRowText& row) { return {row.begin(), row.end()}; }

@@ -285,7 +285,7 @@ TEST(CaptureFlow, LiveCaptureStopSaveAndReadBack) {
     EXPECT_EQ(header.ts.tv_usec, node->PktHdr.ts.tv_usec);
     EXPECT_EQ(header.len, node->PktHdr.len);
     EXPECT_EQ(bytes, Bytes(node->Data(), node->DataEnd()));
-    node = node->Next;
+    node = w.form->PacketMemory->Next(node);
   }
   if (std::system("command -v tcpdump >/dev/null 2>&1") == 0) {
     std::FILE* p = popen(("tcpdump -n -r " + saved + " 2>/dev/null | wc -l").c_str(), "r");
