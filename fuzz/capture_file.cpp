@@ -91,11 +91,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   int32_t position = 0;
   const TQuarnNode* const first = before ? p.Memory.Next(before) : p.Memory.First;
   for (const TQuarnNode* node = first; node; node = p.Memory.Next(node), ++position) {
-    FUZZ_CHECK(p.Lists[viETH][position] == node);
+    FUZZ_CHECK(p.Lists[viETH].Items(p.Memory)[size_t(position)] == node);
     const TListSet lists = FrameLists(node->Frame(), node->DataEnd());
     for (int32_t view = viIP; view < ViewCount; ++view) {
       if (!(lists & ListBit(view))) continue;
-      FUZZ_CHECK(inView[view] < p.Lists[view].Count() && p.Lists[view][inView[view]] == node);
+      const TPacketList items = p.Lists[view].Items(p.Memory);
+      FUZZ_CHECK(size_t(inView[view]) < items.size() && items[size_t(inView[view])] == node);
       ++inView[view];
     }
   }
