@@ -64,6 +64,55 @@ pcap_t* OpenCaptureFile(const std::string& name, std::unique_ptr<char[]>& buffer
   if (!handle) std::fclose(file);  // on failure the library leaves the stream to its opener
   return handle;
 }
+
+// The kernel ring a local adapter is read from. On Linux the library cuts it into blocks of
+// 256 KiB, and a block is handed over when it is full or when the read time-out passes. With
+// the library's default of 2 MiB (8 blocks) and the default time-out of a millisecond, the
+// ring therefore held 8 ms of traffic, however light it was; with ThreadSafe every frame waits
+// for the main thread, and a main thread busy for longer than that (painting, a layout) lost
+// frames at any rate. A ring of 32 MiB (128 blocks) holds 128 ms of light traffic, and 32 MiB
+// of frames when it is heavy.
+constexpr int LocalRingBytes = 32 << 20;
+
+// A local adapter opened as pcap_open opens it, with the same settings and the same error
+// texts, and with the larger ring.
+pcap_t* OpenLocalAdapter(const char* name, int snaplen, int flags, int readTimeout,
+                         char* errbuf) {
+  pcap_t* handle = pcap_create(name, errbuf);
+  if (!handle) return nullptr;
+  int status = pcap_set_snaplen(handle, snaplen);
+  if (status >= 0 && (flags & PCAP_OPENFLAG_PROMISCUOUS)) status = pcap_set_promisc(handle, 1);
+  if (status >= 0 && (flags & PCAP_OPENFLAG_MAX_RESPONSIVENESS))
+    status = pcap_set_immediate_mode(handle, 1);
+  if (status >= 0) status = pcap_set_timeout(handle, readTimeout);
+  if (status >= 0) status = pcap_set_buffer_size(handle, LocalRingBytes);
+  if (status >= 0) status = pcap_activate(handle);
+  if (status >= 0) return handle;
+  if (status == PCAP_ERROR)
+    std::snprintf(errbuf, PCAP_ERRBUF_SIZE, "%s: %s", name, pcap_geterr(handle));
+  else if (status == PCAP_ERROR_NO_SUCH_DEVICE || status == PCAP_ERROR_PERM_DENIED ||
+           status == PCAP_ERROR_PROMISC_PERM_DENIED)
+    std::snprintf(errbuf, PCAP_ERRBUF_SIZE, "%s: %s (%s)", name, pcap_statustostr(status),
+                  pcap_geterr(handle));
+  else
+    std::snprintf(errbuf, PCAP_ERRBUF_SIZE, "%s: %s", name, pcap_statustostr(status));
+  pcap_close(handle);
+  return nullptr;
+}
+
+// Every other source (a remote adapter, or a source string the library must judge) goes
+// through pcap_open.
+pcap_t* OpenSource(const std::string& source, int snaplen, int flags, int readTimeout,
+                   pcap_rmtauth* auth, char* errbuf) {
+  char name[PCAP_BUF_SIZE + 1] = "";
+  int type = 0;
+  if (source.size() <= PCAP_BUF_SIZE &&
+      pcap_parsesrcstr(source.c_str(), &type, nullptr, nullptr, name, errbuf) == 0 &&
+      type == PCAP_SRC_IFLOCAL)
+    return OpenLocalAdapter(name, snaplen, flags, readTimeout, errbuf);
+  errbuf[0] = 0;
+  return pcap_open(source.c_str(), snaplen, flags, readTimeout, auth, errbuf);
+}
 }  // namespace
 
 TCustomQuarn::TCustomQuarn() {
@@ -229,7 +278,7 @@ bool TCustomQuarn::DoOpen(const std::string& source, pcap_rmtauth* auth,
   if (source.starts_with(FileScheme))
     Handle_ = OpenCaptureFile(source.substr(FileScheme.size()), FileBuffer_, errbuf);
   else
-    Handle_ = pcap_open(source.c_str(), SnapLen_, Flags_, ReadTimeout_, auth, errbuf);
+    Handle_ = OpenSource(source, SnapLen_, Flags_, ReadTimeout_, auth, errbuf);
   if (!Handle_) {
     SetLastError(LibraryText(errbuf));
     TraceFmt("[Quarn] TCustomQuarn.DoOpen pcap_open return nil (%s)", LastError());
