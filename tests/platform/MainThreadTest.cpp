@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -31,13 +32,16 @@ class EventLoop {
 
   // Handles posted events until `done` is true.
   void RunUntil(const std::atomic<bool>& done) {
-    while (!done) {
-      std::unique_lock lock(Lock_);
-      if (!Signal_.wait_for(lock, 10ms, [this] { return Posted_ > 0; })) continue;
-      --Posted_;
-      lock.unlock();
-      platform::DrainMainThreadQueue();
-    }
+    while (!done) RunOnce();
+  }
+
+  // Handles one posted event, if one comes within 10 ms.
+  void RunOnce() {
+    std::unique_lock lock(Lock_);
+    if (!Signal_.wait_for(lock, 10ms, [this] { return Posted_ > 0; })) return;
+    --Posted_;
+    lock.unlock();
+    platform::DrainMainThreadQueue();
   }
 
   std::atomic<int> Wakes{0};
@@ -119,6 +123,55 @@ TEST(MainThread, AnExceptionThrownByTheCallIsThrownInTheWorker) {
   worker.join();
   EXPECT_EQ(message, "handler failed");
   EXPECT_EQ(number, 42);
+}
+
+// A call may run a nested event loop (a modal prompt shown by a frame handler). Calls of other
+// workers queued meanwhile must be served by that loop, not wait for the outer drain.
+TEST(MainThread, ACallThatRunsANestedLoopStillLetsOtherWorkersThrough) {
+  EventLoop loop;
+  std::atomic<bool> otherDone{false}, allDone{false};
+  int otherCalls = 0;
+  std::thread modal([&] {
+    platform::Synchronize([&] { loop.RunUntil(otherDone); });
+    allDone = true;
+  });
+  std::thread other([&] {
+    std::this_thread::sleep_for(20ms);  // the first call is inside its nested loop by now
+    for (int i = 0; i < 500; ++i) platform::Synchronize([&] { ++otherCalls; });
+    otherDone = true;
+  });
+  loop.RunUntil(allDone);
+  modal.join();
+  other.join();
+  EXPECT_EQ(otherCalls, 500);
+}
+
+// Workers that never let up must not keep the main thread from its event loop: however fast
+// calls come, a drain ends within a few milliseconds and the loop gets its turn.
+TEST(MainThread, AFloodOfCallsStillReturnsToTheEventLoopThread) {
+  EventLoop loop;
+  std::atomic<bool> stop{false};
+  std::atomic<int> finished{0};
+  std::atomic<bool> allDone{false};
+  long calls = 0;
+  std::vector<std::thread> workers;
+  for (int w = 0; w < 2; ++w)  // two, so that a call is queued whenever the other one runs
+    workers.emplace_back([&] {
+      while (!stop) platform::Synchronize([&] { ++calls; });
+      if (++finished == 2) allDone = true;
+    });
+  auto longest = std::chrono::steady_clock::duration::zero();
+  const auto end = std::chrono::steady_clock::now() + 300ms;
+  while (std::chrono::steady_clock::now() < end) {
+    const auto start = std::chrono::steady_clock::now();
+    loop.RunOnce();  // one turn of the loop: at most one drain
+    longest = std::max(longest, std::chrono::steady_clock::now() - start);
+  }
+  stop = true;
+  loop.RunUntil(allDone);
+  for (auto& worker : workers) worker.join();
+  EXPECT_GT(calls, 0);
+  EXPECT_LT(longest, 100ms) << calls << " calls";
 }
 
 }  // namespace
