@@ -10,8 +10,9 @@
 //                 when tshark is installed and --tshark is given (run once: it is a hundred
 //                 times slower, and its best time would not change the comparison).
 // Each of our own and tcpdump is run RUNS times, interleaved, and the best time counts. It
-// reports the memory held per frame beyond the captured bytes: the store's blocks, the lists'
-// pages, and the growth of the process's resident set over a load into store and lists.
+// reports the memory held per frame beyond the captured bytes: the store's blocks and node
+// table, the lists' pages, and the growth of the process's resident set over a load into
+// store and lists.
 //
 //   trellan-loadbench FILE [RUNS] [--tshark]
 #include <algorithm>
@@ -115,9 +116,11 @@ TLoad Load(const std::string& name, bool fileIntoLists, TResult& result) {
     result.Take(Seconds(t0, Clock::now()), bench::ProcessCpuSeconds() - cpu0);
     load.ResidentGrowth = ResidentBytes() - resident0;
     load.Frames = memory->Last ? memory->Last->Index : 0;
-    for (const TQuarnNode* n = memory->First; n; n = memory->Next(n)) load.Captured += n->PktHdr.caplen;
+    for (const TQuarnNode* n = memory->First; n; n = memory->Next(n))
+      load.Captured += n->PktHdr.caplen;
     load.StoreBytes = memory->ReservedBytes();
-    for (int32_t view = 0; view < ViewCount; ++view) load.ListBytes += (*lists)[view].CommittedBytes();
+    for (int32_t view = 0; view < ViewCount; ++view)
+      load.ListBytes += (*lists)[view].CommittedBytes();
   }
   result.Frames = load.Frames;
   return load;

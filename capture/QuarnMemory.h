@@ -65,7 +65,8 @@ class TQuarnMemory {
   // Bytes obtained from the system for nodes (blocks) and for the node table, for memory
   // reports.
   size_t ReservedBytes() const {
-    return Reserved_ + decltype(Nodes_)::CommittedBytes(size_t(Count_.load(std::memory_order_relaxed)));
+    const auto frames = size_t(Count_.load(std::memory_order_relaxed));
+    return Reserved_ + decltype(Nodes_)::CommittedBytes(frames);
   }
 
  private:

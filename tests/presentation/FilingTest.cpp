@@ -50,7 +50,8 @@ TEST(Filing, FramesGoToTheirProtocolsViewsOnly) {
     EXPECT_EQ(FrameLists(node->Frame(), node->DataEnd()), c.lists) << c.what;
     // A view shows a row for the frame exactly when the frame is filed into it.
     for (int32_t v = 0; v < ViewCount; ++v)
-      EXPECT_EQ(!Row(v, store.Only(i)).empty(), (c.lists & ListBit(v)) != 0) << c.what << " view " << v;
+      EXPECT_EQ(!Row(v, store.Only(i)).empty(), (c.lists & ListBit(v)) != 0)
+          << c.what << " view " << v;
   }
   // The IPv6 frame's Ethernet row names its EtherType.
   EXPECT_EQ(Row(viETH, store.Only(7))[6], "86DD");
