@@ -9,8 +9,12 @@
 #include <thread>
 
 namespace {
-constexpr size_t BlockSize = size_t(4) << 20;
+// One huge page: the partly filled last block, which a store holds beyond its frames, is at
+// most this large.
+constexpr size_t BlockSize = size_t(2) << 20;
 constexpr size_t HugePage = size_t(2) << 20;
+// Blocks kept ready ahead of the store: the time the worker has to prepare a block.
+constexpr size_t BlocksAhead = 2;
 constexpr size_t Alignment = alignof(TQuarnNode);
 size_t RoundUp(size_t n, size_t to) { return (n + to - 1) & ~(to - 1); }
 
@@ -40,8 +44,8 @@ void FreeBlock(void* block, size_t size) {
 
 // Fresh memory must be zeroed by the kernel on first touch, and for a store that fills
 // quickly (a capture file being read) that zeroing costs about as much as everything else.
-// A worker thread therefore allocates and touches the next block while the current one
-// fills, so the zeroing runs on another core; the hand-over costs one lock per 4 MiB block,
+// A worker thread therefore allocates and touches the next blocks while the current one
+// fills, so the zeroing runs on another core; the hand-over costs one lock per 2 MiB block,
 // never one per frame.
 class TQuarnMemory::BlockSupplier {
  public:
@@ -53,17 +57,17 @@ class TQuarnMemory::BlockSupplier {
     }
     changed_.notify_all();
     worker_.join();
-    FreeBlock(ready_, BlockSize);
+    for (size_t i = 0; i < count_; ++i) FreeBlock(ready_[i], BlockSize);
   }
 
-  // The prepared block (waiting for it if need be), and the next one is asked for at once.
+  // The oldest prepared block (waiting for one if need be); the worker then prepares another.
   // nullptr when memory could not be had.
   void* Take() {
     std::unique_lock lock(mutex_);
-    changed_.wait(lock, [this] { return !wanted_; });
-    void* block = ready_;
-    ready_ = nullptr;
-    wanted_ = true;
+    changed_.wait(lock, [this] { return count_ > 0; });
+    void* block = ready_[0];
+    for (size_t i = 1; i < count_; ++i) ready_[i - 1] = ready_[i];
+    --count_;
     changed_.notify_all();
     return block;
   }
@@ -72,25 +76,25 @@ class TQuarnMemory::BlockSupplier {
   void Work() {
     std::unique_lock lock(mutex_);
     for (;;) {
-      changed_.wait(lock, [this] { return wanted_ || stop_; });
+      // The first blocks are prepared as soon as the worker starts.
+      changed_.wait(lock, [this] { return count_ < BlocksAhead || stop_; });
       if (stop_) return;
       lock.unlock();
-      void* block = NewBlock(BlockSize);
+      void* block = NewBlock(BlockSize);  // nullptr, handed on as such, when there is none
       if (block) {
         auto* bytes = static_cast<volatile uint8_t*>(block);
         for (size_t i = 0; i < BlockSize; i += 4096) bytes[i] = 0;
       }
       lock.lock();
-      ready_ = block;
-      wanted_ = false;
+      ready_[count_++] = block;
       changed_.notify_all();
     }
   }
 
   std::mutex mutex_;
   std::condition_variable changed_;
-  void* ready_ = nullptr;
-  bool wanted_ = true;  // the first block is prepared as soon as the worker starts
+  void* ready_[BlocksAhead] = {};
+  size_t count_ = 0;
   bool stop_ = false;
   std::thread worker_;
 };
