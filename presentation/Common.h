@@ -139,9 +139,8 @@ void UDPCells(TRowText& row, const IP_HDR* ip, const UDP_HDR* udp, const uint8_t
 void PayloadCells(TRowText& row, const uint8_t* payload, int32_t length, int32_t offset,
                   const uint8_t* frame, const uint8_t* end);
 
-// A view's packet list: row i of the view is element i.
-// The frames of one view, in row order: row i is frame number numbers[i] (from 1) of the
-// node table `nodes`.
+// A view's packet list, in row order: row i is frame number numbers[i] (from 1) of the node
+// table `nodes`.
 class TPacketList {
  public:
   TPacketList() = default;
