@@ -16,6 +16,14 @@ constexpr size_t HugePage = size_t(2) << 20;
 // Blocks kept ready ahead of the store: the time the worker has to prepare a block.
 constexpr size_t BlocksAhead = 2;
 constexpr size_t Alignment = alignof(TQuarnNode);
+// How far ahead of the node being written the store asks for lines. A block's lines were last
+// written by the worker that prepared it, so each one written here must first be fetched;
+// asked for this far ahead (a few frames), the fetches overlap with the work on the frames in
+// between instead of stalling each copy. Measured on 1 million frames of the mixed capture
+// (about 490 bytes a frame): 10 to 20 ns a frame less at 2 to 8 KiB ahead, less at 512 bytes
+// and at 64 KiB.
+constexpr size_t FetchAhead = 4096;
+constexpr size_t Line = 64;
 size_t RoundUp(size_t n, size_t to) { return (n + to - 1) & ~(to - 1); }
 
 // Blocks are mapped from the system directly, aligned to and advised as huge pages: a store
@@ -140,6 +148,16 @@ TQuarnNode* TQuarnMemory::Add(const PCAP_PKTHDR* header, const void* frame) {
   void* p = Allocate(sizeof(TQuarnNode) + size_t(header->caplen) + 1);
   if (!p) return nullptr;
   auto* node = static_cast<TQuarnNode*>(p);
+  {
+    // As many lines ahead as this node takes, so that over the frames every line is asked
+    // for about once. Past a block's end it asks for whatever lies there: a prefetch never
+    // faults.
+    const uintptr_t from = (reinterpret_cast<uintptr_t>(p) + FetchAhead) & ~(Line - 1);
+    const uintptr_t to = reinterpret_cast<uintptr_t>(p) + FetchAhead + sizeof(TQuarnNode) +
+                         size_t(header->caplen) + 1;
+    for (uintptr_t line = from; line < to; line += Line)
+      __builtin_prefetch(reinterpret_cast<const void*>(line), 1, 3);
+  }
   node->Index = count + 1;
   node->PktHdr = *header;
   auto* data = reinterpret_cast<uint8_t*>(node + 1);
