@@ -5,19 +5,12 @@
 #include <QApplication>
 #include <QScrollBar>
 #include <QTest>
-#include <fstream>
 #include <string>
 
+#include "tests/common/Process.h"
 #include "ui/PacketView.h"
 
 namespace {
-long ResidentBytes() {
-  std::ifstream statm("/proc/self/statm");
-  long size = 0, resident = 0;
-  statm >> size >> resident;
-  return resident * 4096;
-}
-
 void Settle() {
   for (int i = 0; i < 3; ++i) QApplication::processEvents();
 }

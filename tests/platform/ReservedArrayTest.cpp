@@ -1,0 +1,50 @@
+// The never-moving array the packet lists and the store's node table are made of: it switches
+// to huge pages once it is large, and must still hold every element and report no less
+// memory than the system gives it.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+
+#include "platform/ReservedArray.h"
+#include "tests/common/Process.h"
+
+namespace {
+uint32_t Value(size_t i) { return uint32_t(i * 2654435761u) | 1; }
+}  // namespace
+
+TEST(ReservedArray, ALargeArrayKeepsEveryElementReportsItsMemoryAndGivesItBack) {
+  using TArray = platform::TReservedArray<uint32_t>;
+  TArray array(size_t(1) << 30);
+  ASSERT_EQ(array.Capacity(), size_t(1) << 30);
+
+  // Past the huge-page line by ten huge pages and one small page: the last huge page is barely
+  // used, which is where an account in small pages would fall short.
+  const size_t used = (TArray::HugeFrom + 10 * TArray::HugePage + TArray::Page) / sizeof(uint32_t);
+  const long before = ResidentBytes();
+  for (size_t i = 0; i < used; ++i) array[i] = Value(i);
+  const long grown = ResidentBytes() - before;
+
+  size_t wrong = 0;
+  for (size_t i = 0; i < used; ++i) wrong += array[i] != Value(i);
+  EXPECT_EQ(wrong, 0u);
+  EXPECT_EQ(array[used], 0u);  // the next element, never written
+
+  const size_t reported = TArray::CommittedBytes(used);
+  EXPECT_GE(reported, used * sizeof(uint32_t));
+#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+  // (A sanitizer's shadow memory grows with the array and would be counted as well.)
+  EXPECT_LE(grown, long(reported) + (1L << 20))
+      << "the array holds more memory than it reports";
+#else
+  (void)grown;
+#endif
+
+  // Released, the elements read as zero again and the memory is back with the system.
+  array.Release(used);
+  EXPECT_EQ(array[0], 0u);
+  EXPECT_EQ(array[TArray::HugeFrom / sizeof(uint32_t)], 0u);
+  EXPECT_EQ(array[used - 1], 0u);
+#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+  EXPECT_LT(ResidentBytes() - before, 1L << 20);
+#endif
+}
