@@ -8,11 +8,13 @@
 #include <sys/mman.h>
 #include <thread>
 
+#include "platform/HugePages.h"
+
 namespace {
 // One huge page: the partly filled last block, which a store holds beyond its frames, is at
 // most this large.
 constexpr size_t BlockSize = size_t(2) << 20;
-constexpr size_t HugePage = size_t(2) << 20;
+using platform::HugePage;
 // Blocks kept ready ahead of the store: the time the worker has to prepare a block.
 constexpr size_t BlocksAhead = 2;
 constexpr size_t Alignment = alignof(TQuarnNode);
@@ -32,16 +34,8 @@ size_t RoundUp(size_t n, size_t to) { return (n + to - 1) & ~(to - 1); }
 // the memory back to the system at Clear, however the heap happens to be laid out.
 void* NewBlock(size_t size) {
   size = RoundUp(size, HugePage);
-  void* mapped = mmap(nullptr, size + HugePage, PROT_READ | PROT_WRITE,
-                      MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-  if (mapped == MAP_FAILED) return nullptr;
-  // Trim the mapping to an aligned block: huge pages need 2 MiB alignment.
-  auto* start = static_cast<uint8_t*>(mapped);
-  auto* block = reinterpret_cast<uint8_t*>(RoundUp(reinterpret_cast<uintptr_t>(start), HugePage));
-  if (block > start) munmap(start, size_t(block - start));
-  if (const size_t tail = size_t(start + size + HugePage - (block + size)))
-    munmap(block + size, tail);
-  madvise(block, size, MADV_HUGEPAGE);
+  void* block = platform::MapHugeAligned(size);
+  if (block) madvise(block, size, MADV_HUGEPAGE);
   return block;
 }
 

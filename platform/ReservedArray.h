@@ -16,6 +16,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "platform/HugePages.h"
+
 namespace platform {
 
 template <class T>
@@ -26,17 +28,9 @@ class TReservedArray {
   // `minimum`; below that the array has no room at all (Capacity() 0).
   explicit TReservedArray(size_t capacity, size_t minimum = size_t(1) << 20) {
     for (; capacity >= minimum && capacity > 0; capacity /= 4) {
-      // One huge page more than needed, so that the array can start on a huge-page boundary
-      // (huge pages are only used for aligned ranges); the rest is given back.
       const size_t size = RoundUp(capacity * sizeof(T), Page);
-      void* p = mmap(nullptr, size + HugePage, PROT_READ | PROT_WRITE,
-                     MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
-      if (p == MAP_FAILED) continue;
-      auto* start = static_cast<uint8_t*>(p);
-      auto* items = reinterpret_cast<uint8_t*>(RoundUp(reinterpret_cast<uintptr_t>(p), HugePage));
-      if (items > start) munmap(start, size_t(items - start));
-      if (const size_t tail = size_t(start + size + HugePage - (items + size)))
-        munmap(items + size, tail);
+      auto* items = static_cast<uint8_t*>(MapHugeAligned(size, MAP_NORESERVE));
+      if (!items) continue;
       if (size > HugeFrom) madvise(items + HugeFrom, size - HugeFrom, MADV_HUGEPAGE);
       Items_ = reinterpret_cast<T*>(items);
       Capacity_ = capacity;
@@ -69,7 +63,7 @@ class TReservedArray {
   }
 
   static constexpr size_t Page = 4096;
-  static constexpr size_t HugePage = size_t(2) << 20;
+  static constexpr size_t HugePage = platform::HugePage;
   static constexpr size_t HugeFrom = size_t(16) << 20;
 
  private:
