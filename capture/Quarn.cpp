@@ -1,5 +1,6 @@
 #include "capture/Quarn.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -76,15 +77,21 @@ constexpr int LocalRingBytes = 32 << 20;
 
 // A local adapter opened as pcap_open opens it, with the same settings and the same error
 // texts, and with the larger ring.
+//
+// On Linux a read time-out of 0 does not hand frames over at once: it means no time-out at
+// all, and the kernel then passes a ring block on only when it is full, so light traffic never
+// arrives (a negative one makes every read return at once, and the capture thread spins). A
+// time-out of 0 or less therefore asks for immediate mode, which hands each frame over as it
+// arrives and needs no time-out; the read then waits without one, and Close still wakes it.
 pcap_t* OpenLocalAdapter(const char* name, int snaplen, int flags, int readTimeout,
                          char* errbuf) {
   pcap_t* handle = pcap_create(name, errbuf);
   if (!handle) return nullptr;
+  const bool immediate = (flags & PCAP_OPENFLAG_MAX_RESPONSIVENESS) || readTimeout <= 0;
   int status = pcap_set_snaplen(handle, snaplen);
   if (status >= 0 && (flags & PCAP_OPENFLAG_PROMISCUOUS)) status = pcap_set_promisc(handle, 1);
-  if (status >= 0 && (flags & PCAP_OPENFLAG_MAX_RESPONSIVENESS))
-    status = pcap_set_immediate_mode(handle, 1);
-  if (status >= 0) status = pcap_set_timeout(handle, readTimeout);
+  if (status >= 0 && immediate) status = pcap_set_immediate_mode(handle, 1);
+  if (status >= 0) status = pcap_set_timeout(handle, std::max(readTimeout, 0));
   if (status >= 0) status = pcap_set_buffer_size(handle, LocalRingBytes);
   if (status >= 0) status = pcap_activate(handle);
   if (status >= 0) return handle;
@@ -100,6 +107,13 @@ pcap_t* OpenLocalAdapter(const char* name, int snaplen, int flags, int readTimeo
   return nullptr;
 }
 
+// The library's remote client splits the read time-out between itself and the daemon, each
+// taking half of it, rounded down. A half of 0 makes the daemon wait for a full ring block
+// before it sends anything, so light traffic never arrives, and makes every read of the client
+// return at once, so that the capture thread spins; a negative one is worse on both sides.
+// From 2 ms on, both halves are at least 1 ms.
+constexpr int MinRemoteReadTimeout = 2;
+
 // Every other source (a remote adapter, or a source string the library must judge) goes
 // through pcap_open.
 pcap_t* OpenSource(const std::string& source, int snaplen, int flags, int readTimeout,
@@ -111,7 +125,8 @@ pcap_t* OpenSource(const std::string& source, int snaplen, int flags, int readTi
       type == PCAP_SRC_IFLOCAL)
     return OpenLocalAdapter(name, snaplen, flags, readTimeout, errbuf);
   errbuf[0] = 0;
-  return pcap_open(source.c_str(), snaplen, flags, readTimeout, auth, errbuf);
+  return pcap_open(source.c_str(), snaplen, flags, std::max(readTimeout, MinRemoteReadTimeout),
+                   auth, errbuf);
 }
 }  // namespace
 
@@ -191,7 +206,7 @@ bool TCustomQuarn::Open(bool ResumeThread) {
     TraceFmt("[Quarn] TCustomQuarn.Open (%s)", LastError());
     return false;
   }
-  if (!DoOpen(AdapterName_, nullptr, adapter)) return false;
+  if (!DoOpen(AdapterName_, nullptr, adapter) || !AcceptOpened()) return false;
   if (CaptureEnabled_) StartThread(ResumeThread);
   return true;
 }
@@ -230,7 +245,9 @@ bool TCustomQuarn::Open(const std::string& Host, const std::string& UserName,
     TraceFmt("[Quarn] TCustomQuarn.Open (%s)", LastError());
     return false;
   }
-  if (!DoOpen(names[size_t(chosen)], &auth, entries[size_t(chosen)])) return false;
+  if (!DoOpen(names[size_t(chosen)], &auth, entries[size_t(chosen)]) || !AcceptOpened() ||
+      !StartRemoteCapture())
+    return false;
   if (CaptureEnabled_) StartThread(true);
   return true;
 }
@@ -246,7 +263,7 @@ bool TCustomQuarn::LoadFromFile(const std::string& FileName) {
     TraceFmt("[Quarn] TCustomQuarn.LoadFromFile (%s)", LastError());
     return false;
   }
-  if (!DoOpen("file://" + FileName, nullptr, nullptr)) return false;
+  if (!DoOpen("file://" + FileName, nullptr, nullptr) || !AcceptOpened()) return false;
   if (CaptureEnabled_) {
     for (;;) {
       pcap_pkthdr* header;
@@ -286,14 +303,58 @@ bool TCustomQuarn::DoOpen(const std::string& source, pcap_rmtauth* auth,
   }
   const int linkType = pcap_datalink(Handle_);
   if (linkType != DLT_EN10MB) TraceFmt("[Quarn] TCustomQuarn.DoOpen pcap_datalink=%d", linkType);
-  Source_ = source;
   if (!ProcessFilter(adapter)) {
     pcap_close(Handle_);
     Handle_ = nullptr;
     return false;
   }
+  // Source names the last source that opened: one whose filter was refused did not.
+  Source_ = source;
   Active_ = true;
   return true;
+}
+
+// The library asks a remote daemon to start capturing only at the first read, not at the
+// open: frames that pass the adapter before the capture thread's first read are never seen,
+// and a daemon that cannot capture on the adapter is found out only then. One read here starts
+// the capture, so that it runs when Open returns and a refusal fails the open. It waits at most
+// for the client's half of the read time-out; a frame it brings is the first that the capture
+// thread delivers (the library keeps it until the next read, which only that thread makes).
+bool TCustomQuarn::StartRemoteCapture() {
+  pcap_pkthdr* header = nullptr;
+  const u_char* data = nullptr;
+  const int result = pcap_next_ex(Handle_, &header, &data);
+  if (result == 1) {
+    FirstHeader_ = header;
+    FirstData_ = data;
+    return true;
+  }
+  if (result == 0) return true;
+  SetLastError(LibraryText(pcap_geterr(Handle_)));
+  TraceFmt("[Quarn] TCustomQuarn.Open pcap_next_ex return %d (%s)", result, LastError());
+  Active_ = false;
+  pcap_close(Handle_);
+  Handle_ = nullptr;
+  return false;
+}
+
+bool TCustomQuarn::TakeFirstFrame(const pcap_pkthdr*& header, const uint8_t*& data) {
+  if (!FirstHeader_) return false;
+  header = FirstHeader_;
+  data = FirstData_;
+  FirstHeader_ = nullptr;
+  FirstData_ = nullptr;
+  return true;
+}
+
+bool TCustomQuarn::AcceptOpened() {
+  std::string refusal = OnOpened ? OnOpened(*this) : std::string();
+  if (refusal.empty()) return true;
+  SetLastError(std::move(refusal));
+  Active_ = false;
+  pcap_close(Handle_);
+  Handle_ = nullptr;
+  return false;
 }
 
 bool TCustomQuarn::ProcessFilter(const pcap_if* adapter) {
@@ -334,6 +395,8 @@ bool TCustomQuarn::Close() {
   }
   pcap_close(Handle_);
   Handle_ = nullptr;
+  FirstHeader_ = nullptr;
+  FirstData_ = nullptr;
   Active_ = false;
   return true;
 }

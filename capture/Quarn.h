@@ -24,6 +24,10 @@ using TStringList = std::vector<std::string>;
 using TOnCaptureEvent = std::function<void(TCustomQuarn& Sender, const PCAP_PKTHDR* PKTHdr,
                                            const ETH_HDR* ETHHdr)>;
 // The handler chooses one of the remote adapters by setting AdapterIndex (it arrives as -1).
+// Called once a source has opened and its filter is in place, before its first frame is
+// delivered: the moment for the owner to give up the previous capture. It returns the reason to
+// give the new source up after all (which becomes LastError), or an empty text to go on.
+using TOnOpenedEvent = std::function<std::string(TCustomQuarn& Sender)>;
 using TOnGetRemoteAdapterInfo =
     std::function<void(TCustomQuarn& Sender, const TStringList& AdapterNames,
                        const TStringList& AdapterDescriptions, int32_t& AdapterIndex)>;
@@ -68,6 +72,7 @@ class TCustomQuarn {
   TQuarnThread* Thread() const { return Thread_.get(); }
 
   TOnGetRemoteAdapterInfo OnGetRemoteAdapterInfo;
+  TOnOpenedEvent OnOpened;
 
   // Opens the local adapter named by AdapterName.
   bool Open(bool ResumeThread);
@@ -81,11 +86,17 @@ class TCustomQuarn {
   bool DoOpen(const std::string& source, pcap_rmtauth* auth, const pcap_if* adapter);
   bool ProcessFilter(const pcap_if* adapter);
   bool StartThread(bool ResumeThread);
+  // OnOpened; when it gives the source up, closes it again.
+  bool AcceptOpened();
+  // Starts a remote source's capture at once (see the definition).
+  bool StartRemoteCapture();
   virtual void DoCapture() = 0;
 
  private:
   friend class TQuarnThread;
   void SetLastError(std::string text);
+  // Hands the frame read by StartRemoteCapture to the capture thread, once.
+  bool TakeFirstFrame(const struct pcap_pkthdr*& header, const uint8_t*& data);
   // The first entry of `list` (names or descriptions) equal to `value`, case-sensitively,
   // becomes the chosen adapter; without one, no adapter is chosen.
   void SelectAdapter(const TStringList& list, const std::string& value);
@@ -114,6 +125,9 @@ class TCustomQuarn {
   pcap* Handle_ = nullptr;
   // The stdio buffer of an open capture file; it outlives the stream, which pcap_close ends.
   std::unique_ptr<char[]> FileBuffer_;
+  // A frame read while the source was being opened, for the capture thread to deliver first.
+  const struct pcap_pkthdr* FirstHeader_ = nullptr;
+  const uint8_t* FirstData_ = nullptr;
   PCAP_PKTHDR CurHdr_{};
   const PCAP_PKTHDR* CurPktHdr_ = nullptr;
   const ETH_HDR* CurEthHdr_ = nullptr;

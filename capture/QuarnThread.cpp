@@ -15,10 +15,18 @@ void TQuarnThread::Run() {
   // Both are taken once: changing ThreadSafe while the thread runs has no effect on it.
   pcap_t* const handle = Quarn->Handle();
   const bool threadSafe = Quarn->ThreadSafe();
+  // A frame read while the source was opened comes first.
+  const pcap_pkthdr* header = nullptr;
+  const uint8_t* data = nullptr;
+  bool haveFrame = Quarn->TakeFirstFrame(header, data);
   while (!Terminated()) {
-    pcap_pkthdr* header;
-    const u_char* data;
-    const int result = pcap_next_ex(handle, &header, &data);
+    int result = 1;
+    if (!haveFrame) {
+      pcap_pkthdr* read;
+      result = pcap_next_ex(handle, &read, &data);
+      header = read;
+    }
+    haveFrame = false;
     if (Terminated()) return;  // a frame read as the stop came in is not delivered
     if (result == 0) continue;  // the read time-out passed without a frame
     if (result == -1) {
