@@ -1,7 +1,10 @@
 #include "ui/FormMain.h"
 
 #include <QCloseEvent>
+#include <QCoreApplication>
 #include <QDesktopServices>
+#include <QDir>
+#include <QFileInfo>
 #include <QHeaderView>
 #include <QLabel>
 #include <QMenuBar>
@@ -24,9 +27,18 @@
 #include "ui/ToolIcons.h"
 
 namespace {
-// The program's documentation, shown by Help, Home Page.
-const char* const HomePageUrl = TRELLAN_HOME_PAGE;
 const char* const HomePageName = "Trellan documentation";
+
+// The program's documentation, shown by Help, Home Page: the README installed beside the
+// program, or for a program run where it was built, the README of its source tree. Empty
+// when neither is there.
+QString DocumentationPath() {
+  const QString installed =
+      QDir(QCoreApplication::applicationDirPath()).absoluteFilePath(TRELLAN_INSTALLED_README);
+  for (const QString& path : {installed, QStringLiteral(TRELLAN_SOURCE_README)})
+    if (QFileInfo::exists(path)) return QFileInfo(path).canonicalFilePath();
+  return {};
+}
 
 }  // namespace
 
@@ -76,6 +88,7 @@ void TMainForm::FormCreate() {
   Quarn1.OnCapture = [this](TCustomQuarn& sender, const PCAP_PKTHDR* h, const ETH_HDR* e) {
     Quarn1Capture(sender, h, e);
   };
+  Quarn1.OnOpened = [this](TCustomQuarn& sender) { return Quarn1Opened(sender); };
   Quarn1.OnGetRemoteAdapterInfo = [this](TCustomQuarn& sender, const TStringList& names,
                                          const TStringList& descriptions, int32_t& index) {
     Quarn1GetRemoteAdapterInfo(sender, names, descriptions, index);
@@ -371,13 +384,18 @@ void TMainForm::Execute(QAction* action) {
 
 void TMainForm::UpdateActions() {
   const bool active = Quarn1.Active();
+  // Nothing to save: no capture, or one emptied by Clear All.
+  const bool framesToSave = !CurrentFileName.empty() && PacketMemory && PacketMemory->Count() > 0;
   ActionOpen->setEnabled(!active);
   ActionClose->setEnabled(active);
   ActionClear->setEnabled(true);
   ActionOption->setEnabled(!active);
   ActionOpenFile->setEnabled(!active);
-  ActionSave->setEnabled(!active && Modified);
-  ActionSaveAs->setEnabled(!active);
+  ActionSave->setEnabled(!active && Modified && framesToSave);
+  ActionSaveAs->setEnabled(!active && framesToSave);
+  // The menu items and the tool button also save a running capture.
+  for (QAction* item : {miSave, miSaveAs}) item->setEnabled(active || framesToSave);
+  SaveToolButton->setEnabled(active || framesToSave);
   ActionExit->setEnabled(!active);
   ActionAbout->setEnabled(true);
   ActionHomePage->setEnabled(true);
@@ -417,11 +435,20 @@ void TMainForm::ClearAllToolButtonClick() {
     view->viewport()->update();
   }
   for (QPlainTextEdit* memo : {mmTCP, mmUDP, mmTCPData, mmUDPData}) memo->clear();
+  UpdateActions();
 }
 
 void TMainForm::ActionExitExecute() { close(); }
 
-void TMainForm::ActionHomePageExecute() { QDesktopServices::openUrl(QUrl(HomePageUrl)); }
+void TMainForm::ActionHomePageExecute() {
+  const QString path = DocumentationPath();
+  if (path.isEmpty()) {
+    Prompts::ShowError(this, "The documentation of Trellan was not found.");
+    return;
+  }
+  if (!QDesktopServices::openUrl(QUrl::fromLocalFile(path)))
+    Prompts::ShowError(this, "No program was found to open the documentation: " + path);
+}
 
 // ---- Layout -------------------------------------------------------------------------------
 
@@ -509,6 +536,10 @@ void TMainForm::resizeEvent(QResizeEvent* event) {
 
 void TMainForm::closeEvent(QCloseEvent* event) {
   if (!Closed_) {
+    if (!ConfirmDiscard("Do you want to save the captured frames before closing?")) {
+      event->ignore();
+      return;
+    }
     Closed_ = true;
     FormClose();
   }

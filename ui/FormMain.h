@@ -7,6 +7,7 @@
 #include <atomic>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 
 #include "capture/Quarn.h"
@@ -110,11 +111,21 @@ class TMainForm : public QMainWindow {
   void Quarn1GetRemoteAdapterInfo(TCustomQuarn& Sender, const TStringList& AdapterNames,
                                   const TStringList& AdapterDescriptions, int32_t& AdapterIndex);
   void OpenSource();
+  // The component's OnOpened: the new source has opened, so the previous capture goes.
+  // Returns the reason to give the new source up, or an empty text.
+  std::string Quarn1Opened(TCustomQuarn& Sender);
+  // A live or remote capture with frames that are only in its temporary file.
+  bool HasUnsavedCapture() const;
+  // Asks whether to save an unsaved capture first; false when the user cancelled, or when a
+  // save that was asked for did not happen.
+  bool ConfirmDiscard(const char* question);
 
   // ---- Capture files ----
   void ActionOpenFileExecute();
   void ActionSaveExecute();
   void ActionSaveAsExecute();
+  // Saves the capture to `target`; on success it becomes the file saved to.
+  void SaveCapture(const std::string& target);
   void DeleteTempFile();
   // A path for a new temporary file from a pattern such as "temp.$$$"; raises when no free
   // name is found.
@@ -163,4 +174,10 @@ class TMainForm : public QMainWindow {
   std::atomic<bool> CountFrames_{true};
   std::atomic<bool> RefreshPerFrame_{true};
   void MirrorSettings();
+  // The status bar's text for the open source, with its filter.
+  std::string SourceCaption() const;
+  // The capture file dialogs open in the folder last used.
+  std::string LastFolder_;
+  struct TFileDialogRequest CaptureFileDialog(bool save, const char* title);
+  std::optional<std::string> ChooseCaptureFile(bool save, const char* title);
 };

@@ -4,6 +4,7 @@
 #include <QStatusBar>
 #include <QLabel>
 #include <cstdio>
+#include <cstring>
 
 #include "platform/Files.h"
 #include "platform/Format.h"
@@ -16,20 +17,15 @@
 namespace {
 QString Text(const std::string& s) { return QString::fromLocal8Bit(s.data(), qsizetype(s.size())); }
 
-// The capture file dialogs: default extension "cap". "All Files" matches every name: on
-// Linux many files have no extension, which "*.*" would hide.
-TFileDialogRequest CaptureFileDialog(bool save) {
-  TFileDialogRequest r;
-  r.Save = save;
-  r.Filter = "Capture Files (*.cap);;All Files (*)";
-  r.DefaultExtension = "cap";
-  return r;
-}
-
 std::string ErrorText(int code) {
   char buf[32];
   std::snprintf(buf, sizeof buf, "Error $%04X", unsigned(code));
   return buf;
+}
+
+std::string FolderOf(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
 }
 
 std::string Extension(const std::string& path) {
@@ -43,6 +39,11 @@ std::string Extension(const std::string& path) {
 // ---- Sources ------------------------------------------------------------------------------
 
 void TMainForm::OpenSource() {
+  // A capture that was not saved is not thrown away without asking, and a running one is
+  // stopped before another source opens.
+  if (!ConfirmDiscard("Do you want to save the captured frames before opening another source?"))
+    return;
+  if (Quarn1.Active()) ActionCloseExecute();
   MirrorSettings();
   Quarn1.SetFilter(Global->Filter);
   Quarn1.SetFlags(Global->Flags);
@@ -53,52 +54,93 @@ void TMainForm::OpenSource() {
     std::lock_guard lock(FilingLock_);
     PacketMemory = std::make_unique<TQuarnMemory>();
   }
-  Execute(ActionClear);
-
+  // The previous capture stays as it is until the new source has opened (Quarn1Opened
+  // replaces it then), so a source that cannot be opened loses nothing.
   if (Global->OpenType == 2) {
     const bool loaded = Quarn1.LoadFromFile(Global->FileName);
     lvTCPData->SetItemCount(Lists ? (*Lists)[viTCPData].Count() : 0);
-    if (loaded) {
-      CurrentFileName = Global->FileName;
-      SaveFileName = Global->FileName;
-    } else {
+    if (!loaded) {
       Prompts::ShowError(this, Text(Quarn1.LastError()));
+      UpdateActions();
+      return;
     }
   } else {
-    // The progress window exists and counts from zero before the first frame can arrive.
+    // The progress window exists before the first frame can arrive; Quarn1Opened sets its
+    // counters to zero.
     if (!CapturingForm) {
       CapturingForm = new TCapturingForm(this);
       CapturingForm->OnStop = [this] { Execute(ActionClose); };
     }
-    if (!Quarn1.Active()) CapturingForm->ResetCounters();
     if (Global->OpenType == 0) {
       Quarn1.SetAdapterIndex(Global->AdapterIndex);
       Quarn1.Open(true);
     } else {
       Quarn1.Open(Global->Host, Global->UserName, Global->Password);
     }
-    // Success is judged by the component's state: opening while a capture runs is refused,
-    // and the running capture goes on into a new temporary file.
-    if (Quarn1.Active()) {
-      CapturingForm->ResetCounters();
-      CapturingForm->show();
-      if (!CaptureDump) CaptureDump = std::make_unique<TQuarnDump>();
-      CaptureDump->Close();
-      CurrentFileName = MakeUniqueTempName("temp.$$$");
-      SaveFileName.clear();
-      CaptureDump->Open(Quarn1.Handle(), CurrentFileName);
-      if (!CaptureDump->Active()) {
-        Prompts::ShowError(this, Text(CaptureDump->LastError()));
-        CapturingForm->close();
-        return;
-      }
-    } else {
-      if (CapturingForm->isVisible()) CapturingForm->close();
+    if (!Quarn1.Active()) {
       Prompts::ShowError(this, Text(Quarn1.LastError()));
+      UpdateActions();
+      return;
     }
+    CapturingForm->show();
   }
-  StatusPanels[0]->setText(Text(Quarn1.Source()));
+  StatusPanels[0]->setText(Text(SourceCaption()));
   UpdateActions();
+}
+
+std::string TMainForm::Quarn1Opened(TCustomQuarn& Sender) {
+  std::unique_ptr<TQuarnDump> dump;
+  std::string dumpName;
+  if (Global->OpenType != 2) {
+    // The new capture's temporary file is opened before the previous capture is given up:
+    // when it cannot be opened, the new source is closed again and nothing is lost.
+    try {
+      dumpName = MakeUniqueTempName("temp.$$$");
+    } catch (const std::exception& e) {
+      return e.what();
+    }
+    dump = std::make_unique<TQuarnDump>();
+    dump->Open(Sender.Handle(), dumpName);
+    if (!dump->Active()) return dump->LastError();
+  }
+  // The previous capture goes: its frames, every view and payload pane, and its temporary
+  // file, which was either saved already or discarded by the user.
+  if (CaptureDump) CaptureDump->Close();
+  DeleteTempFile();
+  ClearAllToolButtonClick();
+  Modified = false;
+  if (dump) {
+    CaptureDump = std::move(dump);
+    CurrentFileName = dumpName;
+    SaveFileName.clear();
+  } else {
+    CurrentFileName = Global->FileName;
+    SaveFileName = Global->FileName;
+  }
+  return {};
+}
+
+std::string TMainForm::SourceCaption() const {
+  // A filter left from an earlier capture would otherwise narrow a file silently.
+  if (Quarn1.Filter().empty()) return Quarn1.Source();
+  return Quarn1.Source() + "   Filter: " + Quarn1.Filter();
+}
+
+bool TMainForm::HasUnsavedCapture() const {
+  return IsTemporary(CurrentFileName) && Modified && PacketMemory && PacketMemory->Count() > 0;
+}
+
+bool TMainForm::ConfirmDiscard(const char* question) {
+  if (!HasUnsavedCapture()) return true;
+  switch (Prompts::AskToSave(this, question)) {
+    case TSaveChoice::Discard: return true;
+    case TSaveChoice::Cancel: return false;
+    case TSaveChoice::Save: break;
+  }
+  if (Quarn1.Active()) ActionCloseExecute();
+  ActionSaveExecute();
+  // A save that was cancelled or failed keeps the capture, and what was to follow waits.
+  return !HasUnsavedCapture();
 }
 
 std::string TMainForm::MakeUniqueTempName(const std::string& pattern) {
@@ -129,12 +171,30 @@ bool TMainForm::IsTemporary(const std::string& fileName) { return Extension(file
 
 // ---- Capture files ------------------------------------------------------------------------
 
+TFileDialogRequest TMainForm::CaptureFileDialog(bool save, const char* title) {
+  TFileDialogRequest r;
+  r.Save = save;
+  r.Title = title;
+  // "All files" matches every name: on Linux many files have no extension, which "*.*" hides.
+  r.Filter = "Capture files (*.cap *.pcap *.pcapng);;All files (*)";
+  r.DefaultExtension = "cap";
+  if (LastFolder_.empty() && !Global->FileName.empty()) LastFolder_ = FolderOf(Global->FileName);
+  r.Directory = Text(LastFolder_);
+  return r;
+}
+
+std::optional<std::string> TMainForm::ChooseCaptureFile(bool save, const char* title) {
+  const auto chosen = Prompts::ChooseFile(this, CaptureFileDialog(save, title));
+  if (!chosen) return std::nullopt;
+  std::string path = chosen->toLocal8Bit().toStdString();
+  LastFolder_ = FolderOf(path);
+  return path;
+}
+
 void TMainForm::ActionOpenFileExecute() {
-  TFileDialogRequest request = CaptureFileDialog(false);
-  request.Title = "Open File";
-  const auto chosen = Prompts::ChooseFile(this, request);
+  const auto chosen = ChooseCaptureFile(false, "Open File");
   if (!chosen) return;
-  Global->FileName = chosen->toLocal8Bit().toStdString();
+  Global->FileName = *chosen;
   Global->OpenType = 2;
   Global->Save();
   MirrorSettings();
@@ -142,13 +202,14 @@ void TMainForm::ActionOpenFileExecute() {
 }
 
 void TMainForm::ActionSaveExecute() {
-  if (SaveFileName.empty()) {
-    TFileDialogRequest request = CaptureFileDialog(true);
-    request.Title = "Save";
-    const auto chosen = Prompts::ChooseFile(this, request);
-    if (!chosen) return;
-    SaveFileName = chosen->toLocal8Bit().toStdString();
+  if (!SaveFileName.empty()) {
+    SaveCapture(SaveFileName);
+    return;
   }
+  if (const auto chosen = ChooseCaptureFile(true, "Save")) SaveCapture(*chosen);
+}
+
+void TMainForm::SaveCapture(const std::string& target) {
   if (CaptureDump && CaptureDump->Active()) {
     // The frames of the store as it is now, in arrival order. Nodes never move and the walk
     // sees only nodes already published, so the walk up to the last node seen under the lock
@@ -167,30 +228,30 @@ void TMainForm::ActionSaveExecute() {
   // rename() replaces an existing target in one step, so the target is not deleted first:
   // a move that fails then leaves the old file where it was.
   const bool done = IsTemporary(CurrentFileName)
-                        ? platform::MoveFile(CurrentFileName, SaveFileName)
-                        : platform::CopyFile(CurrentFileName, SaveFileName);
+                        ? platform::MoveFile(CurrentFileName, target)
+                        : platform::CopyFile(CurrentFileName, target);
   if (done) {
-    CurrentFileName = SaveFileName;
+    CurrentFileName = target;
+    SaveFileName = target;
     Modified = false;
   } else {
-    Prompts::ShowError(this, Text(ErrorText(platform::LastError())));
+    // The code alone tells a user nothing: the path and the system's reason follow it. The
+    // file name to save to stays as it was, so that a corrected Save As can follow.
+    const int code = platform::LastError();
+    Prompts::ShowError(this, Text(ErrorText(code) + ": cannot save to " + target + ": " +
+                                  std::strerror(code)));
   }
   UpdateActions();
 }
 
 void TMainForm::ActionSaveAsExecute() {
-  TFileDialogRequest request = CaptureFileDialog(true);
-  request.Title = "Save As";
-  const auto chosen = Prompts::ChooseFile(this, request);
+  const auto chosen = ChooseCaptureFile(true, "Save As");
   if (!chosen) return;
-  const std::string name = chosen->toLocal8Bit().toStdString();
-  if (name == SaveFileName) {
+  if (*chosen == SaveFileName) {
     Prompts::ShowError(this, "Same file name");
     return;
   }
-  SaveFileName = name;
-  ActionSave->setEnabled(true);
-  Execute(ActionSave);
+  SaveCapture(*chosen);
 }
 
 void TMainForm::DeleteTempFile() {

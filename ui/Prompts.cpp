@@ -29,6 +29,20 @@ void ShowException(QWidget* parent, const QString& text) {
   Box(parent, QStringLiteral("Trellan"), text, QMessageBox::Critical);
 }
 
+TSaveChoice AskToSave(QWidget* parent, const QString& text) {
+  if (Answerer) return Answerer->SaveQuestion(text);
+  QMessageBox box(QMessageBox::Warning, QStringLiteral("Trellan"), text,
+                  QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel, parent);
+  box.setInformativeText(QStringLiteral("The captured frames are lost if you don't save them."));
+  box.setDefaultButton(QMessageBox::Save);
+  box.setEscapeButton(QMessageBox::Cancel);
+  switch (box.exec()) {
+    case QMessageBox::Save: return TSaveChoice::Save;
+    case QMessageBox::Discard: return TSaveChoice::Discard;
+    default: return TSaveChoice::Cancel;
+  }
+}
+
 std::optional<QString> ChooseFile(QWidget* parent, const TFileDialogRequest& request) {
   if (Answerer) return Answerer->File(request);
   QFileDialog dialog(parent, request.Title, request.Directory, request.Filter);

@@ -16,11 +16,16 @@ struct TFileDialogRequest {
   QString FileName;  // the name the dialog starts with
 };
 
+// The answers to the question asked before a capture that was not saved would be lost.
+enum class TSaveChoice { Save, Discard, Cancel };
+
 class TPromptAnswerer {
  public:
   virtual ~TPromptAnswerer() = default;
   // Called instead of showing a message box; returns nothing (OK is the only button).
   virtual void Message(const QString& caption, const QString& text, bool error) = 0;
+  // Called instead of asking whether to save a capture first.
+  virtual TSaveChoice SaveQuestion(const QString& text) = 0;
   // Called instead of showing a file dialog; nullopt means the user cancelled.
   virtual std::optional<QString> File(const TFileDialogRequest& request) = 0;
 };
@@ -32,6 +37,8 @@ void SetAnswerer(TPromptAnswerer* answerer);
 void ShowError(QWidget* parent, const QString& text);
 // The box that reports an exception that ended a user action.
 void ShowException(QWidget* parent, const QString& text);
+// Asks whether to save the capture before it is lost: Save, Discard or Cancel.
+TSaveChoice AskToSave(QWidget* parent, const QString& text);
 // The chosen file's full path, or nullopt when cancelled.
 std::optional<QString> ChooseFile(QWidget* parent, const TFileDialogRequest& request);
 }  // namespace Prompts

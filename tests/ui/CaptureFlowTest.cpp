@@ -6,6 +6,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTimer>
@@ -111,12 +112,11 @@ struct Window {
     if (form) form->close();
   }
   // A live capture of the test's datagrams on the loopback adapter, opened as the adapter
-  // dialog would leave the settings.
+  // dialog would leave the settings of a first start.
   void OpenLoopback(bool threadSafe = true) {
     Global->OpenType = 0;
     Global->AdapterIndex = AdapterIndexOf(form->Quarn1, "lo");
     Global->Filter = "udp port " + std::to_string(port);
-    Global->ReadTimeout = 100;
     Global->ThreadSafe = threadSafe;
     Global->Save();
     form->OpenSource();
@@ -200,6 +200,65 @@ TEST(CaptureFlow, OpeningFailuresAreShown) {
   EXPECT_FALSE(w.form->Quarn1.Active());
 }
 
+TEST(CaptureFlow, SavingSaysWhatWentWrongAndACorrectedSaveAsWorks) {
+  Window w;
+  // Nothing to save yet: every save command is off.
+  EXPECT_FALSE(w.form->ActionSave->isEnabled());
+  EXPECT_FALSE(w.form->ActionSaveAs->isEnabled());
+  EXPECT_FALSE(w.form->miSaveAs->isEnabled());
+  EXPECT_FALSE(w.form->SaveToolButton->isEnabled());
+
+  // The file dialogs offer every capture format first and open where the user was last.
+  std::filesystem::create_directory(w.scope.Dir.File("in"));
+  const std::string file = w.scope.Dir.File("in/f.pcap");
+  WritePcap(file, {Record{1, 2, UdpFrame(1, 2, Text("a")), 0, 0},
+                   Record{3, 4, UdpFrame(1, 2, Text("b")), 0, 0}});
+  w.scope.Answers.Files.push_back(QString::fromStdString(file));
+  OnNextDialog([](QDialog& open) { Click(open, "btnOK"); });
+  w.form->miOpenFile->trigger();
+  ASSERT_EQ(w.form->ListView(viETH)->ItemCount(), 2);
+  EXPECT_TRUE(w.form->miSaveAs->isEnabled());
+  const QString fileStatus = w.form->StatusPanels[0]->text();
+
+  const std::string bad = w.scope.Dir.File("no/such/dir/a.cap");
+  w.scope.Answers.Files = {QString::fromStdString(bad), QString::fromStdString(bad)};
+  w.form->miSaveAs->trigger();
+  w.form->miSaveAs->trigger();  // the same path again is tried again, not refused
+  const QString expected = QString::fromStdString(
+      "Error $0002: cannot save to " + bad + ": No such file or directory");
+  EXPECT_EQ(w.Boxes(), (std::vector<QString>{expected, expected}));
+  EXPECT_EQ(w.form->SaveFileName, file);
+  EXPECT_EQ(w.form->CurrentFileName, file);
+  ASSERT_EQ(w.scope.Answers.FileRequests.size(), 3u);
+  for (const auto& r : w.scope.Answers.FileRequests) {
+    EXPECT_TRUE(r.Filter.startsWith("Capture files (*.cap *.pcap *.pcapng);;")) << r.Filter.toStdString();
+    EXPECT_TRUE(r.Filter.endsWith(";;All files (*)")) << r.Filter.toStdString();
+  }
+  EXPECT_EQ(w.scope.Answers.FileRequests[1].Directory.toStdString(), w.scope.Dir.File("in/"));
+
+  // Corrected, it saves; the same name as the file saved to is still refused.
+  const std::string good = w.scope.Dir.File("good.cap");
+  w.scope.Answers.Files = {QString::fromStdString(good), QString::fromStdString(good)};
+  w.form->miSaveAs->trigger();
+  EXPECT_EQ(w.Boxes().size(), 2u);
+  EXPECT_EQ(FileBytes(good), FileBytes(file));
+  EXPECT_EQ(w.form->SaveFileName, good);
+  w.form->miSaveAs->trigger();
+  EXPECT_EQ(w.Boxes().back(), "Same file name");
+
+  // A filter that narrows the file is named in the status bar.
+  Global->OpenType = 2;
+  Global->FileName = file;
+  Global->Filter = "udp";
+  w.form->OpenSource();
+  EXPECT_EQ(w.form->StatusPanels[0]->text(), fileStatus + "   Filter: udp");
+
+  // Emptied by Clear All, there is nothing to save again.
+  w.form->ClearAllToolButton->click();
+  EXPECT_FALSE(w.form->miSaveAs->isEnabled());
+  EXPECT_FALSE(w.form->SaveToolButton->isEnabled());
+}
+
 TEST(CaptureFlow, TemporaryNamesFallBackToTheTickCount) {
   TempDir dir;
   TempFolderScope temp(dir.Path());
@@ -240,7 +299,6 @@ TEST(CaptureFlow, LiveCaptureStopSaveAndReadBack) {
     auto& adapters = Control<QComboBox>(d, "cbxAdapter");
     adapters.setCurrentIndex(adapters.findText("lo"));
     Control<QComboBox>(d, "cbxFilter").setEditText(QString("udp port %1").arg(w.port));
-    Control<QLineEdit>(d, "edReadTimeout").setText("100");
     Control<QLineEdit>(d, "edSnapLen").setText("65535");
     Click(d, "OKBtn");
   });
@@ -250,7 +308,7 @@ TEST(CaptureFlow, LiveCaptureStopSaveAndReadBack) {
   ASSERT_NE(w.form->CapturingForm, nullptr);
   EXPECT_TRUE(w.form->CapturingForm->isVisible());
   EXPECT_EQ(w.form->CurrentFileName, w.scope.Dir.File("temp.$$$"));
-  EXPECT_EQ(w.form->StatusPanels[0]->text(), "lo");
+  EXPECT_EQ(w.form->StatusPanels[0]->text(), QString("lo   Filter: udp port %1").arg(w.port));
   EXPECT_FALSE(w.form->ActionOpen->isEnabled());
   EXPECT_TRUE(w.form->ActionClose->isEnabled());
 
@@ -321,69 +379,150 @@ TEST(CaptureFlow, ClosingTheWindowDuringACaptureStopsItAndCleansUp) {
   w.form.reset();
 }
 
-TEST(CaptureFlow, OpeningAgainWhileCapturing) {
+TEST(CaptureFlow, AnUnsavedCaptureIsNeverThrownAwayWithoutAsking) {
   if (!RunningAsRoot()) GTEST_SKIP() << "live capture needs root";
   Window w;
+  WritePcap(w.scope.Dir.File("f.cap"), {Record{1, 2, TcpFrame({}, Text("file payload")), 0, 0}});
+  auto openFile = [&] {
+    Global->OpenType = 2;
+    Global->FileName = w.scope.Dir.File("f.cap");
+    Global->Filter = "";
+    w.form->OpenSource();
+  };
   w.OpenLoopback();
   w.Send(5);
   ASSERT_TRUE(WaitFor([&] { return w.form->ListView(viETH)->ItemCount() == 5; }));
   const std::string first = w.form->CurrentFileName;
 
-  // The component refuses, but the capture runs on with empty views, reset counters and a
-  // new temporary file; no message.
-  w.form->OpenSource();
-  EXPECT_TRUE(w.Boxes().empty());
+  // Opening another source while capturing asks first; Cancel leaves the capture running.
+  w.scope.Answers.SaveChoices = {TSaveChoice::Cancel};
+  openFile();
+  EXPECT_EQ(w.scope.Answers.SaveQuestions.size(), 1u);
   EXPECT_TRUE(w.form->Quarn1.Active());
-  EXPECT_EQ(w.form->ListView(viETH)->ItemCount(), 0);
-  EXPECT_EQ(w.form->CapturingForm->Counter(viETH), 0);
-  EXPECT_NE(w.form->CurrentFileName, first);
-  EXPECT_TRUE(std::regex_match(w.form->CurrentFileName, std::regex(".*/temp[0-9A-F]{8}\\.\\$\\$\\$")));
-  w.Send(3);
-  EXPECT_TRUE(WaitFor([&] { return w.form->ListView(viETH)->ItemCount() == 3; }));
-  EXPECT_EQ(w.form->CapturingForm->Counter(viUDP), 3);
+  EXPECT_EQ(w.form->CurrentFileName, first);
+  w.Send(1);
+  EXPECT_TRUE(WaitFor([&] { return w.form->ListView(viETH)->ItemCount() == 6; }));
 
-  // A file chosen in the open dialog while capturing: the views are emptied and the
-  // component's refusal is shown; the capture goes on into its temporary file.
+  // Save, then a cancelled file dialog: nothing is saved, so nothing is replaced.
+  w.scope.Answers.SaveChoices = {TSaveChoice::Save};
+  openFile();
+  EXPECT_EQ(w.scope.Answers.SaveQuestions.size(), 2u);
+  EXPECT_EQ(w.form->CurrentFileName, first);
+  EXPECT_EQ(w.form->ListView(viETH)->ItemCount(), 6);
+  EXPECT_TRUE(std::filesystem::exists(first));
+
+  // Save with a name: the capture is saved, then the file replaces it, and no payload pane
+  // keeps a trace of the old capture.
+  w.form->pcView->setCurrentIndex(viUDPData);
+  w.form->lvUDPData->selectRow(0);
+  ProcessEvents();
+  ASSERT_FALSE(w.form->mmUDPData->toPlainText().isEmpty());
+  w.scope.Answers.SaveChoices = {TSaveChoice::Save};
+  w.scope.Answers.Files.push_back(QString::fromStdString(w.scope.Dir.File("kept.cap")));
+  openFile();
+  EXPECT_EQ(ReadBack(w.scope.Dir.File("kept.cap")).size(), 6u);
+  EXPECT_FALSE(std::filesystem::exists(first));
+  EXPECT_EQ(w.form->CurrentFileName, w.scope.Dir.File("f.cap"));
+  EXPECT_EQ(w.form->PacketMemory->Count(), 1);
+  EXPECT_EQ(w.form->ListView(viUDPData)->ItemCount(), 0);
+  for (auto* memo : {w.form->mmTCP, w.form->mmUDP, w.form->mmTCPData, w.form->mmUDPData})
+    EXPECT_TRUE(memo->toPlainText().isEmpty()) << memo->objectName().toStdString();
+  w.form->pcView->setCurrentIndex(viETH);
+
+  // A saved file is opened again without a question; a new capture that is discarded goes
+  // with its temporary file.
+  openFile();
+  EXPECT_EQ(w.scope.Answers.SaveQuestions.size(), 3u);
+  w.OpenLoopback();
   const std::string second = w.form->CurrentFileName;
-  WritePcap(w.scope.Dir.File("f.cap"), {Record{1, 2, UdpFrame(1, 2, {}), 0, 0}});
-  OnNextDialog([&](QDialog& open) {
-    Control<QLineEdit>(open, "edFileName").setText(QString::fromStdString(w.scope.Dir.File("f.cap")));
-    Control<QTabWidget>(open, "pcOpen").setCurrentIndex(2);
-    Click(open, "btnOK");
-  });
-  w.form->OpenFileToolButton->click();
-  EXPECT_EQ(w.Boxes(), std::vector<QString>{"Quarn Error: Already open"});
-  EXPECT_TRUE(w.form->Quarn1.Active());
-  EXPECT_EQ(w.form->ListView(viETH)->ItemCount(), 0);
-  EXPECT_EQ(w.form->CurrentFileName, second);
-
-  // File, Open File while capturing stores the choice but opens nothing, and the running
-  // capture's frames are no longer counted.
-  w.scope.Answers.Files.push_back(QString::fromStdString(w.scope.Dir.File("f.cap")));
-  w.form->miOpenFile->trigger();
-  EXPECT_EQ(Global->OpenType, 2);
-  EXPECT_EQ(w.Boxes().size(), 1u);
-  w.form->ClearAllToolButton->click();
   w.Send(2);
-  EXPECT_TRUE(WaitFor([&] { return w.form->ListView(w.form->ActiveViewIndex)->ItemCount() == 2; }));
-  EXPECT_EQ(w.form->CapturingForm->Counter(viETH), 0);
+  ASSERT_TRUE(WaitFor([&] { return w.form->ListView(viETH)->ItemCount() == 2; }));
   w.form->ActionCloseExecute();
+  w.scope.Answers.SaveChoices = {TSaveChoice::Discard};
+  openFile();
+  EXPECT_EQ(w.scope.Answers.SaveQuestions.size(), 4u);
+  EXPECT_FALSE(std::filesystem::exists(second));
+  EXPECT_EQ(w.form->ListView(viETH)->ItemCount(), 1);
+
+  // Closing the window with an unsaved capture asks too: Cancel keeps the window and the
+  // capture, Save keeps the frames and closes.
+  w.OpenLoopback();
+  w.Send(3);
+  ASSERT_TRUE(WaitFor([&] { return w.form->ListView(viETH)->ItemCount() == 3; }));
+  w.scope.Answers.SaveChoices = {TSaveChoice::Cancel};
+  EXPECT_FALSE(w.form->close());
+  EXPECT_TRUE(w.form->isVisible());
+  EXPECT_TRUE(w.form->Quarn1.Active());
+  w.scope.Answers.SaveChoices = {TSaveChoice::Save};
+  w.scope.Answers.Files.push_back(QString::fromStdString(w.scope.Dir.File("at-close.cap")));
+  EXPECT_TRUE(w.form->close());
+  EXPECT_EQ(w.scope.Answers.SaveQuestions.size(), 6u);
+  EXPECT_EQ(ReadBack(w.scope.Dir.File("at-close.cap")).size(), 3u);
+  EXPECT_TRUE(w.Boxes().empty());
+  w.form.reset();
 }
 
-TEST(CaptureFlow, ADumpFileThatCannotBeOpenedLeavesTheCaptureToTheWindowsClose) {
-  if (!RunningAsRoot()) GTEST_SKIP() << "live capture needs root";
+TEST(CaptureFlow, AFailedOpenKeepsThePreviousCaptureSaveable) {
+  if (!RunningAsRoot()) GTEST_SKIP() << "live and remote capture need root";
+  Rpcapd host;
   Window w;
-  TempFolderScope nowhere(w.scope.Dir.File("no-such-folder"));
   w.OpenLoopback();
+  w.Send(4);
+  ASSERT_TRUE(WaitFor([&] { return w.form->ListView(viETH)->ItemCount() == 4; }));
+  w.form->ActionCloseExecute();
+  const std::string temporary = w.form->CurrentFileName;
+  const QString source = w.form->StatusPanels[0]->text();
+  auto expectKept = [&](const char* after) {
+    SCOPED_TRACE(after);
+    EXPECT_FALSE(w.form->Quarn1.Active());
+    EXPECT_EQ(w.form->ListView(viETH)->ItemCount(), 4);
+    EXPECT_EQ((*w.form->Lists)[viUDPData].Count(), 4);
+    EXPECT_EQ(w.form->CapturingForm->Counter(viUDP), 4);
+    EXPECT_EQ(w.form->CurrentFileName, temporary);
+    EXPECT_TRUE(std::filesystem::exists(temporary));
+    EXPECT_EQ(w.form->StatusPanels[0]->text(), source);
+    EXPECT_TRUE(w.form->ActionSave->isEnabled());
+  };
+  // The user discards, but every open fails: nothing is lost.
+  w.scope.Answers.SaveChoices.assign(4, TSaveChoice::Discard);
+  Global->OpenType = 1;
+  Global->Host = host.Host();
+  Global->UserName = host.User();
+  Global->Password = "wrong";
+  w.form->OpenSource();
   ASSERT_EQ(w.Boxes().size(), 1u);
-  EXPECT_TRUE(w.Boxes()[0].contains("No such file")) << w.Boxes()[0].toStdString();
-  EXPECT_TRUE(w.form->Quarn1.Active());
-  EXPECT_FALSE(w.form->CapturingForm->isVisible());
-  w.Send(2);
-  EXPECT_TRUE(WaitFor([&] { return w.form->ListView(viETH)->ItemCount() == 2; }));
-  w.form->close();  // stops the capture before the store and lists go
-  EXPECT_FALSE(w.form->Quarn1.Active());
-  w.form.reset();
+  expectKept("a wrong password");
+
+  Global->OpenType = 2;
+  Global->FileName = w.scope.Dir.File("missing.cap");
+  w.form->OpenSource();
+  ASSERT_EQ(w.Boxes().size(), 2u);
+  EXPECT_TRUE(w.Boxes()[1].contains("No such file")) << w.Boxes()[1].toStdString();
+  expectKept("a missing file");
+
+  WritePcap(w.scope.Dir.File("ok.cap"), {Record{1, 2, UdpFrame(1, 2, {}), 0, 0}});
+  Global->FileName = w.scope.Dir.File("ok.cap");
+  Global->Filter = "udp port";
+  w.form->OpenSource();
+  ASSERT_EQ(w.Boxes().size(), 3u);
+  EXPECT_TRUE(w.Boxes()[2].contains("syntax error")) << w.Boxes()[2].toStdString();
+  expectKept("a refused filter");
+
+  // A temporary file that cannot be made: the new capture is given up before it starts.
+  {
+    TempFolderScope nowhere(w.scope.Dir.File("no-such-folder"));
+    w.OpenLoopback();
+    ASSERT_EQ(w.Boxes().size(), 4u);
+    EXPECT_TRUE(w.Boxes()[3].contains("No such file")) << w.Boxes()[3].toStdString();
+    EXPECT_FALSE(w.form->CapturingForm->isVisible());
+    expectKept("a temporary file that cannot be made");
+  }
+
+  // Still saved as it was captured.
+  w.scope.Answers.Files.push_back(QString::fromStdString(w.scope.Dir.File("kept.cap")));
+  w.form->SaveToolButton->click();
+  EXPECT_EQ(w.Boxes().size(), 4u);
+  EXPECT_EQ(ReadBack(w.scope.Dir.File("kept.cap")).size(), 4u);
 }
 
 TEST(CaptureFlow, CaptureThreadFilesWhileTheWindowReadsAndClears) {
@@ -436,7 +575,7 @@ TEST(CaptureFlow, RemoteCaptureThroughTheChooser) {
     Control<QLineEdit>(d, "edUserName").setText(QString::fromStdString(host.User()));
     Control<QLineEdit>(d, "edPassword").setText(QString::fromStdString(host.Password()));
     Control<QComboBox>(d, "cbxFilter").setEditText(QString("udp port %1").arg(w.port));
-    Control<QLineEdit>(d, "edReadTimeout").setText("100");
+    EXPECT_EQ(Control<QLineEdit>(d, "edReadTimeout").text(), "1");  // as at a first start
     Click(d, "OKBtn");
     // Then the chooser: the host has many adapters.
     OnNextDialog([](QDialog& chooser) {
@@ -458,10 +597,12 @@ TEST(CaptureFlow, RemoteCaptureThroughTheChooser) {
   w.form->RemoteHostToolButton->click();
   ASSERT_TRUE(w.form->Quarn1.Active()) << w.form->Quarn1.LastError();
   EXPECT_EQ(w.form->Quarn1.Source(), "rpcap://" + host.Host() + "/lo");
-  std::this_thread::sleep_for(std::chrono::milliseconds(200));
-  w.Send(10);
-  EXPECT_TRUE(WaitFor([&] { return w.form->ListView(viETH)->ItemCount() == 10; }));
+  // The daemon has the adapter open and filtered once the open returns: every frame counts.
+  w.Send(30);
+  EXPECT_TRUE(WaitFor([&] { return w.form->ListView(viETH)->ItemCount() == 30; }, 10000))
+      << w.form->ListView(viETH)->ItemCount();
   w.form->ActionCloseExecute();
+  w.form->ClearAllToolButton->click();
 
   // Closing the chooser without a choice fails the open with the component's text.
   OnNextDialog([](QDialog& chooser) { chooser.reject(); });
@@ -499,7 +640,7 @@ TEST(CaptureFlow, ARemoteHostThatDiesLeavesAWindowThatSavesAndOpensAgain) {
   Global->UserName = host.User();
   Global->Password = host.Password();
   Global->Filter = "udp port " + std::to_string(w.port);
-  Global->ReadTimeout = 100;
+  Global->ReadTimeout = 0;  // the dialogs take it; frames must still arrive
   OnNextDialog([](QDialog& chooser) {
     auto& list = Control<QListWidget>(chooser, "lbRemoteAdapter");
     const auto lo = list.findItems("/lo", Qt::MatchEndsWith);
@@ -508,9 +649,8 @@ TEST(CaptureFlow, ARemoteHostThatDiesLeavesAWindowThatSavesAndOpensAgain) {
   });
   w.form->OpenSource();
   ASSERT_TRUE(w.form->Quarn1.Active()) << w.form->Quarn1.LastError();
-  std::this_thread::sleep_for(std::chrono::milliseconds(200));
   w.Send(3);
-  ASSERT_TRUE(WaitFor([&] { return w.form->ListView(viETH)->ItemCount() == 3; }));
+  ASSERT_TRUE(WaitFor([&] { return w.form->ListView(viETH)->ItemCount() == 3; }, 10000));
   host.Kill();
   ASSERT_TRUE(WaitFor([&] { return w.form->Quarn1.Thread()->State == TZebThread::Ended; }, 10000));
   EXPECT_EQ(w.form->Quarn1.LastError(), "Quarn Error: pcap_next_ex return -1");

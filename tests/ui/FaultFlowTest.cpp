@@ -57,7 +57,6 @@ TEST(FaultFlow, AVanishedAdapterLeavesAWindowThatSavesAndOpensAgain) {
   const auto& names = form.Quarn1.AdapterNames();
   Global->OpenType = 0;
   Global->AdapterIndex = int32_t(std::find(names.begin(), names.end(), veth.Name()) - names.begin());
-  Global->ReadTimeout = 100;
   Global->Filter = "";
   form.OpenSource();
   ASSERT_TRUE(form.Quarn1.Active()) << form.Quarn1.LastError();
@@ -110,7 +109,6 @@ TEST(FaultFlow, SavingOntoAFullDiskReportsTheErrorAndKeepsTheTemporaryFile) {
   const uint16_t port = PrivatePort();
   Global->OpenType = 0;
   Global->AdapterIndex = int32_t(std::find(names.begin(), names.end(), "lo") - names.begin());
-  Global->ReadTimeout = 100;
   Global->Filter = "udp port " + std::to_string(port);
   form.OpenSource();
   ASSERT_TRUE(form.Quarn1.Active());
@@ -120,8 +118,11 @@ TEST(FaultFlow, SavingOntoAFullDiskReportsTheErrorAndKeepsTheTemporaryFile) {
   const std::string temporary = form.CurrentFileName;
   scope.Answers.Files.push_back(QString::fromStdString(small + "/full.cap"));
   form.SaveToolButton->click();
-  ASSERT_EQ(scope.Answers.Texts(), std::vector<QString>{"Error $001C"});  // ENOSPC
+  ASSERT_EQ(scope.Answers.Texts(),
+            std::vector<QString>{QString::fromStdString(
+                "Error $001C: cannot save to " + small + "/full.cap: No space left on device")});
   EXPECT_EQ(form.CurrentFileName, temporary);
+  EXPECT_EQ(form.SaveFileName, "");
   EXPECT_TRUE(form.Modified);
   EXPECT_EQ(FramesIn(temporary), 100u);  // every frame is in the temporary file
   EXPECT_FALSE(std::filesystem::exists(small + "/full.cap"));

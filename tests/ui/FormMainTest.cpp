@@ -2,7 +2,10 @@
 // survives a restart, the payload panes and the progress counters.
 #include <gtest/gtest.h>
 
+#include <QDesktopServices>
+#include <QFileInfo>
 #include <QPlainTextEdit>
+#include <QUrl>
 #include <QTabWidget>
 #include <QLabel>
 #include <QToolButton>
@@ -233,3 +236,34 @@ TEST(MainWindow, ProgressCountersFollowTheViews) {
   counters.hide();
   EXPECT_FALSE(counters.tmrView.isActive());
 }
+
+// Help, Home Page opens a README that exists (not a path baked into a build tree that may be
+// gone), and says so when no program can show it.
+class UrlCatcher : public QObject {
+  Q_OBJECT
+ public:
+  std::vector<QUrl> Urls;
+ public slots:
+  void Open(const QUrl& url) { Urls.push_back(url); }
+};
+
+TEST(MainWindow, HomePageOpensTheProgramsDocumentationOrSaysWhyNot) {
+  LoadedWindow w;
+  UrlCatcher catcher;
+  QDesktopServices::setUrlHandler("file", &catcher, "Open");
+  w.form->ActionHomePage->trigger();
+  QDesktopServices::unsetUrlHandler("file");
+  ASSERT_EQ(catcher.Urls.size(), 1u);
+  const QFileInfo readme(catcher.Urls[0].toLocalFile());
+  EXPECT_TRUE(readme.exists());
+  EXPECT_EQ(readme.fileName(), "README.md");
+  EXPECT_TRUE(w.scope.Answers.Boxes.empty());
+
+  // No handler and no desktop to ask: the user is told instead of nothing happening.
+  w.form->ActionHomePage->trigger();
+  ASSERT_EQ(w.scope.Answers.Boxes.size(), 1u);
+  EXPECT_EQ(w.scope.Answers.Boxes[0].Text,
+            "No program was found to open the documentation: " + readme.canonicalFilePath());
+}
+
+#include "FormMainTest.moc"

@@ -25,9 +25,19 @@ class TTestAnswerer : public TPromptAnswerer {
   std::vector<Box> Boxes;
   std::deque<QString> Files;
   std::vector<TFileDialogRequest> FileRequests;
+  // Answers to the save question, in order; without one the capture is discarded.
+  std::deque<TSaveChoice> SaveChoices;
+  std::vector<QString> SaveQuestions;
 
   void Message(const QString& caption, const QString& text, bool error) override {
     Boxes.push_back({caption, text, error});
+  }
+  TSaveChoice SaveQuestion(const QString& text) override {
+    SaveQuestions.push_back(text);
+    if (SaveChoices.empty()) return TSaveChoice::Discard;
+    const TSaveChoice answer = SaveChoices.front();
+    SaveChoices.pop_front();
+    return answer;
   }
   std::optional<QString> File(const TFileDialogRequest& request) override {
     FileRequests.push_back(request);
