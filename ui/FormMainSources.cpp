@@ -175,8 +175,7 @@ TFileDialogRequest TMainForm::CaptureFileDialog(bool save, const char* title) {
   TFileDialogRequest r;
   r.Save = save;
   r.Title = title;
-  // "All files" matches every name: on Linux many files have no extension, which "*.*" hides.
-  r.Filter = "Capture files (*.cap *.pcap *.pcapng);;All files (*)";
+  r.Filter = Prompts::CaptureFileFilter;
   r.DefaultExtension = "cap";
   if (LastFolder_.empty() && !Global->FileName.empty()) LastFolder_ = FolderOf(Global->FileName);
   r.Directory = Text(LastFolder_);

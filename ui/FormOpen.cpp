@@ -1,6 +1,7 @@
 #include "ui/FormOpen.h"
 
 #include <QComboBox>
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QTabWidget>
 #include <QToolButton>
@@ -72,9 +73,11 @@ void TOpenForm::UpdateControls() {
 void TOpenForm::sbtFileNameClick() {
   TFileDialogRequest odFile;
   odFile.Title = QStringLiteral("Open");
-  odFile.Filter = QStringLiteral("Capture File (*.cap);;Any File (*.*)");
+  odFile.Filter = Prompts::CaptureFileFilter;
   odFile.DefaultExtension = QStringLiteral("cap");
   odFile.FileName = edFileName->text();
+  // The folder of the file last chosen here.
+  odFile.Directory = QFileInfo(edFileName->text()).path();
   if (const auto chosen = Prompts::ChooseFile(this, odFile)) edFileName->setText(*chosen);
 }
 

@@ -31,6 +31,10 @@ class TPromptAnswerer {
 };
 
 namespace Prompts {
+// The filters of every capture file dialog: the formats the program reads first, then every
+// file, since on Linux many files have no extension and "*.*" would hide them.
+inline const QString CaptureFileFilter =
+    QStringLiteral("Capture files (*.cap *.pcap *.pcapng);;All files (*)");
 // Installs an answerer (nullptr: the real dialogs again). The caller keeps ownership.
 void SetAnswerer(TPromptAnswerer* answerer);
 // A modal message box with an error icon, the caption "Error" and an OK button.

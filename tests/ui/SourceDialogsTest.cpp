@@ -137,9 +137,10 @@ TEST_F(SourceDialogs, FilePagePicksAFileAndGreysTheLiveOptionsButStoresThem) {
   ASSERT_EQ(Scope.Answers.FileRequests.size(), 1u);
   const TFileDialogRequest& odFile = Scope.Answers.FileRequests[0];
   EXPECT_FALSE(odFile.Save);
-  EXPECT_EQ(odFile.Filter, "Capture File (*.cap);;Any File (*.*)");
+  EXPECT_EQ(odFile.Filter, "Capture files (*.cap *.pcap *.pcapng);;All files (*)");
   EXPECT_EQ(odFile.DefaultExtension, "cap");
   EXPECT_EQ(odFile.FileName, "/data/old.cap");
+  EXPECT_EQ(odFile.Directory, "/data");
   EXPECT_EQ(fileName.text(), "/data/picked.cap");
   Click(Open, "sbtFileName");  // cancelled
   EXPECT_EQ(fileName.text(), "/data/picked.cap");
