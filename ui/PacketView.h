@@ -98,6 +98,9 @@ class TListView : public QAbstractItemView, public TColumnList {
   int32_t Width(int32_t column) const override;
   void SetWidth(int32_t column, int32_t width) override;
   int32_t DefaultWidth(int32_t column) const override;
+  // The set's width scaled to the letters of the view's font, and wide enough for
+  // the caption in the header and for the column's sample value in a cell.
+  int32_t DefaultWidthFor(const TColumnSpec& column) const override;
 
   // QAbstractItemView
   QRect visualRect(const QModelIndex& index) const override;

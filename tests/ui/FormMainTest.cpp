@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QPlainTextEdit>
+#include <QStyle>
 #include <QTabWidget>
 #include <QLabel>
 #include <QToolButton>
@@ -120,7 +121,7 @@ TEST(MainWindow, FirstStartShowsEachViewsOwnColumns) {
   EXPECT_EQ(VisibleColumns(form.lvUDP).size(), 12u);
   // A hidden column reports width 0 and keeps its default width.
   EXPECT_EQ(form.lvIP->Width(4), 0);
-  EXPECT_EQ(form.lvIP->DefaultWidth(4), 100);
+  EXPECT_EQ(form.lvIP->DefaultWidth(4), form.lvETH->Width(4));  // DstMac, shown there
   EXPECT_TRUE(form.lvIP->isColumnHidden(4));
   form.close();
 }
@@ -149,12 +150,44 @@ TEST(MainWindow, LayoutAndColumnWidthsSurviveARestart) {
     EXPECT_EQ(form.lvTCP->Width(19), 0);
     EXPECT_EQ(form.lvTCP->Width(1), 180);
     EXPECT_EQ(form.lvIP->Width(0), 0);
-    EXPECT_EQ(form.lvTCP->Width(20), 100);
+    EXPECT_EQ(form.lvTCP->Width(20), form.lvTCP->DefaultWidth(20));
     EXPECT_EQ(form.pcView->currentIndex(), int(viUDPData));
     EXPECT_EQ(form.ActiveViewIndex, viUDPData);
     EXPECT_TRUE(form.HexToolButton->isChecked());
     EXPECT_TRUE(form.ViewHex1->isChecked());
     form.close();
+  }
+}
+
+TEST(MainWindow, DefaultColumnsShowTheirCaptionsAndUsualValuesInTheWindowsFont) {
+  LoadedWindow w;
+  w.form->pcView->setCurrentIndex(viTCP);
+  ProcessEvents();
+  for (int32_t v = 0; v < ViewCount; ++v) {
+    TListView* view = w.form->ListView(v);
+    SCOPED_TRACE(view->objectName().toStdString());
+    const QHeaderView* header = view->horizontalHeader();
+    const QFontMetrics captions(header->font());
+    const QFontMetrics cells(view->font());
+    const int headerMargin = header->style()->pixelMetric(QStyle::PM_HeaderMargin, nullptr, header);
+    const int cellMargin =
+        view->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, view) + 1;
+    ASSERT_GT(view->model()->rowCount(), 0);
+    for (int32_t i = 0; i < view->ColumnCount(); ++i) {
+      const QString caption = QString::fromStdString(view->Caption(i));
+      SCOPED_TRACE(caption.toStdString());
+      const int width = view->DefaultWidth(i);
+      EXPECT_LE(captions.horizontalAdvance(caption) + 2 * headerMargin, width);
+      if (view->Width(i) != 0) {
+        EXPECT_EQ(view->Width(i), width);
+      }
+      if (caption == "Data") continue;  // a payload's text, as long as it is
+      for (int row = 0; row < view->model()->rowCount(); ++row) {
+        // Each cell leaves its right pixel to the grid.
+        EXPECT_LE(cells.horizontalAdvance(Cell(view, row, i)) + 2 * cellMargin + 1, width)
+            << Cell(view, row, i).toStdString();
+      }
+    }
   }
 }
 
