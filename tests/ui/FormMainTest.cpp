@@ -8,6 +8,7 @@
 #include <QLabel>
 #include <QToolButton>
 
+#include "platform/ProfileFile.h"
 #include "ui/FormCapturing.h"
 #include "ui/FormMain.h"
 #include "tests/ui/WindowFixture.h"
@@ -188,6 +189,33 @@ TEST(MainWindow, DefaultColumnsShowTheirCaptionsAndUsualValuesInTheWindowsFont) 
             << Cell(view, row, i).toStdString();
       }
     }
+  }
+}
+
+TEST(MainWindow, SavedColumnWidthsStayAsSavedAndDefaultsAreNotStoredAsChoices) {
+  TSettingsScope scope;
+  {
+    // Widths saved by an earlier run: Protocol(x) at the width it used to have by default.
+    platform::ProfileFile file(scope.Ini);
+    file.WriteInteger("lvETH", "Width6", 50);
+    file.WriteInteger("lvETH", "Width1", 0);
+    ASSERT_TRUE(file.Commit());
+  }
+  for (int run = 0; run < 2; ++run) {
+    SCOPED_TRACE(run);
+    TMainForm form;
+    form.show();
+    ProcessEvents();
+    EXPECT_EQ(form.lvETH->Width(6), 50);
+    EXPECT_EQ(form.lvETH->Width(1), 0);
+    EXPECT_EQ(form.lvETH->Width(4), form.lvETH->DefaultWidth(4));
+    form.close();
+    const platform::ProfileFile file(scope.Ini);
+    EXPECT_EQ(file.ReadInteger("lvETH", "Width6", -2), 50);
+    EXPECT_EQ(file.ReadInteger("lvETH", "Width1", -2), 0);
+    // DstMac, untouched, keeps following the font rather than being fixed in pixels.
+    EXPECT_EQ(file.ReadInteger("lvETH", "Width4", -2), -1);
+    scope.Reopen();
   }
 }
 
