@@ -6,6 +6,7 @@
 #include <QPainter>
 #include <QScrollBar>
 #include <QStyleOptionHeader>
+#include <QStyledItemDelegate>
 #include <QTimer>
 #include <algorithm>
 #include <cmath>
@@ -16,6 +17,21 @@ namespace {
 // fonts count in ways too different to compare.
 constexpr double DesignLetterWidth = 6.0;
 constexpr char Letters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz";
+
+// Draws a character that cannot be printed (a control byte of a payload) as a middle dot,
+// where the font would draw an empty box or nothing. The drawing only: the model's text stays
+// the row's text.
+class TCellDelegate final : public QStyledItemDelegate {
+ public:
+  using QStyledItemDelegate::QStyledItemDelegate;
+  QString displayText(const QVariant& value, const QLocale&) const override {
+    // The cell's own text: the base class would turn a line feed into a line break.
+    QString text = value.toString();
+    for (QChar& c : text)
+      if (!c.isPrint()) c = QChar(0x00B7);
+    return text;
+  }
+};
 }  // namespace
 
 TPacketModel::TPacketModel(QObject* parent) : QAbstractTableModel(parent) {}
@@ -94,6 +110,7 @@ TListView::TListView(const QString& name, QWidget* parent)
       RowHeight_(fontMetrics().height() + 4) {
   setObjectName(name);
   setModel(Model_);
+  setItemDelegate(new TCellDelegate(this));
   Header_->setModel(Model_);
   setSelectionBehavior(QAbstractItemView::SelectRows);
   setSelectionMode(QAbstractItemView::SingleSelection);

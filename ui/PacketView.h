@@ -11,6 +11,9 @@
 // Columns. A column is hidden exactly when its width is 0; the default width a column was
 // created with stays with it. The view implements the toolkit-neutral TColumnList so that
 // the column sets, the field selection and the stored widths work on it directly.
+//
+// Cells. A character that cannot be printed (a control byte of a payload) is drawn as a
+// middle dot; the model's text stays the row's text, which the tools print too.
 #include <QAbstractTableModel>
 #include <QAbstractItemView>
 #include <QHeaderView>

@@ -4,6 +4,7 @@
 
 #include <QPlainTextEdit>
 #include <QStyle>
+#include <QStyledItemDelegate>
 #include <QTabWidget>
 #include <QLabel>
 #include <QToolButton>
@@ -217,6 +218,20 @@ TEST(MainWindow, SavedColumnWidthsStayAsSavedAndDefaultsAreNotStoredAsChoices) {
     EXPECT_EQ(file.ReadInteger("lvETH", "Width4", -2), -1);
     scope.Reopen();
   }
+}
+
+TEST(MainWindow, DataCellsDrawUnprintableBytesAsDotsAndKeepTheRowText) {
+  LoadedWindow w;
+  ProcessEvents();
+  TListView* view = w.form->lvTCPData;
+  ASSERT_EQ(view->model()->rowCount(), 1);
+  const QModelIndex data = view->model()->index(0, 28);
+  EXPECT_EQ(Cell(view, 0, 28).toStdString(), "USER anonymous\r\n");
+  auto* delegate = qobject_cast<QStyledItemDelegate*>(view->itemDelegateForIndex(data));
+  ASSERT_NE(delegate, nullptr);
+  // Carriage return and line feed, each as a middle dot.
+  EXPECT_EQ(delegate->displayText(data.data(), QLocale()).toStdString(),
+            "USER anonymous\u00B7\u00B7");
 }
 
 TEST(MainWindow, AMaximisedWindowComesBackMaximisedAndRestoresToTheDefault) {
