@@ -6,8 +6,8 @@
 //
 // FormShow, the dialog's show handler, runs at every showing before the window appears, so a
 // dialog may fill its controls and even change its size there. After it, the focus goes to the
-// dialog's first field, whichever field the user left it in last time, so that every showing
-// is ready to type into.
+// dialog's first field, wherever the user left it the last time, so that every showing is
+// ready to be typed into.
 #include <QDialog>
 #include <QFont>
 
