@@ -11,8 +11,6 @@
 
 int main(int argc, char** argv) {
   TApplication app(argc, argv);
-  QGuiApplication::setApplicationDisplayName("Trellan");
-  app.setApplicationName("Trellan");
   // The settings centre a new window in the primary screen's work area.
   platform::SetWorkAreaProvider([] {
     const QScreen* screen = QGuiApplication::primaryScreen();

@@ -15,58 +15,80 @@ constexpr uint16_t InView(int32_t number) { return uint16_t(1u << number); }
 constexpr uint16_t EveryView = 0x03FC;
 constexpr uint16_t NotPayloadViews = EveryView & ~(InView(8) | InView(9));
 
+// The samples are values as wide as the column usually needs. Hexadecimal ones are written
+// with D, the widest hexadecimal digit in the usual fonts; a MAC address is six digits, a
+// dash and six digits. Most TCP segments of a Linux host carry the time stamp option.
+constexpr char MacSample[] = "DDDDDD-DDDDDD";
+constexpr char AddressSample[] = "255.255.255.255";
+constexpr char ChecksumSample[] = "DDDD(DDDD)";  // a checksum that differs from the computed one
+constexpr char WordSample[] = "65535";
+
 constexpr TColumnSpec FrameGroup[] = {
-    {"Index", 50, EveryView},
-    {"Time", 100, NotPayloadViews},
-    {"Capture", 50, NotPayloadViews},
-    {"Len", 50, NotPayloadViews},
+    {"Index", 50, EveryView, "10000000"},
+    {"Time", 100, NotPayloadViews, "00:00:00:000000"},
+    {"Capture", 50, NotPayloadViews, WordSample},
+    {"Len", 50, NotPayloadViews, WordSample},
 };
 constexpr TColumnSpec EthernetGroup[] = {
-    {"DstMac", 100, InView(2)},
-    {"SrcMac", 100, InView(2)},
-    {"Protocol(x)", 50, InView(2)},
+    {"DstMac", 100, InView(2), MacSample},
+    {"SrcMac", 100, InView(2), MacSample},
+    {"Protocol(x)", 50, InView(2), "86DD"},
 };
 constexpr TColumnSpec IPGroup[] = {
-    {"VerLen(x)", 50, InView(3)},  {"Service", 50, InView(3)},
-    {"Len", 50, InView(3)},        {"Ident", 50, InView(3)},
-    {"FlagOff(x)", 50, InView(3)}, {"TimeLive", 50, InView(3)},
-    {"Protocol(x)", 50, InView(3)}, {"Checksum(x)", 50, InView(3)},
-    {"SrcIP", 100, EveryView},     {"DstIP", 100, EveryView},
+    {"VerLen(x)", 50, InView(3), "45"},
+    {"Service", 50, InView(3), "255"},
+    {"Len", 50, InView(3), WordSample},
+    {"Ident", 50, InView(3), WordSample},
+    {"FlagOff(x)", 50, InView(3), "4000"},
+    {"TimeLive", 50, InView(3), "255"},
+    {"Protocol(x)", 50, InView(3), "11"},
+    {"Checksum(x)", 50, InView(3), ChecksumSample},
+    {"SrcIP", 100, EveryView, AddressSample},
+    {"DstIP", 100, EveryView, AddressSample},
 };
 constexpr TColumnSpec ARPGroup[] = {
-    {"HardwareType", 50, EveryView}, {"ProtocolType", 50, EveryView},
-    {"HLen", 50, EveryView},         {"PLen", 50, EveryView},
-    {"Operation", 50, EveryView},    {"SenderHA", 100, EveryView},
-    {"SenderIP", 100, EveryView},    {"TargetHA", 100, EveryView},
-    {"TargetIP", 100, EveryView},
+    {"HardwareType", 50, EveryView, "1"},
+    {"ProtocolType", 50, EveryView, "2048"},
+    {"HLen", 50, EveryView, "6"},
+    {"PLen", 50, EveryView, "4"},
+    {"Operation", 50, EveryView, "2"},
+    {"SenderHA", 100, EveryView, MacSample},
+    {"SenderIP", 100, EveryView, AddressSample},
+    {"TargetHA", 100, EveryView, MacSample},
+    {"TargetIP", 100, EveryView, AddressSample},
 };
 constexpr TColumnSpec ICMPGroup[] = {
-    {"Type", 50, EveryView},
-    {"Code", 50, EveryView},
-    {"Checksum(x)", 50, EveryView},
-    {"Data", 100, EveryView},
+    {"Type", 50, EveryView, "255"},
+    {"Code", 50, EveryView, "255"},
+    {"Checksum(x)", 50, EveryView, "DDDD"},
+    {"Data", 100, EveryView, ""},
 };
 constexpr TColumnSpec TCPGroup[] = {
-    {"Src Port", 50, EveryView},     {"Dst Port", 50, EveryView},
-    {"Seq(x)", 100, InView(6)},      {"Ack(x)", 100, InView(6)},
-    {"Off_Rsvd(x)", 50, InView(6)},  {"Rsvd_Flags(x)", 50, InView(6)},
-    {"Window", 50, InView(6)},       {"Checksum(x)", 50, InView(6)},
-    {"UrgPoint", 50, InView(6)},     {"TCPOption", 100, InView(6)},
+    {"Src Port", 50, EveryView, WordSample},
+    {"Dst Port", 50, EveryView, WordSample},
+    {"Seq(x)", 100, InView(6), "DDDDDDDD"},
+    {"Ack(x)", 100, InView(6), "DDDDDDDD"},
+    {"Off_Rsvd(x)", 50, InView(6), "80"},
+    {"Rsvd_Flags(x)", 50, InView(6), "19 ACK PSH FIN"},
+    {"Window", 50, InView(6), WordSample},
+    {"Checksum(x)", 50, InView(6), ChecksumSample},
+    {"UrgPoint", 50, InView(6), "0"},
+    {"TCPOption", 100, InView(6), "NOP/NOP/TSOPT - Time Stamp Option"},
 };
 constexpr TColumnSpec UDPGroup[] = {
-    {"Src Port", 50, EveryView},
-    {"Dst Port", 50, EveryView},
-    {"Len", 50, InView(7)},
-    {"Checksum(x)", 50, InView(7)},
+    {"Src Port", 50, EveryView, WordSample},
+    {"Dst Port", 50, EveryView, WordSample},
+    {"Len", 50, InView(7), WordSample},
+    {"Checksum(x)", 50, InView(7), ChecksumSample},
 };
 constexpr TColumnSpec TCPPayloadGroup[] = {
-    {"TCPDataLen", 50, EveryView},
-    {"Data", 100, EveryView},
+    {"TCPDataLen", 50, EveryView, "1460"},
+    {"Data", 100, EveryView, ""},
 };
 // Narrower than the TCP payload's Data column, as users have always had it.
 constexpr TColumnSpec UDPPayloadGroup[] = {
-    {"UDPDataLen", 50, EveryView},
-    {"Data", 50, EveryView},
+    {"UDPDataLen", 50, EveryView, "1472"},
+    {"Data", 50, EveryView, ""},
 };
 
 constexpr std::span<const TColumnSpec> Groups[] = {
@@ -112,9 +134,9 @@ int32_t TColumnArray::DefaultWidth(int32_t column) const {
 void AddColumnGroup(TColumnList& view, int32_t viewNumber, int32_t group) {
   const bool known = viewNumber >= 2 && viewNumber <= 9;
   for (const TColumnSpec& column : ColumnGroup(group)) {
-    view.AddColumn(column.Caption, column.DefaultWidth, column.DefaultWidth);
-    if (!known || !(column.VisibleIn & InView(viewNumber)))
-      view.SetWidth(view.ColumnCount() - 1, 0);
+    const int32_t width = view.DefaultWidthFor(column);
+    const bool shown = known && (column.VisibleIn & InView(viewNumber));
+    view.AddColumn(column.Caption, shown ? width : 0, width);
   }
 }
 

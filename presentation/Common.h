@@ -35,8 +35,13 @@ extern const std::array<TViewSpec, ViewCount> ViewSpecs;
 
 struct TColumnSpec {
   const char* Caption;
+  // In pixels of the 8-point font the views were first drawn for; a view shown in another font
+  // widens it to that font (TColumnList::DefaultWidthFor).
   int32_t DefaultWidth;
   uint16_t VisibleIn;  // bit n set: the column starts visible in the view numbered n
+  // A usual value of the column at its widest, which a view's default width leaves room for;
+  // empty for the free text of a payload.
+  const char* Sample;
 };
 // The columns of group 1 to 9, in order; empty for any other number.
 std::span<const TColumnSpec> ColumnGroup(int32_t group);
@@ -52,6 +57,9 @@ class TColumnList {
   virtual int32_t Width(int32_t column) const = 0;
   virtual void SetWidth(int32_t column, int32_t width) = 0;
   virtual int32_t DefaultWidth(int32_t column) const = 0;
+  // The default width the list gives a column of a column set. A list without a font keeps
+  // the set's width.
+  virtual int32_t DefaultWidthFor(const TColumnSpec& column) const { return column.DefaultWidth; }
 };
 
 // A column list held in memory, for views without a widget (tools, exports).
@@ -73,8 +81,9 @@ class TColumnArray final : public TColumnList {
   std::vector<TColumn> Columns_;
 };
 
-// Appends the columns of `group` at their default widths, hiding (width 0) those that do not
-// start visible in the view numbered `viewNumber`. A group outside 1 to 9 adds nothing.
+// Appends the columns of `group` with the default widths the list gives them, hiding (width 0)
+// those that do not start visible in the view numbered `viewNumber`. A group outside 1 to 9
+// adds nothing.
 void AddColumnGroup(TColumnList& view, int32_t viewNumber, int32_t group);
 // Gives each of the eight views, in tab order, its column groups.
 void BuildViews(const std::array<TColumnList*, ViewCount>& views);

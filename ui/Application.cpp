@@ -9,6 +9,10 @@
 #include "ui/Prompts.h"
 
 TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {
+  // A name, but no display name: on X11 the toolkit appends a display name to the title of
+  // every window ("Trellan 1.0 — Trellan", "Adapter — Trellan"), and each window's caption
+  // is meant to be its whole title.
+  setApplicationName(QStringLiteral("Trellan"));
   // A capture thread wakes the event loop through an eventfd: the write allocates nothing
   // and posts nothing, and however many wake-ups arrive before the loop gets to it, the
   // loop drains the queue once.

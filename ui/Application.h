@@ -1,7 +1,7 @@
 #pragma once
-// The application object: reports every exception that escapes a handler in a message box
-// and ends only that action, and serves the calls that capture threads hand to the main
-// thread from within the Qt event loop.
+// The application object: names the program, reports every exception that escapes a handler
+// in a message box and ends only that action, and serves the calls that capture threads hand
+// to the main thread from within the Qt event loop.
 #include <QApplication>
 #include <memory>
 

@@ -17,6 +17,14 @@ QFont TFixedDialog::DesignFont() {
   return font;
 }
 
+QWidget* FirstField(const QWidget& area) {
+  for (QWidget* w = area.nextInFocusChain(); w && w != &area; w = w->nextInFocusChain())
+    if (area.isAncestorOf(w) && (w->focusPolicy() & Qt::TabFocus) && w->isEnabled() &&
+        w->isVisibleTo(&area))
+      return w;
+  return nullptr;
+}
+
 TFixedDialog::TFixedDialog(QWidget* parent, const char* name, const QString& caption,
                            int clientWidth, int clientHeight)
     : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
@@ -27,11 +35,17 @@ TFixedDialog::TFixedDialog(QWidget* parent, const char* name, const QString& cap
   setFixedSize(clientWidth, clientHeight);
 }
 
+QWidget* TFixedDialog::FirstField() const { return ::FirstField(*this); }
+
 void TFixedDialog::showEvent(QShowEvent* event) {
   // A spontaneous show is the window system bringing back a window that was already shown
   // (un-minimising it): not a new showing.
   if (!event->spontaneous()) {
     FormShow();
+    // Without this the toolkit gives the focus back to the field that had it when the dialog
+    // was closed. Set before the window is activated, it arrives as a Tab would bring it, so
+    // an edit's text is selected and typing replaces it.
+    if (QWidget* field = FirstField()) field->setFocus(Qt::TabFocusReason);
     if (!Shown_) {
       Shown_ = true;
       if (const QScreen* screen = QGuiApplication::primaryScreen()) {

@@ -5,11 +5,17 @@
 // at every later one.
 //
 // FormShow, the dialog's show handler, runs at every showing before the window appears, so a
-// dialog may fill its controls and even change its size there.
+// dialog may fill its controls and even change its size there. After it, the focus goes to the
+// dialog's first field, wherever the user left it the last time, so that every showing is
+// ready to be typed into.
 #include <QDialog>
 #include <QFont>
 
 class QShowEvent;
+
+// The first control within `area`, in the tab order, that is shown, enabled and takes the focus
+// from the keyboard; null when there is none.
+QWidget* FirstField(const QWidget& area);
 
 class TFixedDialog : public QDialog {
   Q_OBJECT
@@ -24,6 +30,9 @@ class TFixedDialog : public QDialog {
 
  protected:
   virtual void FormShow() {}
+  // The field that has the focus when the dialog appears: by default the first one in the
+  // tab order that takes the focus from the keyboard. Null leaves the focus as it is.
+  virtual QWidget* FirstField() const;
   void showEvent(QShowEvent* event) final;
 
  private:

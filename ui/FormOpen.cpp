@@ -66,6 +66,11 @@ void TOpenForm::FormShow() {
   UpdateControls();
 }
 
+QWidget* TOpenForm::FirstField() const {
+  const QWidget* page = pcOpen->currentWidget();
+  return page ? ::FirstField(*page) : nullptr;
+}
+
 void TOpenForm::UpdateControls() {
   Options->SetLiveOptionsEnabled(pcOpen->currentIndex() != tpFile);
 }

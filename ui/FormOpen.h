@@ -26,6 +26,8 @@ class TOpenForm : public TFixedDialog {
 
  protected:
   void FormShow() override;
+  // The first field of the page shown, not the row of page tabs.
+  QWidget* FirstField() const override;
 
  private:
   // The time-out, snap length and thread mode are greyed on the File page.

@@ -64,6 +64,10 @@ void TPacketFieldForm::FormShow() {
   move(x(), area.Top + (area.Height - (clientHeight + titleBar)) / 2);
 }
 
+QWidget* TPacketFieldForm::FirstField() const {
+  return CheckBoxes.empty() ? TFixedDialog::FirstField() : CheckBoxes.front().Box;
+}
+
 void TPacketFieldForm::btnOKClick() {
   if (ListView_) {
     TListView& view = *ListView_;

@@ -31,6 +31,9 @@ class TPacketFieldForm : public TFixedDialog {
 
  protected:
   void FormShow() override;
+  // The first check box: the boxes are made at every showing, after OK and Cancel, which
+  // come first in the tab order.
+  QWidget* FirstField() const override;
 
  private:
   // A column's check box, with the width the column had when the dialog was shown.

@@ -5,8 +5,34 @@
 #include <QPaintEvent>
 #include <QPainter>
 #include <QScrollBar>
+#include <QStyleOptionHeader>
+#include <QStyledItemDelegate>
 #include <QTimer>
 #include <algorithm>
+#include <cmath>
+
+namespace {
+// The average width, in pixels, of the letters A to Z and a to z in the 8-point font the
+// column sets' widths were drawn for. Letters, not the font's own average character, which
+// fonts count in ways too different to compare.
+constexpr double DesignLetterWidth = 6.0;
+constexpr char Letters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz";
+
+// Draws a character that cannot be printed (a control byte of a payload) as a middle dot,
+// where the font would draw an empty box or nothing. The drawing only: the model's text stays
+// the row's text.
+class TCellDelegate final : public QStyledItemDelegate {
+ public:
+  using QStyledItemDelegate::QStyledItemDelegate;
+  QString displayText(const QVariant& value, const QLocale&) const override {
+    // The cell's own text: the base class would turn a line feed into a line break.
+    QString text = value.toString();
+    for (QChar& c : text)
+      if (!c.isPrint()) c = QChar(0x00B7);
+    return text;
+  }
+};
+}  // namespace
 
 TPacketModel::TPacketModel(QObject* parent) : QAbstractTableModel(parent) {}
 
@@ -84,6 +110,7 @@ TListView::TListView(const QString& name, QWidget* parent)
       RowHeight_(fontMetrics().height() + 4) {
   setObjectName(name);
   setModel(Model_);
+  setItemDelegate(new TCellDelegate(this));
   Header_->setModel(Model_);
   setSelectionBehavior(QAbstractItemView::SelectRows);
   setSelectionMode(QAbstractItemView::SingleSelection);
@@ -166,6 +193,25 @@ void TListView::SetWidth(int32_t column, int32_t width) {
 
 int32_t TListView::DefaultWidth(int32_t column) const {
   return column >= 0 && column < ColumnCount() ? DefaultWidths_[size_t(column)] : 0;
+}
+
+int32_t TListView::DefaultWidthFor(const TColumnSpec& column) const {
+  const double letterWidth =
+      QFontMetricsF(font()).horizontalAdvance(QLatin1String(Letters)) / double(sizeof Letters - 1);
+  const int scaled = int(std::lround(column.DefaultWidth * letterWidth / DesignLetterWidth));
+  // The header: the caption between the margins the style gives a section.
+  QStyleOptionHeader header;
+  header.initFrom(Header_);
+  header.text = QString::fromLatin1(column.Caption);
+  const QStyle* headerStyle = Header_->style();
+  const int caption =
+      headerStyle->sizeFromContents(QStyle::CT_HeaderSection, &header, QSize(), Header_).width();
+  // A cell: the value between the margins the style draws item text with, and the grid line
+  // the cell leaves on its right (see paintEvent).
+  const int margin = style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, this) + 1;
+  const int value = fontMetrics().horizontalAdvance(QString::fromLatin1(column.Sample)) +
+                    2 * margin + 1;
+  return std::max({scaled, caption, value});
 }
 
 // ---- Layout -------------------------------------------------------------------------------

@@ -11,6 +11,9 @@
 // Columns. A column is hidden exactly when its width is 0; the default width a column was
 // created with stays with it. The view implements the toolkit-neutral TColumnList so that
 // the column sets, the field selection and the stored widths work on it directly.
+//
+// Cells. A character that cannot be printed (a control byte of a payload) is drawn as a
+// middle dot; the model's text stays the row's text, which the tools print too.
 #include <QAbstractTableModel>
 #include <QAbstractItemView>
 #include <QHeaderView>
@@ -98,6 +101,9 @@ class TListView : public QAbstractItemView, public TColumnList {
   int32_t Width(int32_t column) const override;
   void SetWidth(int32_t column, int32_t width) override;
   int32_t DefaultWidth(int32_t column) const override;
+  // The set's width scaled to the letters of the view's font, and wide enough for
+  // the caption in the header and for the column's sample value in a cell.
+  int32_t DefaultWidthFor(const TColumnSpec& column) const override;
 
   // QAbstractItemView
   QRect visualRect(const QModelIndex& index) const override;

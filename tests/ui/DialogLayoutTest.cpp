@@ -1,5 +1,5 @@
 // How the six dialogs look: captions, control names and places, fixed size, place on the
-// screen, and texts that fit their controls.
+// screen, texts that fit their controls, and the field that has the focus when they appear.
 #include <gtest/gtest.h>
 
 #include <QAbstractButton>
@@ -252,6 +252,48 @@ TEST_F(DialogLayout, CentredAtTheFirstShowingThenLeftWhereTheUserPutIt) {
     dialog->open();
     EXPECT_EQ(dialog->pos(), QPoint(20, 30));
     dialog->reject();
+  }
+}
+
+TEST_F(DialogLayout, EveryShowingStartsInTheFirstFieldWhereverTheUserLeftTheFocus) {
+  Global->Host = "capture.example";
+  Global->Save();
+  TListView view("lvTCP");
+  const TViewSpec& tcp = ViewSpecs[viTCP];
+  for (const int32_t group : tcp.Groups) AddColumnGroup(view, tcp.Number, group);
+  static_cast<TPacketFieldForm&>(*Dialogs[4]).SetListView(&view);
+  const auto named = [](const char* name) {
+    return [name](const QDialog& d) { return &Control<QWidget>(d, name); };
+  };
+  const auto firstBox = [](const QDialog& d) {
+    return Control<QGroupBox>(d, "pnlMain").findChildren<QCheckBox*>().value(0);
+  };
+  // Per dialog: its first field, and a field the user moves to before closing it.
+  const std::vector<std::pair<std::function<QWidget*(const QDialog&)>, const char*>> fields{
+      {named("cbxAdapter"), "edSnapLen"},
+      {named("edHost"), "edUserName"},
+      {named("cbxAdapter"), "edFlags"},  // the Adapter page, as at the first start
+      {named("lbRemoteAdapter"), "chkDontShowJustOne"},
+      {firstBox, "btnCancel"},
+      {named("edTCPDataOffset"), "edUDPDataOffset"}};
+  ASSERT_EQ(fields.size(), Dialogs.size());
+  for (size_t d = 0; d < Dialogs.size(); ++d) {
+    QDialog& dialog = *Dialogs[d];
+    SCOPED_TRACE(dialog.windowTitle().toStdString());
+    const auto& [first, other] = fields[d];
+    for (int showing = 0; showing < 2; ++showing) {
+      dialog.open();
+      ASSERT_NE(first(dialog), nullptr);
+      EXPECT_EQ(dialog.focusWidget(), first(dialog)) << "showing " << showing;
+      // An edit with a text is ready to be typed over.
+      if (auto* edit = qobject_cast<QLineEdit*>(first(dialog))) {
+        EXPECT_FALSE(edit->text().isEmpty());
+        EXPECT_EQ(edit->selectedText(), edit->text());
+      }
+      Control<QWidget>(dialog, other).setFocus(Qt::MouseFocusReason);
+      ASSERT_EQ(dialog.focusWidget(), &Control<QWidget>(dialog, other));
+      dialog.reject();
+    }
   }
 }
 }  // namespace

@@ -85,10 +85,10 @@ TEST_F(SelectFields, CheckedFieldsKeepTheirWidthAndReturningOnesGetTheDefault) {
   Box("DstIP").setChecked(false);
   Click(Form, "btnOK");
   EXPECT_EQ(Form.result(), QDialog::Accepted);
-  EXPECT_EQ(View.Width(ColumnOf(View, "Time")), 100);
+  EXPECT_EQ(View.Width(ColumnOf(View, "Time")), View.DefaultWidth(ColumnOf(View, "Time")));
   EXPECT_EQ(View.Width(ColumnOf(View, "SrcIP")), 150);
   EXPECT_EQ(View.Width(ColumnOf(View, "DstIP")), 0);
-  EXPECT_EQ(View.Width(ColumnOf(View, "Index")), 50);
+  EXPECT_EQ(View.Width(ColumnOf(View, "Index")), View.DefaultWidth(ColumnOf(View, "Index")));
   EXPECT_TRUE(View.updatesEnabled());
 
   // Shown again, a field hidden at 180 comes back at its default width.
@@ -96,7 +96,7 @@ TEST_F(SelectFields, CheckedFieldsKeepTheirWidthAndReturningOnesGetTheDefault) {
   EXPECT_FALSE(Box("DstIP").isChecked());
   Box("DstIP").setChecked(true);
   Click(Form, "btnOK");
-  EXPECT_EQ(View.Width(ColumnOf(View, "DstIP")), 100);
+  EXPECT_EQ(View.Width(ColumnOf(View, "DstIP")), View.DefaultWidth(ColumnOf(View, "DstIP")));
 
   // Cancel changes nothing.
   std::vector<int32_t> widths;

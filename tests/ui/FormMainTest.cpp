@@ -5,11 +5,14 @@
 #include <QDesktopServices>
 #include <QFileInfo>
 #include <QPlainTextEdit>
+#include <QStyle>
+#include <QStyledItemDelegate>
 #include <QUrl>
 #include <QTabWidget>
 #include <QLabel>
 #include <QToolButton>
 
+#include "platform/ProfileFile.h"
 #include "ui/FormCapturing.h"
 #include "ui/FormMain.h"
 #include "tests/ui/WindowFixture.h"
@@ -123,7 +126,7 @@ TEST(MainWindow, FirstStartShowsEachViewsOwnColumns) {
   EXPECT_EQ(VisibleColumns(form.lvUDP).size(), 12u);
   // A hidden column reports width 0 and keeps its default width.
   EXPECT_EQ(form.lvIP->Width(4), 0);
-  EXPECT_EQ(form.lvIP->DefaultWidth(4), 100);
+  EXPECT_EQ(form.lvIP->DefaultWidth(4), form.lvETH->Width(4));  // DstMac, shown there
   EXPECT_TRUE(form.lvIP->isColumnHidden(4));
   form.close();
 }
@@ -152,13 +155,86 @@ TEST(MainWindow, LayoutAndColumnWidthsSurviveARestart) {
     EXPECT_EQ(form.lvTCP->Width(19), 0);
     EXPECT_EQ(form.lvTCP->Width(1), 180);
     EXPECT_EQ(form.lvIP->Width(0), 0);
-    EXPECT_EQ(form.lvTCP->Width(20), 100);
+    EXPECT_EQ(form.lvTCP->Width(20), form.lvTCP->DefaultWidth(20));
     EXPECT_EQ(form.pcView->currentIndex(), int(viUDPData));
     EXPECT_EQ(form.ActiveViewIndex, viUDPData);
     EXPECT_TRUE(form.HexToolButton->isChecked());
     EXPECT_TRUE(form.ViewHex1->isChecked());
     form.close();
   }
+}
+
+TEST(MainWindow, DefaultColumnsShowTheirCaptionsAndUsualValuesInTheWindowsFont) {
+  LoadedWindow w;
+  w.form->pcView->setCurrentIndex(viTCP);
+  ProcessEvents();
+  for (int32_t v = 0; v < ViewCount; ++v) {
+    TListView* view = w.form->ListView(v);
+    SCOPED_TRACE(view->objectName().toStdString());
+    const QHeaderView* header = view->horizontalHeader();
+    const QFontMetrics captions(header->font());
+    const QFontMetrics cells(view->font());
+    const int headerMargin = header->style()->pixelMetric(QStyle::PM_HeaderMargin, nullptr, header);
+    const int cellMargin =
+        view->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, view) + 1;
+    ASSERT_GT(view->model()->rowCount(), 0);
+    for (int32_t i = 0; i < view->ColumnCount(); ++i) {
+      const QString caption = QString::fromStdString(view->Caption(i));
+      SCOPED_TRACE(caption.toStdString());
+      const int width = view->DefaultWidth(i);
+      EXPECT_LE(captions.horizontalAdvance(caption) + 2 * headerMargin, width);
+      if (view->Width(i) != 0) {
+        EXPECT_EQ(view->Width(i), width);
+      }
+      if (caption == "Data") continue;  // a payload's text, as long as it is
+      for (int row = 0; row < view->model()->rowCount(); ++row) {
+        // Each cell leaves its right pixel to the grid.
+        EXPECT_LE(cells.horizontalAdvance(Cell(view, row, i)) + 2 * cellMargin + 1, width)
+            << Cell(view, row, i).toStdString();
+      }
+    }
+  }
+}
+
+TEST(MainWindow, SavedColumnWidthsStayAsSavedAndDefaultsAreNotStoredAsChoices) {
+  TSettingsScope scope;
+  {
+    // Widths saved by an earlier run: Protocol(x) at the width it used to have by default.
+    platform::ProfileFile file(scope.Ini);
+    file.WriteInteger("lvETH", "Width6", 50);
+    file.WriteInteger("lvETH", "Width1", 0);
+    ASSERT_TRUE(file.Commit());
+  }
+  for (int run = 0; run < 2; ++run) {
+    SCOPED_TRACE(run);
+    TMainForm form;
+    form.show();
+    ProcessEvents();
+    EXPECT_EQ(form.lvETH->Width(6), 50);
+    EXPECT_EQ(form.lvETH->Width(1), 0);
+    EXPECT_EQ(form.lvETH->Width(4), form.lvETH->DefaultWidth(4));
+    form.close();
+    const platform::ProfileFile file(scope.Ini);
+    EXPECT_EQ(file.ReadInteger("lvETH", "Width6", -2), 50);
+    EXPECT_EQ(file.ReadInteger("lvETH", "Width1", -2), 0);
+    // DstMac, untouched, keeps following the font rather than being fixed in pixels.
+    EXPECT_EQ(file.ReadInteger("lvETH", "Width4", -2), -1);
+    scope.Reopen();
+  }
+}
+
+TEST(MainWindow, DataCellsDrawUnprintableBytesAsDotsAndKeepTheRowText) {
+  LoadedWindow w;
+  ProcessEvents();
+  TListView* view = w.form->lvTCPData;
+  ASSERT_EQ(view->model()->rowCount(), 1);
+  const QModelIndex data = view->model()->index(0, 28);
+  EXPECT_EQ(Cell(view, 0, 28).toStdString(), "USER anonymous\r\n");
+  auto* delegate = qobject_cast<QStyledItemDelegate*>(view->itemDelegateForIndex(data));
+  ASSERT_NE(delegate, nullptr);
+  // Carriage return and line feed, each as a middle dot.
+  EXPECT_EQ(delegate->displayText(data.data(), QLocale()).toStdString(),
+            "USER anonymous\u00B7\u00B7");
 }
 
 TEST(MainWindow, AMaximisedWindowComesBackMaximisedAndRestoresToTheDefault) {
