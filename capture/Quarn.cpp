@@ -282,9 +282,7 @@ bool TCustomQuarn::LoadFromFile(const std::string& FileName) {
       }
     }
   }
-  Active_ = false;
-  pcap_close(Handle_);
-  Handle_ = nullptr;
+  CloseHandle();
   return true;
 }
 
@@ -304,8 +302,7 @@ bool TCustomQuarn::DoOpen(const std::string& source, pcap_rmtauth* auth,
   const int linkType = pcap_datalink(Handle_);
   if (linkType != DLT_EN10MB) TraceFmt("[Quarn] TCustomQuarn.DoOpen pcap_datalink=%d", linkType);
   if (!ProcessFilter(adapter)) {
-    pcap_close(Handle_);
-    Handle_ = nullptr;
+    CloseHandle();
     return false;
   }
   // Source names the last source that opened: one whose filter was refused did not.
@@ -332,9 +329,7 @@ bool TCustomQuarn::StartRemoteCapture() {
   if (result == 0) return true;
   SetLastError(LibraryText(pcap_geterr(Handle_)));
   TraceFmt("[Quarn] TCustomQuarn.Open pcap_next_ex return %d (%s)", result, LastError());
-  Active_ = false;
-  pcap_close(Handle_);
-  Handle_ = nullptr;
+  CloseHandle();
   return false;
 }
 
@@ -351,9 +346,7 @@ bool TCustomQuarn::AcceptOpened() {
   std::string refusal = OnOpened ? OnOpened(*this) : std::string();
   if (refusal.empty()) return true;
   SetLastError(std::move(refusal));
-  Active_ = false;
-  pcap_close(Handle_);
-  Handle_ = nullptr;
+  CloseHandle();
   return false;
 }
 
@@ -393,12 +386,16 @@ bool TCustomQuarn::Close() {
     Thread_->Close();
     Thread_.reset();
   }
+  CloseHandle();
+  return true;
+}
+
+void TCustomQuarn::CloseHandle() {
   pcap_close(Handle_);
   Handle_ = nullptr;
   FirstHeader_ = nullptr;
   FirstData_ = nullptr;
   Active_ = false;
-  return true;
 }
 
 void TCustomQuarn::Deliver(const pcap_pkthdr* header, const uint8_t* data) {

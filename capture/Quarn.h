@@ -90,6 +90,8 @@ class TCustomQuarn {
   bool AcceptOpened();
   // Starts a remote source's capture at once (see the definition).
   bool StartRemoteCapture();
+  // Closes the library's handle; the component is closed afterwards.
+  void CloseHandle();
   virtual void DoCapture() = 0;
 
  private:
