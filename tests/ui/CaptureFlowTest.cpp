@@ -369,7 +369,9 @@ TEST(CaptureFlow, ClosingTheWindowDuringACaptureStopsItAndCleansUp) {
   w.Send(5);
   WaitFor([&] { return w.form->ListView(viETH)->ItemCount() == 5; });
   w.form->pcView->setCurrentIndex(viUDP);
-  w.form->close();
+  w.form->close();  // asked first; the user discards
+  EXPECT_EQ(w.scope.Answers.SaveQuestions,
+            std::vector<QString>{"Do you want to save the captured frames before closing?"});
   EXPECT_FALSE(w.form->Quarn1.Active());
   EXPECT_FALSE(w.form->CapturingForm->isVisible());
   EXPECT_FALSE(std::filesystem::exists(w.scope.Dir.File("temp.$$$")));
