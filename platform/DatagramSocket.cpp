@@ -20,11 +20,13 @@ bool DatagramSocket::Open(const std::string& host, uint16_t port) {
   return true;
 }
 
+void DatagramSocket::SetPort(uint16_t port) { port_.store(htons(port), std::memory_order_relaxed); }
+
 void DatagramSocket::SendTo(const void* data, size_t size) const {
   if (fd_ < 0) return;
   sockaddr_in to{};
   to.sin_family = AF_INET;
-  to.sin_port = port_;
+  to.sin_port = port_.load(std::memory_order_relaxed);
   to.sin_addr.s_addr = addr_;
   // MSG_DONTWAIT: a trace line must never hold up the thread that writes it.
   (void)sendto(fd_, data, size, MSG_DONTWAIT | MSG_NOSIGNAL, reinterpret_cast<const sockaddr*>(&to),

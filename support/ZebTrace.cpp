@@ -29,13 +29,18 @@ std::string Hex8(uint32_t v) {
 }  // namespace
 
 TZebTrace::TZebTrace() {
-  Enabled_ = Socket_.Open(DestHost_, uint16_t(DestPort_));
+  Enabled_ = Socket_.Open(DestHost_, uint16_t(DestPort_.load()));
   if (const char* prefix = std::getenv("TRELLAN_TRACE_PREFIX")) LogPrefix_ = prefix;
 }
 
 TZebTrace::~TZebTrace() {
   Socket_.Close();
   if (FileHandle_ > 0) ::close(FileHandle_);
+}
+
+void TZebTrace::SetDestPort(int32_t port) {
+  DestPort_.store(port, std::memory_order_relaxed);
+  Socket_.SetPort(uint16_t(port));
 }
 
 void TZebTrace::SetLogPrefix(std::string prefix) {

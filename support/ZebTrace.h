@@ -2,6 +2,7 @@
 // The diagnostic trace: every line goes out as one UDP datagram to 127.0.0.1:8908, where a
 // viewer may listen, and, when a file prefix is set, into a daily text file as well.
 // Tracing never reports a failure and never blocks the caller.
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -25,7 +26,12 @@ class TZebTrace {
 
   bool Enabled() const { return Enabled_; }
   const std::string& DestHost() const { return DestHost_; }
-  int32_t DestPort() const { return DestPort_; }
+  int32_t DestPort() const { return DestPort_.load(std::memory_order_relaxed); }
+  // Another port on the same host. A datagram reaches only one of the sockets listening on a
+  // port, so where several programs trace side by side (test runs on one machine), each
+  // listener that must see every line of its own program, and only those, takes a port of its
+  // own and points the trace there. Any thread may be tracing meanwhile.
+  void SetDestPort(int32_t port);
   const std::string& FileName() const { return FileName_; }
   int FileHandle() const { return FileHandle_; }
 
@@ -44,7 +50,7 @@ class TZebTrace {
   bool Enabled_ = false;
   platform::DatagramSocket Socket_;
   std::string DestHost_ = "127.0.0.1";
-  int32_t DestPort_ = 8908;
+  std::atomic<int32_t> DestPort_{8908};
   int FileHandle_ = 0;  // 0 none yet, -1 file logging failed and stays off
   std::string FileName_;
   std::string LogPrefix_;
