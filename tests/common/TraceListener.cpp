@@ -7,19 +7,45 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-TraceListener::TraceListener() {
-  fd_ = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-  int one = 1;
-  setsockopt(fd_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+#include "support/ZebTrace.h"
+
+TraceListener::TraceListener(TZebTrace* trace) : trace_(trace ? trace : TraceLog) {
+  if (!trace_) throw std::runtime_error("there is no trace to listen to");
+  Listen(0);
   sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_port = htons(8908);
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0)
-    throw std::runtime_error("cannot listen on 127.0.0.1:8908");
+  socklen_t size = sizeof a;
+  if (getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &size) != 0) {
+    close(fd_);
+    throw std::runtime_error("cannot tell the port listened on");
+  }
+  savedPort_ = trace_->DestPort();
+  trace_->SetDestPort(ntohs(a.sin_port));
 }
 
-TraceListener::~TraceListener() { close(fd_); }
+TraceListener::TraceListener(WellKnownPort) {
+  Listen(8908);
+}
+
+void TraceListener::Listen(uint16_t port) {
+  fd_ = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  if (port != 0) {
+    int one = 1;
+    setsockopt(fd_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+  }
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(port);
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+    close(fd_);
+    throw std::runtime_error("cannot listen on 127.0.0.1:" + std::to_string(port));
+  }
+}
+
+TraceListener::~TraceListener() {
+  if (trace_) trace_->SetDestPort(savedPort_);
+  close(fd_);
+}
 
 std::vector<std::string> TraceListener::Take(int wait_ms) {
   std::vector<std::string> out;
