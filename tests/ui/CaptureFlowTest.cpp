@@ -271,17 +271,20 @@ TEST(CaptureFlow, TemporaryNamesFallBackToTheTickCount) {
   EXPECT_FALSE(TMainForm::IsTemporary(dir.File("temp.$$$x")));
   EXPECT_FALSE(TMainForm::IsTemporary("/a.$$$/b"));
 
-  // Every name the ticks of the next forty seconds could give is taken, so that the search,
-  // which tries ten seconds' worth from the tick count it starts at, gives up.
+  // Every name the search could try is taken, so that it gives up: it tries ten seconds'
+  // worth of tick counts from the one it starts at. The names are made from the tick count
+  // now on until they reach fifteen seconds past the clock, however long making them takes
+  // on a busy machine, so that the search, which starts at once, finds all of its own taken.
   const uint32_t now = platform::TickCount();
-  for (uint32_t c = now; c != now + 40000; ++c) {
+  uint32_t end = now;
+  while (int32_t(platform::TickCount() + 15000 - end) > 0) {
     char candidate[32];
-    std::snprintf(candidate, sizeof candidate, "/temp%08X.$$$", c);
+    std::snprintf(candidate, sizeof candidate, "/temp%08X.$$$", end++);
     const int fd = ::open((dir.Path() + candidate).c_str(), O_CREAT | O_WRONLY, 0600);
     ASSERT_GE(fd, 0);
     ::close(fd);
+    ASSERT_LT(end - now, 200000u) << "the names are made more slowly than the clock runs";
   }
-  ASSERT_LT(platform::TickCount() - now, 30000u) << "the names took too long to make";
   try {
     TMainForm::MakeUniqueTempName("temp.$$$");
     ADD_FAILURE() << "a name was found";
