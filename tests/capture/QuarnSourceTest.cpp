@@ -59,7 +59,6 @@ TEST(QuarnSource, LocalOpenWithFilterAndItsFailures) {
   if (!RunningAsRoot()) GTEST_SKIP() << "live capture needs root";
   TraceListener trace;
   TQuarn q;
-  q.SetReadTimeout(100);
   EXPECT_FALSE(q.Open(true));
   EXPECT_EQ(q.LastError(), "Quarn Error: Invalid AdapterName");
   EXPECT_EQ(trace.TakeMessages(),
@@ -92,7 +91,6 @@ TEST(QuarnSource, RemoteOpenThroughRpcapd) {
   TraceListener trace;
   {  // The handler sees the remote adapters and picks the loopback one.
     TQuarn q;
-    q.SetReadTimeout(100);
     TStringList seen;
     q.OnGetRemoteAdapterInfo = [&](TCustomQuarn&, const TStringList& names,
                                    const TStringList& descriptions, int32_t& index) {

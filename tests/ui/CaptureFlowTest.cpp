@@ -540,7 +540,6 @@ TEST(CaptureFlow, CaptureThreadFilesWhileTheWindowReadsAndClears) {
   const auto& names = w.form->Quarn1.AdapterNames();
   Global->OpenType = 0;
   Global->AdapterIndex = int32_t(std::find(names.begin(), names.end(), veth.Name()) - names.begin());
-  Global->ReadTimeout = 100;
   Global->ThreadSafe = false;
   Global->Filter = "";
   w.form->OpenSource();
