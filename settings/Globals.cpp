@@ -6,8 +6,8 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <exception>
+#include <filesystem>
 #include <utility>
 
 #include "platform/CommaText.h"
