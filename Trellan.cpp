@@ -1,16 +1,40 @@
-// Start-up and shutdown: the application object, the settings before the main window, the
-// event loop, and the settings saved once more after it.
+// Start-up and shutdown: the command line, the application object, the settings before the
+// main window, the capture file named on the command line, the event loop, and the settings
+// saved once more after it.
 #include <QGuiApplication>
 #include <QScreen>
+#include <cstdio>
 #include <memory>
+#include <pcap/pcap.h>
 
 #include "platform/WorkArea.h"
 #include "settings/Globals.h"
 #include "ui/Application.h"
+#include "ui/CommandLine.h"
 #include "ui/FormMain.h"
 
+namespace {
+int BadCommandLine(const std::string& error) {
+  std::fprintf(stderr, "Trellan: %s\n%s", error.c_str(), TrellanUsage);
+  return 2;
+}
+}  // namespace
+
 int main(int argc, char** argv) {
+  // --help and --version answer before the application object, which needs a display.
+  const TCommandLine asked = ParseCommandLine(argc, argv);
+  if (asked.Action == TCommandLine::TAction::Help) {
+    std::fputs(TrellanUsage, stdout);
+    return 0;
+  }
+  if (asked.Action == TCommandLine::TAction::Version) {
+    std::printf("Trellan %s\n%s\n", TRELLAN_VERSION, pcap_lib_version());
+    return 0;
+  }
   TApplication app(argc, argv);
+  // The application object has taken out Qt's own options; what is left is the program's.
+  const TCommandLine commandLine = ParseCommandLine(argc, argv);
+  if (commandLine.Action == TCommandLine::TAction::Error) return BadCommandLine(commandLine.Error);
   // The settings centre a new window in the primary screen's work area.
   platform::SetWorkAreaProvider([] {
     const QScreen* screen = QGuiApplication::primaryScreen();
@@ -31,6 +55,7 @@ int main(int argc, char** argv) {
       TMainForm form;
       form.CreateSourceDialogs();
       form.show();
+      if (!commandLine.File.empty()) form.OpenFileAtStart(commandLine.File);
       result = app.exec();
     }
     // Destroying the settings saves them once more.

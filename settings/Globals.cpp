@@ -1,7 +1,13 @@
 #include "settings/Globals.h"
 
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cstdio>
+#include <cstdlib>
 #include <exception>
+#include <filesystem>
 #include <utility>
 
 #include "platform/CommaText.h"
@@ -23,7 +29,35 @@ constexpr char kQuarn[] = "Quarn";
 constexpr int32_t kMaximised = 2;
 }  // namespace
 
-TGlobal::TGlobal() : TGlobal(platform::ChangeFileExt(platform::ExecutablePath(), ".ini")) {}
+TGlobal::TGlobal() : TGlobal(IniFileFor(platform::ExecutablePath())) {}
+
+std::string TGlobal::IniFileFor(const std::string& executable) {
+  const size_t slash = executable.rfind('/');
+  const std::string folder = slash == std::string::npos ? "."
+                             : slash == 0              ? "/"
+                                                       : executable.substr(0, slash);
+  // The kernel's answer, not the permission bits: it also says no to root on a read-only mount
+  // or an immutable folder, where root's settings could not be written either.
+  if (::access(folder.c_str(), W_OK) == 0) return platform::ChangeFileExt(executable, ".ini");
+
+  std::string config;
+  if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg && xdg[0] == '/') {
+    config = xdg;
+  } else {
+    const char* home = std::getenv("HOME");
+    if (!home || !*home) {
+      const passwd* user = ::getpwuid(::getuid());
+      home = user ? user->pw_dir : "/";
+    }
+    config = std::string(home) + "/.config";
+  }
+  const std::string own = config + "/Trellan";
+  // A folder that cannot be made shows later, when Save reports the file it cannot write.
+  std::error_code ignored;
+  std::filesystem::create_directories(config, ignored);
+  ::mkdir(own.c_str(), 0700);
+  return own + "/Trellan.ini";
+}
 
 TGlobal::TGlobal(std::string iniFileName) : IniFileName(std::move(iniFileName)) {
   const platform::WorkAreaRect area = platform::WorkArea();

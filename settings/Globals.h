@@ -1,6 +1,7 @@
 #pragma once
-// The program's settings: one object, Global, working copy of one ini file beside the
-// executable. Every persistent field bears the name of its key in that file.
+// The program's settings: one object, Global, working copy of one ini file (beside the
+// executable, or in the user's configuration folder; see IniFileFor). Every persistent field
+// bears the name of its key in that file.
 #include <cstdint>
 #include <stdexcept>
 #include <string>
@@ -14,7 +15,7 @@ class EIniFileException : public std::runtime_error {
 
 class TGlobal {
  public:
-  // The settings file is the running executable's path with the extension ".ini".
+  // The settings file is IniFileFor(the running executable).
   TGlobal();
   // The settings file is iniFileName. Both constructors centre a 600 by 450 window in the work
   // area, then Load.
@@ -31,6 +32,13 @@ class TGlobal {
   // Writes every field and puts the file on disk at once, replacing it whole. Raises
   // EIniFileException "Unable to write to <file>" when that fails; the file is then as before.
   void Save();
+
+  // The settings file for the executable at `executable`: its path with the extension ".ini"
+  // when its folder can be written (a build tree, a portable copy), so that each copy keeps its
+  // own; otherwise, as for an installed program, $XDG_CONFIG_HOME/Trellan/Trellan.ini
+  // (~/.config when that is unset or not absolute), whose Trellan folder is created here,
+  // for its owner only, when missing.
+  static std::string IniFileFor(const std::string& executable);
 
   std::string IniFileName;
 

@@ -3,6 +3,7 @@
 //
 //   trellan-rows [--view NAME|all] [--tcp-offset N] [--udp-offset N] [--filter EXPR] FILE
 //   trellan-rows --payload VIEW:ROW [--hex] [--tcp-offset N] [--udp-offset N] [--filter EXPR] FILE
+//   trellan-rows --help | --version
 //
 // The file is read and filed exactly as the window does it. Each chosen view is printed in
 // tab order: "# " and its tab caption, a tab-separated line of the column captions, then one
@@ -13,6 +14,7 @@
 #include <cstdio>
 #include <cstring>
 #include <optional>
+#include <pcap/pcap.h>
 #include <string>
 #include <vector>
 
@@ -27,6 +29,7 @@ const char* const Usage =
     "usage: trellan-rows [--view NAME|all] [--tcp-offset N] [--udp-offset N] [--filter EXPR] FILE\n"
     "       trellan-rows --payload VIEW:ROW [--hex] [--tcp-offset N] [--udp-offset N]\n"
     "                    [--filter EXPR] FILE\n"
+    "       trellan-rows --help | --version\n"
     "NAME is a tab caption (Ethernet, IP, ARP, ICMP, TCP, UDP, \"TCP Data\", \"UDP Data\";\n"
     "letter case and blanks do not matter) or a list view name such as lvTCPData.\n";
 
@@ -69,6 +72,7 @@ struct Options {
   std::optional<int32_t> payloadView;
   int64_t payloadRow = -1;
   bool hex = false;
+  bool help = false, version = false;
 };
 
 // Parses the arguments; an empty text means success, anything else is the error.
@@ -114,6 +118,11 @@ std::string Parse(int argc, char** argv, Options& o) {
       }
     } else if (arg == "--hex") {
       o.hex = true;
+    } else if (arg == "--help") {
+      o.help = true;
+      return {};
+    } else if (arg == "--version") {
+      o.version = true;
     } else if (arg.starts_with("--")) {
       return "unknown option " + arg;
     } else if (o.file.empty()) {
@@ -122,6 +131,7 @@ std::string Parse(int argc, char** argv, Options& o) {
       return "more than one file given";
     }
   }
+  if (o.version) return {};
   if (o.file.empty()) return "no capture file given";
   if (allViews)
     for (int32_t v = 0; v < ViewCount; ++v) o.views.push_back(v);
@@ -134,6 +144,14 @@ int main(int argc, char** argv) {
   if (const std::string error = Parse(argc, argv, o); !error.empty()) {
     std::fprintf(stderr, "trellan-rows: %s\n%s", error.c_str(), Usage);
     return 2;
+  }
+  if (o.help) {
+    std::fputs(Usage, stdout);
+    return 0;
+  }
+  if (o.version) {
+    std::printf("trellan-rows %s\n%s\n", TRELLAN_VERSION, pcap_lib_version());
+    return 0;
   }
 
   TQuarnMemory memory;

@@ -110,7 +110,12 @@ class TMainForm : public QMainWindow {
   void ActionPacketFieldExecute();
   void Quarn1GetRemoteAdapterInfo(TCustomQuarn& Sender, const TStringList& AdapterNames,
                                   const TStringList& AdapterDescriptions, int32_t& AdapterIndex);
-  void OpenSource();
+  // Opens the source the settings name. applyFilter false opens it without the stored
+  // capture filter, which stays stored.
+  void OpenSource(bool applyFilter = true);
+  // The capture file named on the command line: opened as File, Open File opens one, but
+  // without the capture filter, as a file given by name is expected whole.
+  void OpenFileAtStart(const std::string& file);
   // The component's OnOpened: the new source has opened, so the previous capture goes.
   // Returns the reason to give the new source up, or an empty text.
   std::string Quarn1Opened(TCustomQuarn& Sender);

@@ -5,11 +5,13 @@
 #include <QLabel>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 
 #include "platform/Files.h"
 #include "platform/Format.h"
 #include "platform/System.h"
 #include "settings/Globals.h"
+#include "ui/Application.h"
 #include "ui/FormCapturing.h"
 #include "ui/FormMain.h"
 #include "ui/Prompts.h"
@@ -38,14 +40,14 @@ std::string Extension(const std::string& path) {
 
 // ---- Sources ------------------------------------------------------------------------------
 
-void TMainForm::OpenSource() {
+void TMainForm::OpenSource(bool applyFilter) {
   // A capture that was not saved is not thrown away without asking, and a running one is
   // stopped before another source opens.
   if (!ConfirmDiscard("Do you want to save the captured frames before opening another source?"))
     return;
   if (Quarn1.Active()) ActionCloseExecute();
   MirrorSettings();
-  Quarn1.SetFilter(Global->Filter);
+  Quarn1.SetFilter(applyFilter ? Global->Filter : std::string());
   Quarn1.SetFlags(Global->Flags);
   Quarn1.SetReadTimeout(Global->ReadTimeout);
   Quarn1.SetSnapLen(Global->SnapLen);
@@ -86,6 +88,21 @@ void TMainForm::OpenSource() {
   }
   StatusPanels[0]->setText(Text(SourceCaption()));
   UpdateActions();
+}
+
+void TMainForm::OpenFileAtStart(const std::string& file) {
+  // Stored absolute, so that the Open dialog finds it again from any working folder.
+  std::error_code error;
+  const std::filesystem::path absolute = std::filesystem::absolute(file, error);
+  Global->FileName = error ? file : absolute.lexically_normal().string();
+  Global->OpenType = 2;
+  // Outside the event loop nothing else would report a settings file that cannot be written.
+  try {
+    Global->Save();
+  } catch (const std::exception& e) {
+    TApplication::ReportException(e.what());
+  }
+  OpenSource(false);
 }
 
 std::string TMainForm::Quarn1Opened(TCustomQuarn& Sender) {

@@ -8,6 +8,7 @@
 
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <random>
 #include <string>
 #include <tuple>
@@ -63,6 +64,25 @@ class UnwritableFolder {
   std::string Path_;
   int Fd_ = -1;
   bool Done_ = false;
+};
+
+// Sets an environment variable for as long as it lives.
+class EnvScope {
+ public:
+  EnvScope(const char* name, const std::string& value) : Name_(name) {
+    if (const char* old = getenv(name)) Saved_ = old;
+    setenv(name, value.c_str(), 1);
+  }
+  ~EnvScope() {
+    if (Saved_) setenv(Name_, Saved_->c_str(), 1);
+    else unsetenv(Name_);
+  }
+  EnvScope(const EnvScope&) = delete;
+  EnvScope& operator=(const EnvScope&) = delete;
+
+ private:
+  const char* Name_;
+  std::optional<std::string> Saved_;
 };
 
 }  // namespace
@@ -126,6 +146,37 @@ TEST_F(Globals, SettingsFileLiesBesideTheExecutable) {
   EXPECT_TRUE(path.ends_with("/settings_tests.ini")) << path;
   EXPECT_TRUE(std::filesystem::exists(path));
   if (!existed) std::filesystem::remove(path);
+}
+
+TEST_F(Globals, AnExecutableInAFolderItCannotWriteKeepsItsSettingsInTheConfigFolder) {
+  // A build tree or a portable copy: beside the executable, named after it.
+  const std::string bin = Folder.File("bin");
+  std::filesystem::create_directory(bin);
+  EXPECT_EQ(TGlobal::IniFileFor(bin + "/trellan-copy"), bin + "/trellan-copy.ini");
+
+  // Installed: a folder that root cannot write either.
+  const EnvScope xdg("XDG_CONFIG_HOME", Folder.File("config"));
+  const EnvScope home("HOME", Folder.File("home"));
+  UnwritableFolder unwritable(bin);
+  if (!unwritable.Done()) GTEST_SKIP() << "cannot make a folder unwritable here";
+  const std::string ini = TGlobal::IniFileFor(bin + "/Trellan");
+  EXPECT_EQ(ini, Folder.File("config/Trellan/Trellan.ini"));
+  EXPECT_EQ(FileMode(Folder.File("config/Trellan")), 0700u);
+  {
+    TGlobal g(ini);
+    g.Filter = "arp";
+    g.Width = 640;
+  }
+  EXPECT_EQ(FileMode(ini), 0600u);
+  const TGlobal again(ini);
+  EXPECT_EQ(again.Filter, "arp");
+  EXPECT_EQ(again.Width, 640);
+
+  // An XDG_CONFIG_HOME that is not absolute is not used: ~/.config is, made when missing.
+  const EnvScope relative("XDG_CONFIG_HOME", "config");
+  EXPECT_EQ(TGlobal::IniFileFor(bin + "/Trellan"),
+            Folder.File("home/.config/Trellan/Trellan.ini"));
+  EXPECT_EQ(FileMode(Folder.File("home/.config/Trellan")), 0700u);
 }
 
 TEST_F(Globals, MaximisedWindowComesBackAtItsRestoreGeometry) {

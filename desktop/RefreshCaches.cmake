@@ -1,0 +1,20 @@
+# Run by cmake --install once the desktop files are in place. A staged install (DESTDIR, as a
+# package build does) leaves the caches to the package's own triggers: the files are not where
+# they will be used yet.
+if(NOT "$ENV{DESTDIR}" STREQUAL "")
+  return()
+endif()
+set(data "${CMAKE_INSTALL_PREFIX}/${TRELLAN_DATADIR}")
+find_program(TRELLAN_UPDATE_MIME update-mime-database)
+find_program(TRELLAN_UPDATE_DESKTOP update-desktop-database)
+foreach(step "TRELLAN_UPDATE_MIME;mime" "TRELLAN_UPDATE_DESKTOP;applications")
+  list(GET step 0 tool)
+  list(GET step 1 folder)
+  if(${tool})
+    message(STATUS "Refreshing: ${data}/${folder}")
+    execute_process(COMMAND "${${tool}}" "${data}/${folder}" RESULT_VARIABLE failed)
+    if(failed)
+      message(WARNING "${${tool}} ${data}/${folder} failed")
+    endif()
+  endif()
+endforeach()
