@@ -8,6 +8,11 @@
 #include <string_view>
 #include <netinet/in.h>
 #include <pcap/pcap.h>
+#include <climits>
+#include <csignal>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include "capture/LocalAdapter.h"
 #include "capture/QuarnThread.h"
@@ -61,16 +66,57 @@ constexpr int MinRemoteReadTimeout = 2;
 // Every other source (a remote adapter, or a source string the library must judge) goes
 // through pcap_open.
 pcap_t* OpenSource(const std::string& source, int snaplen, int flags, int readTimeout,
-                   pcap_rmtauth* auth, char* errbuf) {
+                   pcap_rmtauth* auth, char* errbuf, int& localStatus) {
   char name[PCAP_BUF_SIZE + 1] = "";
   int type = 0;
   if (source.size() <= PCAP_BUF_SIZE &&
       pcap_parsesrcstr(source.c_str(), &type, nullptr, nullptr, name, errbuf) == 0 &&
       type == PCAP_SRC_IFLOCAL)
-    return OpenLocalAdapter(name, snaplen, flags, readTimeout, errbuf);
+    return OpenLocalAdapter(name, snaplen, flags, readTimeout, errbuf, &localStatus);
   errbuf[0] = 0;
   return pcap_open(source.c_str(), snaplen, flags, std::max(readTimeout, MinRemoteReadTimeout),
                    auth, errbuf);
+}
+// The capture helper: the one the environment names (for tests and unusual installs), else the
+// one beside the executable (a build tree), else the installed one in libexec.
+std::string HelperPath() {
+  if (const char* named = std::getenv("TRELLAN_CAPTURE_HELPER")) return named;
+  char exe[PATH_MAX + 1];
+  const ssize_t n = readlink("/proc/self/exe", exe, PATH_MAX);
+  if (n <= 0) return {};
+  std::string folder(exe, size_t(n));
+  folder.erase(folder.rfind('/') + 1);
+  for (const std::string& path :
+       {folder + "trellan-capture", folder + "../libexec/trellan/trellan-capture"})
+    if (access(path.c_str(), X_OK) == 0) return path;
+  return {};
+}
+
+// Reads the helper's standard error up to its end: the helper closes it on success.
+std::string ReadToEnd(int fd) {
+  std::string text;
+  char buffer[512];
+  for (;;) {
+    const ssize_t n = read(fd, buffer, sizeof buffer);
+    if (n > 0) {
+      if (text.size() < PCAP_ERRBUF_SIZE) text.append(buffer, size_t(n));
+    } else if (n == 0 || errno != EINTR) {
+      break;
+    }
+  }
+  while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+  return text;
+}
+
+void CloseBoth(int (&fds)[2]) {
+  if (fds[0] >= 0) close(fds[0]);
+  if (fds[1] >= 0) close(fds[1]);
+  fds[0] = fds[1] = -1;
+}
+
+void Reap(pid_t pid) {
+  while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+  }
 }
 }  // namespace
 
@@ -236,8 +282,14 @@ bool TCustomQuarn::DoOpen(const std::string& source, pcap_rmtauth* auth,
   static constexpr std::string_view FileScheme = "file://";
   if (source.starts_with(FileScheme))
     Handle_ = OpenCaptureFile(source.substr(FileScheme.size()), FileBuffer_, errbuf);
-  else
-    Handle_ = OpenSource(source, SnapLen_, Flags_, ReadTimeout_, auth, errbuf);
+  else {
+    int localStatus = 0;
+    Handle_ = OpenSource(source, SnapLen_, Flags_, ReadTimeout_, auth, errbuf, localStatus);
+    // A program without the rights to capture opens a local adapter through the helper, which
+    // alone holds them; its text replaces the library's when it runs and fails too.
+    if (!Handle_ && localStatus == PCAP_ERROR_PERM_DENIED && adapter)
+      Handle_ = OpenThroughHelper(adapter, errbuf);
+  }
   if (!Handle_) {
     SetLastError(LibraryText(errbuf));
     TraceFmt("[Quarn] TCustomQuarn.DoOpen pcap_open return nil (%s)", LastError());
@@ -326,7 +378,9 @@ bool TCustomQuarn::Close() {
   if (Thread_) {
     Thread_->Terminate();
     // Wakes a read that is waiting for its time-out, so that the thread sees the request now.
+    // A read of the helper's stream is not woken by that: it ends when the helper has gone.
     pcap_breakloop(Handle_);
+    StopHelper();
     Thread_->Close();
     Thread_.reset();
   }
@@ -335,6 +389,7 @@ bool TCustomQuarn::Close() {
 }
 
 void TCustomQuarn::CloseHandle() {
+  StopHelper();
   pcap_close(Handle_);
   Handle_ = nullptr;
   FirstHeader_ = nullptr;
@@ -358,4 +413,97 @@ void TCustomQuarn::SetCurrent(const pcap_pkthdr* header, const uint8_t* data) {
 
 void TQuarn::DoCapture() {
   if (OnCapture) OnCapture(*this, CurPktHdr(), CurEthHdr());
+}
+
+pcap* TCustomQuarn::OpenThroughHelper(const pcap_if* adapter, char* errbuf) {
+  const std::string helper = HelperPath();
+  if (helper.empty() || access(helper.c_str(), X_OK) != 0) return nullptr;
+  // The helper inherits only the write ends of two pipes: one for the frames, one for its
+  // standard error; everything else of the program stays closed to it.
+  int frames[2] = {-1, -1}, errors[2] = {-1, -1};
+  if (pipe2(frames, O_CLOEXEC) != 0 || pipe2(errors, O_CLOEXEC) != 0) {
+    CloseBoth(frames);
+    CloseBoth(errors);
+    return nullptr;
+  }
+  constexpr int HelperFd = 3;
+  const std::string fd = std::to_string(HelperFd), snaplen = std::to_string(SnapLen_),
+                    flags = std::to_string(Flags_), timeout = std::to_string(ReadTimeout_);
+  std::string name = Text(adapter->name), filter = Filter_;
+  std::vector<char*> argv;
+  std::string program = helper;
+  std::string options[] = {"--fd", "--adapter", "--filter", "--snaplen", "--flags", "--timeout"};
+  argv.push_back(program.data());
+  std::string values[] = {fd, name, filter, snaplen, flags, timeout};
+  for (size_t i = 0; i < std::size(options); ++i) {
+    argv.push_back(options[i].data());
+    argv.push_back(values[i].data());
+  }
+  argv.push_back(nullptr);
+
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_adddup2(&actions, errors[1], 2);
+  posix_spawn_file_actions_adddup2(&actions, frames[1], HelperFd);
+  posix_spawn_file_actions_addclosefrom_np(&actions, HelperFd + 1);
+  // The helper is stopped with SIGTERM and must see a vanished reader as a write error,
+  // whatever the program does with those signals itself.
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  sigset_t defaults, none;
+  sigemptyset(&defaults);
+  sigaddset(&defaults, SIGTERM);
+  sigaddset(&defaults, SIGPIPE);
+  sigemptyset(&none);
+  posix_spawnattr_setsigdefault(&attributes, &defaults);
+  posix_spawnattr_setsigmask(&attributes, &none);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
+  pid_t pid = -1;
+  const int spawned =
+      posix_spawn(&pid, program.c_str(), &actions, &attributes, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  posix_spawnattr_destroy(&attributes);
+  close(frames[1]);
+  close(errors[1]);
+  if (spawned != 0) {
+    TraceFmt("[Quarn] TCustomQuarn.OpenThroughHelper cannot run %s (%s)", helper,
+             std::strerror(spawned));
+    close(frames[0]);
+    close(errors[0]);
+    return nullptr;
+  }
+  const std::string said = ReadToEnd(errors[0]);
+  close(errors[0]);
+  if (!said.empty()) {
+    close(frames[0]);
+    Reap(pid);
+    std::snprintf(errbuf, PCAP_ERRBUF_SIZE, "%s", said.c_str());
+    return nullptr;
+  }
+  // The helper has written the stream's header; the library reads it here.
+  FILE* stream = fdopen(frames[0], "rb");
+  char libraryText[PCAP_ERRBUF_SIZE] = "";
+  pcap_t* handle = stream ? pcap_fopen_offline(stream, libraryText) : nullptr;
+  if (!handle) {
+    TraceFmt("[Quarn] TCustomQuarn.OpenThroughHelper no stream from %s (%s)", helper,
+             LibraryText(libraryText));
+    if (stream)
+      std::fclose(stream);
+    else
+      close(frames[0]);
+    kill(pid, SIGTERM);
+    Reap(pid);
+    return nullptr;
+  }
+  HelperPid_ = pid;
+  return handle;
+}
+
+void TCustomQuarn::StopHelper() {
+  if (HelperPid_ < 0) return;
+  kill(HelperPid_, SIGTERM);
+  Reap(HelperPid_);
+  HelperPid_ = -1;
 }
