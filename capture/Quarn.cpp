@@ -77,6 +77,7 @@ pcap_t* OpenSource(const std::string& source, int snaplen, int flags, int readTi
   return pcap_open(source.c_str(), snaplen, flags, std::max(readTimeout, MinRemoteReadTimeout),
                    auth, errbuf);
 }
+
 // The capture helper: the one the environment names (for tests and unusual installs), else the
 // one beside the executable (a build tree), else the installed one in libexec.
 std::string HelperPath() {
