@@ -8,7 +8,13 @@
 #include <string_view>
 #include <netinet/in.h>
 #include <pcap/pcap.h>
+#include <climits>
+#include <csignal>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include "capture/LocalAdapter.h"
 #include "capture/QuarnThread.h"
 #include "support/ZebTrace.h"
 
@@ -28,22 +34,6 @@ struct AdapterList {
     if (first) pcap_freealldevs(first);
   }
 };
-
-// The netmask for the filter compiler: that of the adapter's first IPv4 address, as stored
-// (network order). Linux lists IPv6 and other families beside IPv4, in no fixed order, so the
-// first IPv4 netmask is taken rather than whatever family happens to come first.
-bpf_u_int32 NetmaskOf(const pcap_if_t* adapter) {
-  if (adapter) {
-    for (const pcap_addr_t* a = adapter->addresses; a; a = a->next) {
-      if (a->netmask && a->netmask->sa_family == AF_INET) {
-        sockaddr_in mask;
-        std::memcpy(&mask, a->netmask, sizeof mask);
-        return mask.sin_addr.s_addr;
-      }
-    }
-  }
-  return PCAP_NETMASK_UNKNOWN;
-}
 
 // The library reads a capture file record by record through a stdio stream. With the
 // stream's default buffer (one 4 KiB page) that is a read system call for every few frames,
@@ -66,47 +56,6 @@ pcap_t* OpenCaptureFile(const std::string& name, std::unique_ptr<char[]>& buffer
   return handle;
 }
 
-// The kernel ring a local adapter is read from. On Linux the library cuts it into blocks of
-// 256 KiB, and a block is handed over when it is full or when the read time-out passes. With
-// the library's default of 2 MiB (8 blocks) and the default time-out of a millisecond, the
-// ring therefore held 8 ms of traffic, however light it was; with ThreadSafe every frame waits
-// for the main thread, and a main thread busy for longer than that (painting, a layout) lost
-// frames at any rate. A ring of 32 MiB (128 blocks) holds 128 ms of light traffic, and 32 MiB
-// of frames when it is heavy.
-constexpr int LocalRingBytes = 32 << 20;
-
-// A local adapter opened as pcap_open opens it, with the same settings and the same error
-// texts, and with the larger ring.
-//
-// On Linux a read time-out of 0 does not hand frames over at once: it means no time-out at
-// all, and the kernel then passes a ring block on only when it is full, so light traffic never
-// arrives (a negative one makes every read return at once, and the capture thread spins). A
-// time-out of 0 or less therefore asks for immediate mode, which hands each frame over as it
-// arrives and needs no time-out; the read then waits without one, and Close still wakes it.
-pcap_t* OpenLocalAdapter(const char* name, int snaplen, int flags, int readTimeout,
-                         char* errbuf) {
-  pcap_t* handle = pcap_create(name, errbuf);
-  if (!handle) return nullptr;
-  const bool immediate = (flags & PCAP_OPENFLAG_MAX_RESPONSIVENESS) || readTimeout <= 0;
-  int status = pcap_set_snaplen(handle, snaplen);
-  if (status >= 0 && (flags & PCAP_OPENFLAG_PROMISCUOUS)) status = pcap_set_promisc(handle, 1);
-  if (status >= 0 && immediate) status = pcap_set_immediate_mode(handle, 1);
-  if (status >= 0) status = pcap_set_timeout(handle, std::max(readTimeout, 0));
-  if (status >= 0) status = pcap_set_buffer_size(handle, LocalRingBytes);
-  if (status >= 0) status = pcap_activate(handle);
-  if (status >= 0) return handle;
-  if (status == PCAP_ERROR)
-    std::snprintf(errbuf, PCAP_ERRBUF_SIZE, "%s: %s", name, pcap_geterr(handle));
-  else if (status == PCAP_ERROR_NO_SUCH_DEVICE || status == PCAP_ERROR_PERM_DENIED ||
-           status == PCAP_ERROR_PROMISC_PERM_DENIED)
-    std::snprintf(errbuf, PCAP_ERRBUF_SIZE, "%s: %s (%s)", name, pcap_statustostr(status),
-                  pcap_geterr(handle));
-  else
-    std::snprintf(errbuf, PCAP_ERRBUF_SIZE, "%s: %s", name, pcap_statustostr(status));
-  pcap_close(handle);
-  return nullptr;
-}
-
 // The library's remote client splits the read time-out between itself and the daemon, each
 // taking half of it, rounded down. A half of 0 makes the daemon wait for a full ring block
 // before it sends anything, so light traffic never arrives, and makes every read of the client
@@ -117,16 +66,58 @@ constexpr int MinRemoteReadTimeout = 2;
 // Every other source (a remote adapter, or a source string the library must judge) goes
 // through pcap_open.
 pcap_t* OpenSource(const std::string& source, int snaplen, int flags, int readTimeout,
-                   pcap_rmtauth* auth, char* errbuf) {
+                   pcap_rmtauth* auth, char* errbuf, int& localStatus) {
   char name[PCAP_BUF_SIZE + 1] = "";
   int type = 0;
   if (source.size() <= PCAP_BUF_SIZE &&
       pcap_parsesrcstr(source.c_str(), &type, nullptr, nullptr, name, errbuf) == 0 &&
       type == PCAP_SRC_IFLOCAL)
-    return OpenLocalAdapter(name, snaplen, flags, readTimeout, errbuf);
+    return OpenLocalAdapter(name, snaplen, flags, readTimeout, errbuf, &localStatus);
   errbuf[0] = 0;
   return pcap_open(source.c_str(), snaplen, flags, std::max(readTimeout, MinRemoteReadTimeout),
                    auth, errbuf);
+}
+
+// The capture helper: the one the environment names (for tests and unusual installs), else the
+// one beside the executable (a build tree), else the installed one in libexec.
+std::string HelperPath() {
+  if (const char* named = std::getenv("TRELLAN_CAPTURE_HELPER")) return named;
+  char exe[PATH_MAX + 1];
+  const ssize_t n = readlink("/proc/self/exe", exe, PATH_MAX);
+  if (n <= 0) return {};
+  std::string folder(exe, size_t(n));
+  folder.erase(folder.rfind('/') + 1);
+  for (const std::string& path :
+       {folder + "trellan-capture", folder + "../libexec/trellan/trellan-capture"})
+    if (access(path.c_str(), X_OK) == 0) return path;
+  return {};
+}
+
+// Reads the helper's standard error up to its end: the helper closes it on success.
+std::string ReadToEnd(int fd) {
+  std::string text;
+  char buffer[512];
+  for (;;) {
+    const ssize_t n = read(fd, buffer, sizeof buffer);
+    if (n > 0) {
+      if (text.size() < PCAP_ERRBUF_SIZE) text.append(buffer, size_t(n));
+    } else if (n == 0 || errno != EINTR) {
+      break;
+    }
+  }
+  while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+  return text;
+}
+
+void CloseBoth(int (&fds)[2]) {
+  if (fds[0] >= 0) close(fds[0]);
+  if (fds[1] >= 0) close(fds[1]);
+  fds[0] = fds[1] = -1;
+}
+
+void Reap(pid_t pid) {
+  while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+  }
 }
 }  // namespace
 
@@ -292,8 +283,14 @@ bool TCustomQuarn::DoOpen(const std::string& source, pcap_rmtauth* auth,
   static constexpr std::string_view FileScheme = "file://";
   if (source.starts_with(FileScheme))
     Handle_ = OpenCaptureFile(source.substr(FileScheme.size()), FileBuffer_, errbuf);
-  else
-    Handle_ = OpenSource(source, SnapLen_, Flags_, ReadTimeout_, auth, errbuf);
+  else {
+    int localStatus = 0;
+    Handle_ = OpenSource(source, SnapLen_, Flags_, ReadTimeout_, auth, errbuf, localStatus);
+    // A program without the rights to capture opens a local adapter through the helper, which
+    // alone holds them; its text replaces the library's when it runs and fails too.
+    if (!Handle_ && localStatus == PCAP_ERROR_PERM_DENIED && adapter)
+      Handle_ = OpenThroughHelper(adapter, errbuf);
+  }
   if (!Handle_) {
     SetLastError(LibraryText(errbuf));
     TraceFmt("[Quarn] TCustomQuarn.DoOpen pcap_open return nil (%s)", LastError());
@@ -382,7 +379,9 @@ bool TCustomQuarn::Close() {
   if (Thread_) {
     Thread_->Terminate();
     // Wakes a read that is waiting for its time-out, so that the thread sees the request now.
+    // A read of the helper's stream is not woken by that: it ends when the helper has gone.
     pcap_breakloop(Handle_);
+    StopHelper();
     Thread_->Close();
     Thread_.reset();
   }
@@ -391,6 +390,7 @@ bool TCustomQuarn::Close() {
 }
 
 void TCustomQuarn::CloseHandle() {
+  StopHelper();
   pcap_close(Handle_);
   Handle_ = nullptr;
   FirstHeader_ = nullptr;
@@ -414,4 +414,97 @@ void TCustomQuarn::SetCurrent(const pcap_pkthdr* header, const uint8_t* data) {
 
 void TQuarn::DoCapture() {
   if (OnCapture) OnCapture(*this, CurPktHdr(), CurEthHdr());
+}
+
+pcap* TCustomQuarn::OpenThroughHelper(const pcap_if* adapter, char* errbuf) {
+  const std::string helper = HelperPath();
+  if (helper.empty() || access(helper.c_str(), X_OK) != 0) return nullptr;
+  // The helper inherits only the write ends of two pipes: one for the frames, one for its
+  // standard error; everything else of the program stays closed to it.
+  int frames[2] = {-1, -1}, errors[2] = {-1, -1};
+  if (pipe2(frames, O_CLOEXEC) != 0 || pipe2(errors, O_CLOEXEC) != 0) {
+    CloseBoth(frames);
+    CloseBoth(errors);
+    return nullptr;
+  }
+  constexpr int HelperFd = 3;
+  const std::string fd = std::to_string(HelperFd), snaplen = std::to_string(SnapLen_),
+                    flags = std::to_string(Flags_), timeout = std::to_string(ReadTimeout_);
+  std::string name = Text(adapter->name), filter = Filter_;
+  std::vector<char*> argv;
+  std::string program = helper;
+  std::string options[] = {"--fd", "--adapter", "--filter", "--snaplen", "--flags", "--timeout"};
+  argv.push_back(program.data());
+  std::string values[] = {fd, name, filter, snaplen, flags, timeout};
+  for (size_t i = 0; i < std::size(options); ++i) {
+    argv.push_back(options[i].data());
+    argv.push_back(values[i].data());
+  }
+  argv.push_back(nullptr);
+
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_adddup2(&actions, errors[1], 2);
+  posix_spawn_file_actions_adddup2(&actions, frames[1], HelperFd);
+  posix_spawn_file_actions_addclosefrom_np(&actions, HelperFd + 1);
+  // The helper is stopped with SIGTERM and must see a vanished reader as a write error,
+  // whatever the program does with those signals itself.
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  sigset_t defaults, none;
+  sigemptyset(&defaults);
+  sigaddset(&defaults, SIGTERM);
+  sigaddset(&defaults, SIGPIPE);
+  sigemptyset(&none);
+  posix_spawnattr_setsigdefault(&attributes, &defaults);
+  posix_spawnattr_setsigmask(&attributes, &none);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
+  pid_t pid = -1;
+  const int spawned =
+      posix_spawn(&pid, program.c_str(), &actions, &attributes, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  posix_spawnattr_destroy(&attributes);
+  close(frames[1]);
+  close(errors[1]);
+  if (spawned != 0) {
+    TraceFmt("[Quarn] TCustomQuarn.OpenThroughHelper cannot run %s (%s)", helper,
+             std::strerror(spawned));
+    close(frames[0]);
+    close(errors[0]);
+    return nullptr;
+  }
+  const std::string said = ReadToEnd(errors[0]);
+  close(errors[0]);
+  if (!said.empty()) {
+    close(frames[0]);
+    Reap(pid);
+    std::snprintf(errbuf, PCAP_ERRBUF_SIZE, "%s", said.c_str());
+    return nullptr;
+  }
+  // The helper has written the stream's header; the library reads it here.
+  FILE* stream = fdopen(frames[0], "rb");
+  char libraryText[PCAP_ERRBUF_SIZE] = "";
+  pcap_t* handle = stream ? pcap_fopen_offline(stream, libraryText) : nullptr;
+  if (!handle) {
+    TraceFmt("[Quarn] TCustomQuarn.OpenThroughHelper no stream from %s (%s)", helper,
+             LibraryText(libraryText));
+    if (stream)
+      std::fclose(stream);
+    else
+      close(frames[0]);
+    kill(pid, SIGTERM);
+    Reap(pid);
+    return nullptr;
+  }
+  HelperPid_ = pid;
+  return handle;
+}
+
+void TCustomQuarn::StopHelper() {
+  if (HelperPid_ < 0) return;
+  kill(HelperPid_, SIGTERM);
+  Reap(HelperPid_);
+  HelperPid_ = -1;
 }

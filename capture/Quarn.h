@@ -92,6 +92,12 @@ class TCustomQuarn {
   bool StartRemoteCapture();
   // Closes the library's handle; the component is closed afterwards.
   void CloseHandle();
+  // Opens the local adapter through the capture helper, for a program that lacks the rights
+  // to capture; the handle reads the helper's stream. Null, with the helper's text in errbuf
+  // (or errbuf untouched when there is no helper to run), when that fails.
+  pcap* OpenThroughHelper(const pcap_if* adapter, char* errbuf);
+  // Ends the capture helper, if one delivers the frames, and reaps it.
+  void StopHelper();
   virtual void DoCapture() = 0;
 
  private:
@@ -125,6 +131,8 @@ class TCustomQuarn {
   std::string Source_;
   std::unique_ptr<TQuarnThread> Thread_;
   pcap* Handle_ = nullptr;
+  // The capture helper whose stream Handle_ reads, or -1.
+  int HelperPid_ = -1;
   // The stdio buffer of an open capture file; it outlives the stream, which pcap_close ends.
   std::unique_ptr<char[]> FileBuffer_;
   // A frame read while the source was being opened, for the capture thread to deliver first.

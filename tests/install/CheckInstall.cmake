@@ -11,7 +11,7 @@ if(failed)
 endif()
 
 set(expected
-    bin/Trellan bin/trellan-rows
+    bin/Trellan bin/trellan-rows libexec/trellan/trellan-capture
     share/doc/trellan/README.md share/doc/trellan/LICENSE
     share/doc/trellan/docs/screenshots/main-window.png
     share/applications/trellan.desktop
