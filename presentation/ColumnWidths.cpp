@@ -10,10 +10,10 @@ std::string WidthKey(int32_t column) { return "Width" + std::to_string(column); 
 // that is not a view's.
 std::vector<bool> ShownAtStart(const std::string& name) {
   std::vector<bool> shown;
-  for (const TViewSpec& spec : ViewSpecs) {
-    if (name != spec.Name) continue;
+  for (const TViewSpec& layout : ViewSpecs) {
+    if (name != layout.Name) continue;
     TColumnArray start;
-    for (const int32_t group : spec.Groups) AddColumnGroup(start, spec.Number, group);
+    for (const int32_t group : layout.Groups) AddColumnGroup(start, layout.Number, group);
     for (int32_t i = 0; i < start.ColumnCount(); ++i) shown.push_back(start.Width(i) != 0);
   }
   return shown;
