@@ -42,6 +42,8 @@ class TMappedFile {
   void Close();
   bool IsOpen() const { return Fd_ >= 0; }
   const std::string& Path() const { return Path_; }
+  // The file was moved: the descriptor and the mappings still reach it.
+  void Renamed(const std::string& path) { Path_ = path; }
   int Descriptor() const { return Fd_; }
 
   // The longest span a record may take; set once, before the first Bytes (default 1 MiB).

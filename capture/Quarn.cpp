@@ -243,7 +243,7 @@ bool TCustomQuarn::Open(const std::string& Host, const std::string& UserName,
   return true;
 }
 
-bool TCustomQuarn::LoadFromFile(const std::string& FileName) {
+bool TCustomQuarn::OpenFile(const std::string& FileName) {
   if (Active_) {
     SetLastError("Quarn Error: Already open");
     TraceFmt("[Quarn] TCustomQuarn.LoadFromFile (%s)", LastError());
@@ -254,7 +254,21 @@ bool TCustomQuarn::LoadFromFile(const std::string& FileName) {
     TraceFmt("[Quarn] TCustomQuarn.LoadFromFile (%s)", LastError());
     return false;
   }
-  if (!DoOpen("file://" + FileName, nullptr, nullptr) || !AcceptOpened()) return false;
+  return DoOpen("file://" + FileName, nullptr, nullptr) && AcceptOpened();
+}
+
+bool TCustomQuarn::Matches(const PCAP_PKTHDR& header, const uint8_t* data) const {
+  if (!FilterProgram_) return true;
+  pcap_pkthdr h{};
+  h.ts.tv_sec = header.ts.tv_sec;
+  h.ts.tv_usec = header.ts.tv_usec;
+  h.caplen = header.caplen;
+  h.len = header.len;
+  return pcap_offline_filter(FilterProgram_.get(), &h, data) != 0;
+}
+
+bool TCustomQuarn::LoadFromFile(const std::string& FileName) {
+  if (!OpenFile(FileName)) return false;
   if (CaptureEnabled_) {
     for (;;) {
       pcap_pkthdr* header;
@@ -357,12 +371,23 @@ bool TCustomQuarn::ProcessFilter(const pcap_if* adapter) {
     return false;
   }
   const int installed = pcap_setfilter(Handle_, &program);
-  pcap_freecode(&program);
   if (installed < 0) {
+    pcap_freecode(&program);
     SetLastError(LibraryText(pcap_geterr(Handle_)));
     TraceFmt("[Quarn] TCustomQuarn.ProcessFilter pcap_compile %d minus (%s)", installed,
              LastError());
     return false;
+  }
+  // A reader of a file in place applies the filter itself (Matches); the library keeps its
+  // own copy for the handle.
+  if (Filter_.empty()) {
+    pcap_freecode(&program);
+    FilterProgram_.reset();
+  } else {
+    FilterProgram_ = {new bpf_program(program), [](bpf_program* p) {
+                        pcap_freecode(p);
+                        delete p;
+                      }};
   }
   return true;
 }
@@ -393,6 +418,7 @@ void TCustomQuarn::CloseHandle() {
   StopHelper();
   pcap_close(Handle_);
   Handle_ = nullptr;
+  FilterProgram_.reset();
   FirstHeader_ = nullptr;
   FirstData_ = nullptr;
   Active_ = false;

@@ -80,6 +80,12 @@ class TCustomQuarn {
   bool Open(const std::string& Host, const std::string& UserName, const std::string& Password);
   // Reads a capture file and delivers all its frames, on the calling thread, before it returns.
   bool LoadFromFile(const std::string& FileName);
+  // Opens a capture file for a caller that reads its frames itself, in place: the checks,
+  // trace lines, capture filter and OnOpened of LoadFromFile, without reading a frame. Close
+  // ends it.
+  bool OpenFile(const std::string& FileName);
+  // True when the capture filter passes the frame; always true without a filter.
+  bool Matches(const PCAP_PKTHDR& header, const uint8_t* data) const;
   bool Close();
 
  protected:
@@ -131,6 +137,9 @@ class TCustomQuarn {
   std::string Source_;
   std::unique_ptr<TQuarnThread> Thread_;
   pcap* Handle_ = nullptr;
+  // The compiled capture filter, kept for Matches; null without a filter.
+  std::unique_ptr<struct bpf_program, void (*)(struct bpf_program*)> FilterProgram_{nullptr,
+                                                                                    nullptr};
   // The capture helper whose stream Handle_ reads, or -1.
   int HelperPid_ = -1;
   // The stdio buffer of an open capture file; it outlives the stream, which pcap_close ends.

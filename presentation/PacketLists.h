@@ -12,7 +12,7 @@
 #include <atomic>
 #include <cstdint>
 
-#include "capture/QuarnMemory.h"
+#include "capture/FrameStore.h"
 #include "platform/ReservedArray.h"
 #include "presentation/Common.h"
 
@@ -25,12 +25,12 @@ class TNodeList {
   TNodeList(const TNodeList&) = delete;
   TNodeList& operator=(const TNodeList&) = delete;
 
-  // Appends a frame of the store; false when the list is full (or no address space could be
-  // reserved). One thread appends at a time.
-  bool Add(const TQuarnNode* node) {
+  // Appends frame `number` of the store; false when the list is full (or no address space
+  // could be reserved). One thread appends at a time.
+  bool Add(int32_t number) {
     const int32_t n = Count_.load(std::memory_order_relaxed);
     if (size_t(n) >= Items_.Capacity()) return false;
-    Items_[size_t(n)] = uint32_t(node->Index);
+    Items_[size_t(n)] = uint32_t(number);
     Count_.store(n + 1, std::memory_order_release);
     return true;
   }
@@ -38,8 +38,8 @@ class TNodeList {
   void Clear();
   int32_t Count() const { return Count_.load(std::memory_order_acquire); }
   // The elements present now, as frames of `store` (the store they were added from).
-  TPacketList Items(const TQuarnMemory& store) const {
-    return {Items_.Data(), size_t(Count()), store.Nodes()};
+  TPacketList Items(const TFrameStore& store) const {
+    return {Items_.Data(), size_t(Count()), &store};
   }
   // The memory the list holds now, for memory reports.
   size_t CommittedBytes() const {
@@ -57,13 +57,12 @@ class TPacketLists {
   TNodeList& operator[](int32_t view) { return Lists_[view]; }
   const TNodeList& operator[](int32_t view) const { return Lists_[view]; }
 
-  // Files a stored frame into the lists of its categories; false when the Ethernet list is
-  // full (the frame then is in no list at all).
-  bool File(const TQuarnNode* node) {
-    const TListSet lists = FrameLists(node->Frame(), node->DataEnd());
-    if (!Lists_[viETH].Add(node)) return false;
+  // Files frame `number` of the store into the lists of its categories (`lists`, from
+  // FrameLists); false when the Ethernet list is full (the frame then is in no list at all).
+  bool File(int32_t number, TListSet lists) {
+    if (!Lists_[viETH].Add(number)) return false;
     for (int32_t view = viIP; view < ViewCount; ++view)
-      if (lists & ListBit(view)) Lists_[view].Add(node);
+      if (lists & ListBit(view)) Lists_[view].Add(number);
     return true;
   }
   void Clear() {

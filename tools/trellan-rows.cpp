@@ -19,7 +19,7 @@
 #include <vector>
 
 #include "capture/Quarn.h"
-#include "capture/QuarnMemory.h"
+#include "pipeline/CapturePipeline.h"
 #include "platform/IntegerText.h"
 #include "presentation/Common.h"
 #include "presentation/PacketLists.h"
@@ -154,25 +154,20 @@ int main(int argc, char** argv) {
     return 0;
   }
 
-  TQuarnMemory memory;
-  TPacketLists lists;
-  TQuarn quarn;
-  quarn.SetFilter(o.filter);
-  quarn.OnCapture = [&](TCustomQuarn&, const PCAP_PKTHDR* h, const ETH_HDR* e) {
-    if (const TQuarnNode* node = memory.Add(h, e)) lists.File(node);
-  };
-  if (!quarn.LoadFromFile(o.file)) return Fail(quarn.LastError(), 1);
+  TCapturePipeline capture;
+  const auto read = capture.ReadFile(o.file, o.filter);
+  if (read == TCapturePipeline::TReadResult::Failed) return Fail(capture.Error(), 1);
 
   std::string out;
   if (o.payloadView) {
-    const TPacketList list = lists[*o.payloadView].Items(memory);
+    const TPacketList list = capture.Items(*o.payloadView);
     if (o.payloadRow < 0 || size_t(o.payloadRow) >= list.size())
       return Fail("view " + std::string(ViewSpecs[size_t(*o.payloadView)].Caption) + " has no row " +
                       std::to_string(o.payloadRow),
                   1);
     const int32_t view = *o.payloadView;
     const int32_t offset = view == viTCP || view == viTCPData ? o.tcpOffset : o.udpOffset;
-    out = PaneLines(PayloadText(view, *list[size_t(o.payloadRow)], offset, o.hex));
+    out = PaneLines(PayloadText(view, list[size_t(o.payloadRow)], offset, o.hex));
     if (!out.empty() && out.back() != '\n') out += '\n';
   } else {
     TRowText row;
@@ -188,7 +183,7 @@ int main(int argc, char** argv) {
         WriteCell(columns.Caption(c), out);
       }
       out += '\n';
-      const TPacketList items = lists[view].Items(memory);
+      const TPacketList items = capture.Items(view);
       for (int32_t r = 0; r < int32_t(items.size()); ++r) {
         ViewRowText(view, items, r, o.tcpOffset, o.udpOffset, row);
         for (int32_t c = 0; c < columns.ColumnCount(); ++c) {
@@ -204,7 +199,9 @@ int main(int argc, char** argv) {
     }
   }
   std::fwrite(out.data(), 1, out.size(), stdout);
-  // A read error in the middle of the file: what was read is printed, and the error told.
-  if (!quarn.LastError().empty()) return Fail(quarn.LastError(), 1);
+  // A file that could not be read to its end: what was read is printed, and the error told,
+  // so that a script never takes part of a capture for all of it.
+  if (read != TCapturePipeline::TReadResult::Complete) return Fail(capture.Error(), 1);
+  if (std::fflush(stdout) != 0 || std::ferror(stdout)) return Fail("cannot write the rows", 1);
   return 0;
 }

@@ -46,20 +46,9 @@ TCapturingForm::TCapturingForm(QWidget* parent)
   connect(&tmrView, &QTimer::timeout, this, &TCapturingForm::ShowCounters);
 }
 
-void TCapturingForm::ResetCounters() {
-  for (auto& c : Counters_) c.store(0, std::memory_order_relaxed);
-}
-
 void TCapturingForm::ShowCounters() {
   for (int32_t i = 0; i < ViewCount; ++i)
     ValueLabels[size_t(i)]->setText(QString::number(Counter(i)));
-}
-
-void TCapturingForm::CountFrame(const PCAP_PKTHDR* header, const ETH_HDR* frame) {
-  const TListSet lists =
-      FrameLists(frame, reinterpret_cast<const uint8_t*>(frame) + header->caplen);
-  for (int32_t i = 0; i < ViewCount; ++i)
-    if (lists & ListBit(i)) Counters_[size_t(i)].fetch_add(1, std::memory_order_relaxed);
 }
 
 void TCapturingForm::showEvent(QShowEvent* event) {

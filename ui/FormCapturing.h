@@ -1,18 +1,13 @@
 #pragma once
-// The capture progress window: counts every live frame in eight categories and shows the
-// counts once a second, with a Stop button that ends the capture.
-//
-// CountFrame runs wherever frames are delivered: on the main thread, or on the capture
-// thread while the timer reads the counts on the main thread. The counters are atomics
-// incremented with relaxed order: no lock per frame, and a display that is up to a second
-// old is what the timer shows anyway.
+// The capture progress window: shows the live frames counted in eight categories once a
+// second, with a Stop button that ends the capture. The capture counts them as it files them
+// (Counts reads its counters); this window only shows them.
 #include <QDialog>
 #include <QTimer>
 #include <array>
 #include <atomic>
 #include <functional>
 
-#include "capture/QuarnFrame.h"
 #include "presentation/Common.h"
 
 class QLabel;
@@ -24,10 +19,11 @@ class TCapturingForm : public QDialog {
  public:
   explicit TCapturingForm(QWidget* parent = nullptr);
 
-  void ResetCounters();
   void ShowCounters();
-  void CountFrame(const PCAP_PKTHDR* header, const ETH_HDR* frame);
-  int32_t Counter(int32_t view) const { return Counters_[size_t(view)].load(std::memory_order_relaxed); }
+  int32_t Counter(int32_t view) const { return Counts ? Counts(view) : 0; }
+
+  // The number of frames of a category (a TViewIndex) counted so far.
+  std::function<int32_t(int32_t view)> Counts;
 
   // What "Stop" runs: the main window's close command.
   std::function<void()> OnStop;
@@ -44,6 +40,5 @@ class TCapturingForm : public QDialog {
   void reject() override;
 
  private:
-  std::array<std::atomic<int32_t>, ViewCount> Counters_{};
   bool Shown_ = false;
 };

@@ -12,6 +12,7 @@
 #include <QSplitter>
 #include <QStatusBar>
 #include <QTabWidget>
+#include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
 #include <QUrl>
@@ -72,9 +73,11 @@ void TMainForm::FormCreate() {
   CreatePages();
   CreateStatusBar();
   BuildViews();
-  PacketMemory.reset();
-  CreateLists();
-  CaptureDump.reset();
+  Capture = std::make_unique<TCapturePipeline>();
+  WatchTimer = new QTimer(this);
+  WatchTimer->setInterval(100);
+  connect(WatchTimer, &QTimer::timeout, this, [this] { WatchCapture(); });
+  WatchTimer->start();
   CurrentFileName.clear();
   SaveFileName.clear();
   Modified = false;
@@ -279,39 +282,43 @@ void TMainForm::BuildViews() {
   ::BuildViews(views);
 }
 
-void TMainForm::CreateLists() {
-  if (!Lists) Lists = std::make_unique<TPacketLists>();
-}
-
-void TMainForm::ClearLists() {
-  if (Lists) Lists->Clear();
-}
-
-void TMainForm::FreeLists() { Lists.reset(); }
-
 void TMainForm::Quarn1Capture(TCustomQuarn&, const PCAP_PKTHDR* PKTHdr, const ETH_HDR* ETHHdr) {
   Modified.store(true, std::memory_order_relaxed);
-  const bool onMainThread = platform::IsMainThread();
-  {
-    // Counting and filing happen under the same lock as Clear, so a Clear All between the
-    // two cannot leave a frame counted but not filed, or filed but not counted.
-    std::unique_lock lock(FilingLock_, std::defer_lock);
-    if (!onMainThread) lock.lock();
-    if (CountFrames_.load(std::memory_order_relaxed) && CapturingForm)
-      CapturingForm->CountFrame(PKTHdr, ETHHdr);
-    if (!PacketMemory || !Lists) return;
-    // A frame the store cannot take (memory exhausted) is dropped, and only that frame.
-    const TQuarnNode* node = PacketMemory->Add(PKTHdr, ETHHdr);
-    if (node) Lists->File(node);
-  }
+  // A frame that cannot be kept (the disk is full) is refused by the capture, which then
+  // stops taking frames; WatchCapture stops the source and says why.
+  Capture->Add(PKTHdr, reinterpret_cast<const uint8_t*>(ETHHdr));
   // Views are touched only on the main thread, whatever the setting says by now.
-  if (onMainThread && RefreshPerFrame_.load(std::memory_order_relaxed)) RefreshActiveView();
+  if (RefreshPerFrame_.load(std::memory_order_relaxed) && platform::IsMainThread())
+    RefreshActiveView();
+}
+
+void TMainForm::WatchCapture() {
+  if (Quarn1.Active()) {
+    RefreshActiveView();
+    if (Capture->Failed()) {
+      ActionCloseExecute();
+      Prompts::ShowError(this, QString::fromLocal8Bit("The capture was stopped: " +
+                                                      Capture->Error() + "."));
+    }
+    return;
+  }
+  if (!FileChangeReported && Capture->CheckFileChanged()) {
+    FileChangeReported = true;
+    for (TListView* view : Views_) {
+      view->Model()->Invalidate();
+      view->viewport()->update();
+    }
+    ShowPayload();
+    Prompts::ShowError(this, QString::fromLocal8Bit(
+                                 "The capture file " + Capture->FileName() +
+                                 " was changed by another program. Frames it no longer holds "
+                                 "are shown as unreadable."));
+  }
 }
 
 void TMainForm::RowText(int32_t view, int32_t position, TRowText& row) const {
-  if (!Lists || !PacketMemory) return;
-  ViewRowText(view, (*Lists)[view].Items(*PacketMemory), position, Global->TCPDataOffset,
-              Global->UDPDataOffset, row);
+  ViewRowText(view, Capture->Items(view), position, Global->TCPDataOffset, Global->UDPDataOffset,
+              row);
 }
 
 TListView* TMainForm::GetActiveListView() const {
@@ -319,9 +326,9 @@ TListView* TMainForm::GetActiveListView() const {
                                                              : nullptr;
 }
 
-TNodeList* TMainForm::GetActiveList() const {
-  return Lists && ActiveViewIndex >= 0 && ActiveViewIndex < ViewCount ? &(*Lists)[ActiveViewIndex]
-                                                                      : nullptr;
+const TNodeList* TMainForm::GetActiveList() const {
+  return ActiveViewIndex >= 0 && ActiveViewIndex < ViewCount ? &Capture->List(ActiveViewIndex)
+                                                             : nullptr;
 }
 
 QPlainTextEdit* TMainForm::GetActiveMemo() const { return Memo(ActiveViewIndex); }
@@ -335,7 +342,7 @@ void TMainForm::RefreshActiveView() {
 
 void TMainForm::UpdateAllViewCounts() {
   for (int32_t v = 0; v < ViewCount; ++v) {
-    Views_[size_t(v)]->SetItemCount(Lists ? (*Lists)[v].Count() : 0);
+    Views_[size_t(v)]->SetItemCount(Capture->List(v).Count());
     Views_[size_t(v)]->Model()->Flush();
   }
 }
@@ -350,8 +357,8 @@ void TMainForm::pcViewChange(int index) {
 void TMainForm::ShowPayload() {
   TListView* view = GetActiveListView();
   const TNodeList* list = GetActiveList();
-  if (!view || !list || !PacketMemory) return;
-  const TPacketList items = list->Items(*PacketMemory);
+  if (!view || !list) return;
+  const TPacketList items = list->Items(Capture->Store());
   const int32_t row = view->SelectedRow();
   if (row < 0 || size_t(row) >= items.size()) return;
   QPlainTextEdit* memo = GetActiveMemo();
@@ -361,7 +368,7 @@ void TMainForm::ShowPayload() {
                              : Global->UDPDataOffset;
   // The payload's bytes are 8-bit text.
   const std::string text = PaneLines(
-      PayloadText(ActiveViewIndex, *items[size_t(row)], offset, HexToolButton->isChecked()));
+      PayloadText(ActiveViewIndex, items[size_t(row)], offset, HexToolButton->isChecked()));
   memo->setPlainText(QString::fromLatin1(text.data(), qsizetype(text.size())));
 }
 
@@ -385,7 +392,7 @@ void TMainForm::Execute(QAction* action) {
 void TMainForm::UpdateActions() {
   const bool active = Quarn1.Active();
   // Nothing to save: no capture, or one emptied by Clear All.
-  const bool framesToSave = !CurrentFileName.empty() && PacketMemory && PacketMemory->Count() > 0;
+  const bool framesToSave = !CurrentFileName.empty() && Capture->Count() > 0;
   ActionOpen->setEnabled(!active);
   ActionClose->setEnabled(active);
   ActionClear->setEnabled(true);
@@ -404,20 +411,16 @@ void TMainForm::UpdateActions() {
 
 void TMainForm::ActionCloseExecute() {
   Quarn1.Close();
+  // What is still pending reaches the file and the views.
+  Capture->Stop();
   if (CapturingForm && CapturingForm->isVisible()) CapturingForm->close();
-  if (!Global->ThreadSafe) UpdateAllViewCounts();
+  UpdateAllViewCounts();
   UpdateActions();
 }
 
 void TMainForm::EmptyCapture() {
-  {
-    // The counters are reset under the same lock as the lists: a frame filed between the two
-    // would be in a list but not counted.
-    std::lock_guard lock(FilingLock_);
-    if (PacketMemory) PacketMemory->Clear();
-    ClearLists();
-    if (CapturingForm) CapturingForm->ResetCounters();
-  }
+  // The capture clears its counters under the same lock as its lists.
+  Capture->Clear();
   if (CapturingForm) CapturingForm->ShowCounters();
   UpdateAllViewCounts();
 }
@@ -488,7 +491,6 @@ void TMainForm::SaveLayout() {
 }
 
 void TMainForm::MirrorSettings() {
-  CountFrames_ = Global->OpenType != 2;
   RefreshPerFrame_ = Global->ThreadSafe;
 }
 
@@ -512,13 +514,9 @@ void TMainForm::FormClose() {
   Guarded([this] { SaveColumnWidths(NamedViews(), Global->IniFileName); });
   // The views forget their rows before the frames behind them are freed.
   for (TListView* view : Views_) view->SetItemCount(0);
-  {
-    std::lock_guard lock(FilingLock_);
-    PacketMemory.reset();
-    FreeLists();
-  }
-  CaptureDump.reset();
-  DeleteTempFile();
+  WatchTimer->stop();
+  // A temporary file the user did not save goes with its capture.
+  Capture = std::make_unique<TCapturePipeline>();
 }
 
 void TMainForm::showEvent(QShowEvent* event) {

@@ -11,12 +11,11 @@
 #include <string>
 
 #include "capture/Quarn.h"
-#include "capture/QuarnDump.h"
-#include "capture/QuarnMemory.h"
-#include "presentation/PacketLists.h"
+#include "pipeline/CapturePipeline.h"
 #include "ui/PacketView.h"
 
 class QAction;
+class QTimer;
 class QLabel;
 class QMenu;
 class QPlainTextEdit;
@@ -55,9 +54,11 @@ class TMainForm : public QMainWindow {
   // ---- State ----
   TQuarn Quarn1;
   int32_t ActiveViewIndex = 0;
-  std::unique_ptr<TQuarnMemory> PacketMemory;
-  std::unique_ptr<TPacketLists> Lists;  // ETHList ... UDPDataList, in tab order
-  std::unique_ptr<TQuarnDump> CaptureDump;
+  // The capture on screen: its file, its frames and the lists of the eight views, in tab order.
+  // There is always one, empty before the first source opens.
+  std::unique_ptr<TCapturePipeline> Capture;
+  // The capture of a file being opened, until the file has opened (Quarn1Opened).
+  std::unique_ptr<TCapturePipeline> IncomingCapture;
   std::string CurrentFileName;
   std::string SaveFileName;
   std::atomic<bool> Modified{false};
@@ -82,11 +83,14 @@ class TMainForm : public QMainWindow {
   void UpdateAllViewCounts();
   void pcViewChange(int index);
   void BuildViews();
-  void CreateLists();
-  void ClearLists();
-  void FreeLists();
   TListView* GetActiveListView() const;
-  TNodeList* GetActiveList() const;
+  const TNodeList* GetActiveList() const;
+  // While a capture runs: new rows into the active view, and a capture that cannot go on
+  // (its file cannot be written) is stopped. For a capture file: a file that another
+  // program changed is reported.
+  void WatchCapture();
+  QTimer* WatchTimer = nullptr;
+  bool FileChangeReported = false;
   QPlainTextEdit* GetActiveMemo() const;
 
   // ---- Payload panes ----
@@ -131,7 +135,6 @@ class TMainForm : public QMainWindow {
   void ActionSaveAsExecute();
   // Saves the capture to `target`; on success it becomes the file saved to.
   void SaveCapture(const std::string& target);
-  void DeleteTempFile();
   // A path for a new temporary file from a pattern such as "temp.$$$"; raises when no free
   // name is found.
   static std::string MakeUniqueTempName(const std::string& pattern);
@@ -169,14 +172,8 @@ class TMainForm : public QMainWindow {
   std::array<TListView*, ViewCount> Views_{};
   bool Shown_ = false;
   bool Closed_ = false;
-  // With frames delivered on the capture thread, the store and the lists are shared: the
-  // capture thread files a frame under this lock, and the main thread takes it to empty or
-  // copy them. Frames delivered on the main thread take no lock.
-  std::mutex FilingLock_;
-  std::atomic<bool> WorkerDelivery_{false};
-  // Copies of the settings the capture handler reads, kept by the main thread, so that a
+  // A copy of the setting the capture handler reads, kept by the main thread, so that a
   // handler on the capture thread never reads the settings object while a dialog writes it.
-  std::atomic<bool> CountFrames_{true};
   std::atomic<bool> RefreshPerFrame_{true};
   void MirrorSettings();
   // The status bar's text for the open source, with its filter.

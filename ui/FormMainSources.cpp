@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <pcap/pcap.h>
 
 #include "platform/Files.h"
 #include "platform/Format.h"
@@ -13,6 +14,7 @@
 #include "settings/Globals.h"
 #include "ui/Application.h"
 #include "ui/FormCapturing.h"
+#include "ui/FileProgress.h"
 #include "ui/FormMain.h"
 #include "ui/Prompts.h"
 
@@ -52,26 +54,37 @@ void TMainForm::OpenSource(bool applyFilter) {
   Quarn1.SetReadTimeout(Global->ReadTimeout);
   Quarn1.SetSnapLen(Global->SnapLen);
   Quarn1.SetThreadSafe(Global->ThreadSafe);
-  if (!PacketMemory) {
-    std::lock_guard lock(FilingLock_);
-    PacketMemory = std::make_unique<TQuarnMemory>();
-  }
   // The previous capture stays as it is until the new source has opened (Quarn1Opened
   // replaces it then), so a source that cannot be opened loses nothing.
   if (Global->OpenType == 2) {
-    const bool loaded = Quarn1.LoadFromFile(Global->FileName);
-    lvTCPData->SetItemCount(Lists ? (*Lists)[viTCPData].Count() : 0);
-    if (!loaded) {
-      Prompts::ShowError(this, Text(Quarn1.LastError()));
+    IncomingCapture = std::make_unique<TCapturePipeline>();
+    TCapturePipeline* reading = IncomingCapture.get();
+    TFileProgress progress(this, Global->FileName);
+    const auto result = reading->ReadFile(Quarn1, Global->FileName,
+                                          [&](int64_t frames, uint64_t read, uint64_t size) {
+                                            return progress.Report(frames, read, size);
+                                          });
+    progress.Done();
+    UpdateAllViewCounts();
+    if (result == TCapturePipeline::TReadResult::Failed) {
+      // The file did not open, so the capture on screen is still the previous one.
+      const std::string error = reading->Error();
+      IncomingCapture.reset();
+      Prompts::ShowError(this, Text(error));
       UpdateActions();
       return;
     }
+    if (result == TCapturePipeline::TReadResult::Incomplete)
+      Prompts::ShowError(this, Text("Only the first " + std::to_string(Capture->Count()) +
+                                    " frames of " + Global->FileName + " were read: " +
+                                    Capture->Error() + "."));
   } else {
     // The progress window exists before the first frame can arrive; Quarn1Opened sets its
     // counters to zero.
     if (!CapturingForm) {
       CapturingForm = new TCapturingForm(this);
       CapturingForm->OnStop = [this] { Execute(ActionClose); };
+      CapturingForm->Counts = [this](int32_t view) { return Capture->Seen(view); };
     }
     if (Global->OpenType == 0) {
       Quarn1.SetAdapterIndex(Global->AdapterIndex);
@@ -106,28 +119,31 @@ void TMainForm::OpenFileAtStart(const std::string& file) {
 }
 
 std::string TMainForm::Quarn1Opened(TCustomQuarn& Sender) {
-  std::unique_ptr<TQuarnDump> dump;
+  std::unique_ptr<TCapturePipeline> incoming;
   std::string dumpName;
   if (Global->OpenType != 2) {
-    // The new capture's temporary file is opened before the previous capture is given up:
-    // when it cannot be opened, the new source is closed again and nothing is lost.
+    // The new capture's temporary file is made before the previous capture is given up:
+    // when it cannot be made, the new source is closed again and nothing is lost.
     try {
       dumpName = MakeUniqueTempName("temp.$$$");
     } catch (const std::exception& e) {
       return e.what();
     }
-    dump = std::make_unique<TQuarnDump>();
-    dump->Open(Sender.Handle(), dumpName);
-    if (!dump->Active()) return dump->LastError();
+    incoming = std::make_unique<TCapturePipeline>();
+    if (!incoming->StartLive(dumpName, pcap_datalink(Sender.Handle()),
+                             pcap_snapshot(Sender.Handle())))
+      return incoming->Error();
+  } else {
+    incoming = std::move(IncomingCapture);
   }
   // The previous capture goes: its frames, every view and payload pane, and its temporary
   // file, which was either saved already or discarded by the user.
-  if (CaptureDump) CaptureDump->Close();
-  DeleteTempFile();
+  for (TListView* view : Views_) view->SetItemCount(0);
+  Capture = std::move(incoming);
   ClearAllToolButtonClick();
   Modified = false;
-  if (dump) {
-    CaptureDump = std::move(dump);
+  FileChangeReported = false;
+  if (Global->OpenType != 2) {
     CurrentFileName = dumpName;
     SaveFileName.clear();
   } else {
@@ -144,7 +160,7 @@ std::string TMainForm::SourceCaption() const {
 }
 
 bool TMainForm::HasUnsavedCapture() const {
-  return IsTemporary(CurrentFileName) && Modified && PacketMemory && PacketMemory->Count() > 0;
+  return Capture->Temporary() && Modified && Capture->Count() > 0;
 }
 
 bool TMainForm::ConfirmDiscard(const char* question) {
@@ -226,27 +242,7 @@ void TMainForm::ActionSaveExecute() {
 }
 
 void TMainForm::SaveCapture(const std::string& target) {
-  if (CaptureDump && CaptureDump->Active()) {
-    // The frames of the store as it is now, in arrival order. Nodes never move and the walk
-    // sees only nodes already published, so the walk up to the last node seen under the lock
-    // needs no copy of the store, even while a capture thread goes on appending.
-    const TQuarnNode* last = nullptr;
-    {
-      std::lock_guard lock(FilingLock_);
-      if (PacketMemory) last = PacketMemory->Last;
-    }
-    for (const TQuarnNode* n = last ? PacketMemory->First : nullptr; n; n = PacketMemory->Next(n)) {
-      CaptureDump->Write(&n->PktHdr, n->Data());
-      if (n == last) break;
-    }
-    CaptureDump->Close();
-  }
-  // rename() replaces an existing target in one step, so the target is not deleted first:
-  // a move that fails then leaves the old file where it was.
-  const bool done = IsTemporary(CurrentFileName)
-                        ? platform::MoveFile(CurrentFileName, target)
-                        : platform::CopyFile(CurrentFileName, target);
-  if (done) {
+  if (Capture->SaveTo(target)) {
     CurrentFileName = target;
     SaveFileName = target;
     Modified = false;
@@ -270,7 +266,3 @@ void TMainForm::ActionSaveAsExecute() {
   SaveCapture(*chosen);
 }
 
-void TMainForm::DeleteTempFile() {
-  if (IsTemporary(CurrentFileName) && platform::FileExists(CurrentFileName))
-    platform::DeleteFile(CurrentFileName);
-}

@@ -1,0 +1,277 @@
+#include "pipeline/CapturePipeline.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "capture/Quarn.h"
+#include "platform/Files.h"
+
+namespace {
+// How often reading a file reports progress, in frames: rare enough to cost nothing, often
+// enough for a bar that moves several times a second.
+constexpr int64_t ProgressEvery = 1 << 15;
+// How far ahead of the reading the kernel is asked to fetch the file.
+constexpr uint64_t ReadAhead = uint64_t(32) << 20;
+
+// Copies the first `size` bytes of the file open as `from` to `target`, through a temporary
+// file beside the target, which then replaces it in one step.
+bool CopyPrefix(int from, uint64_t size, const std::string& target) {
+  const std::string temporary = target + ".part";
+  const int to = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (to < 0) return false;
+  loff_t in = 0;
+  bool done = true;
+  while (uint64_t(in) < size) {
+    const ssize_t n = ::copy_file_range(from, &in, to, nullptr, size_t(size - uint64_t(in)), 0);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      if (n == 0) errno = EIO;
+      done = false;
+      break;
+    }
+  }
+  if (done && ::fsync(to) != 0) done = false;
+  const int code = errno;
+  ::close(to);
+  if (done && ::rename(temporary.c_str(), target.c_str()) == 0) return true;
+  ::unlink(temporary.c_str());
+  errno = done ? errno : code;
+  return false;
+}
+}  // namespace
+
+TCapturePipeline::TCapturePipeline() = default;
+
+TCapturePipeline::~TCapturePipeline() {
+  Stop();
+  File_.Close();
+  LiveFile_.Close();
+  if (Temporary_ && !File_.Path().empty()) ::unlink(File_.Path().c_str());
+}
+
+// ---- Files ----------------------------------------------------------------------------------
+
+bool TCapturePipeline::OpenForReading(const std::string& path, std::string& error) {
+  if (!File_.Open(path, error) || !Records_.Open(File_, error)) {
+    File_.Close();
+    return false;
+  }
+  File_.SetMaxRecord(Records_.MaxRecord());
+  Store_.Attach(&Records_);
+  return true;
+}
+
+TCapturePipeline::TReadResult TCapturePipeline::ReadFile(TCustomQuarn& opener,
+                                                         const std::string& path,
+                                                         const TProgress& progress) {
+  if (!opener.OpenFile(path)) {
+    Fail(opener.LastError());
+    return TReadResult::Failed;
+  }
+  std::string error;
+  if (!OpenForReading(path, error)) {
+    opener.Close();
+    Fail(error);
+    return TReadResult::Failed;
+  }
+  const TReadResult result = ReadFrames(&opener, progress);
+  opener.Close();
+  return result;
+}
+
+TCapturePipeline::TReadResult TCapturePipeline::ReadFile(const std::string& path,
+                                                         const std::string& filter,
+                                                         const TProgress& progress) {
+  TQuarn opener;
+  opener.SetFilter(filter);
+  return ReadFile(opener, path, progress);
+}
+
+TCapturePipeline::TReadResult TCapturePipeline::ReadFrames(TCustomQuarn* opener,
+                                                           const TProgress& progress) {
+  const uint64_t size = File_.Size();
+  uint64_t fetched = 0;
+  int64_t frames = 0;
+  TFileRecord record;
+  std::string error;
+  for (;;) {
+    if (Records_.Position() + ReadAhead / 2 > fetched && fetched < size) {
+      File_.WillNeed(fetched, ReadAhead);
+      fetched += ReadAhead;
+    }
+    const int next = Records_.Next(record, error);
+    if (next == 0) break;
+    if (next < 0) {
+      Fail(error);
+      return TReadResult::Incomplete;
+    }
+    ++frames;
+    if (opener && !opener->Matches(record.Header, record.Data)) continue;
+    const TListSet lists = FrameLists(reinterpret_cast<const ETH_HDR*>(record.Data),
+                                      record.Data + record.Header.caplen);
+    if (!File(record.Offset, lists)) return TReadResult::Incomplete;
+    if (progress && frames % ProgressEvery == 0 && !progress(frames, Records_.Position(), size))
+      return TReadResult::Cancelled;
+  }
+  // A window that could not be mapped reads as the end of the file: say so rather than
+  // pass a capture cut short for a whole one.
+  if (const std::string mapError = File_.MapError(); !mapError.empty()) {
+    Fail("cannot read " + File_.Path() + ": " + mapError);
+    return TReadResult::Incomplete;
+  }
+  if (progress) progress(frames, size, size);
+  return TReadResult::Complete;
+}
+
+// ---- Live capture ---------------------------------------------------------------------------
+
+bool TCapturePipeline::StartLive(const std::string& path, int32_t linkType, int32_t snapLen) {
+  std::string error;
+  if (!LiveFile_.Create(path, linkType, snapLen, error)) {
+    Fail(error);
+    return false;
+  }
+  if (!File_.Adopt(LiveFile_.Descriptor(), LiveFile_.WrittenSize(), error) ||
+      !Records_.Open(File_, error)) {
+    LiveFile_.Close();
+    ::unlink(path.c_str());
+    File_.Close();
+    Fail(error);
+    return false;
+  }
+  File_.SetMaxRecord(Records_.MaxRecord());
+  Store_.Attach(&Records_);
+  Live_ = Running_ = Temporary_ = true;
+  Flusher_ = std::thread([this] { FlushEverySoOften(); });
+  return true;
+}
+
+bool TCapturePipeline::Add(const PCAP_PKTHDR* header, const uint8_t* data) {
+  // Classified before the lock: it reads only the frame the source handed over.
+  const TListSet lists = FrameLists(reinterpret_cast<const ETH_HDR*>(data), data + header->caplen);
+  std::lock_guard lock(Lock_);
+  if (!Running_ || Failed()) return false;
+  for (int32_t view = 0; view < ViewCount; ++view)
+    if (lists & ListBit(view)) Seen_[size_t(view)].fetch_add(1, std::memory_order_relaxed);
+  Pending_.push_back({LiveFile_.Append(*header, data), lists});
+  if (LiveFile_.PendingBytes() >= FlushBytes) return FlushLocked();
+  return true;
+}
+
+bool TCapturePipeline::Flush() {
+  std::lock_guard lock(Lock_);
+  return FlushLocked();
+}
+
+bool TCapturePipeline::FlushLocked() {
+  if (!Live_ || Pending_.empty()) return !Failed();
+  std::string error;
+  const bool written = LiveFile_.Flush(error);
+  File_.Grow(LiveFile_.WrittenSize());
+  // Only frames that reached the file are filed: the store and the file agree, so a save
+  // holds every frame the views show.
+  for (const TPendingFrame& frame : Pending_) {
+    if (frame.Offset >= LiveFile_.WrittenSize()) break;
+    if (!File(frame.Offset, frame.Lists)) break;
+  }
+  Pending_.clear();
+  if (!written) Fail(error);
+  return written && !Failed();
+}
+
+bool TCapturePipeline::File(uint64_t offset, TListSet lists) {
+  if (!Store_.Add(offset)) {
+    Fail("the store cannot hold more than " + std::to_string(Store_.Count()) +
+         " frames; the frames after them were not kept");
+    return false;
+  }
+  Lists_.File(Store_.Count(), lists);
+  if (!Live_)
+    for (int32_t view = 0; view < ViewCount; ++view)
+      if (lists & ListBit(view)) Seen_[size_t(view)].fetch_add(1, std::memory_order_relaxed);
+  return true;
+}
+
+void TCapturePipeline::FlushEverySoOften() {
+  std::unique_lock lock(Lock_);
+  while (!StopFlusher_) {
+    FlusherWake_.wait_for(lock, std::chrono::milliseconds(FlushInterval));
+    if (!StopFlusher_) FlushLocked();
+  }
+}
+
+void TCapturePipeline::Stop() {
+  {
+    std::lock_guard lock(Lock_);
+    if (!Running_) return;
+    FlushLocked();
+    Running_ = false;
+    StopFlusher_ = true;
+  }
+  FlusherWake_.notify_all();
+  if (Flusher_.joinable()) Flusher_.join();
+}
+
+void TCapturePipeline::Clear() {
+  std::lock_guard lock(Lock_);
+  Pending_.clear();
+  Store_.Clear();
+  Lists_.Clear();
+  ResetSeen();
+  // A file already saved keeps every frame it was saved with.
+  if (Live_ && Temporary_) {
+    std::string error;
+    if (!LiveFile_.Restart(error)) Fail(error);
+    File_.Shrink(LiveFile_.WrittenSize());
+  }
+}
+
+void TCapturePipeline::ResetSeen() {
+  for (auto& seen : Seen_) seen.store(0, std::memory_order_relaxed);
+}
+
+// ---- Saving ---------------------------------------------------------------------------------
+
+bool TCapturePipeline::SaveTo(const std::string& target) {
+  std::lock_guard lock(Lock_);
+  if (Live_ && Temporary_) {
+    FlushLocked();
+    if (Running_) return CopyPrefix(LiveFile_.Descriptor(), LiveFile_.WrittenSize(), target);
+    // Its capture is over: the file already holds exactly the frames of the store.
+    if (::fsync(LiveFile_.Descriptor()) != 0) return false;
+    if (!platform::MoveFile(File_.Path(), target)) return false;
+    LiveFile_.Renamed(target);
+    File_.Renamed(target);
+    Temporary_ = false;
+    return true;
+  }
+  return platform::CopyFile(File_.Path(), target);
+}
+
+// ---- Observing ------------------------------------------------------------------------------
+
+void TCapturePipeline::Fail(const std::string& text) {
+  std::lock_guard errorLock(ErrorLock_);
+  if (Failed()) return;
+  Error_ = text;
+  Failed_.store(true, std::memory_order_release);
+}
+
+std::string TCapturePipeline::Error() const {
+  std::lock_guard errorLock(ErrorLock_);
+  return Error_;
+}
+
+bool TCapturePipeline::CheckFileChanged() {
+  if (!File_.IsOpen()) return false;
+  return Live_ ? File_.Changed() : File_.Recheck();
+}
+
+size_t TCapturePipeline::CommittedBytes() const {
+  size_t bytes = Store_.CommittedBytes();
+  for (int32_t view = 0; view < ViewCount; ++view) bytes += Lists_[view].CommittedBytes();
+  return bytes;
+}

@@ -1,0 +1,141 @@
+#pragma once
+// One capture's frames from their arrival to the rows of the eight views: the capture file
+// that holds them, the store that refers to them there, the per-view lists and the counters.
+// The window, trellan-rows, the benchmarks and the fuzz targets all go through it; the window
+// only observes it (counts, rows) and draws. A frame is classified once, here.
+//
+// A capture file is read in place (TFileRecords over a TMappedFile). A live or remote
+// capture is written to its temporary file as frames arrive (TLiveCaptureFile) and read back
+// from that file the same way, so that both kinds cost this program a few bytes a frame and a
+// crash loses at most the last moments of a capture.
+//
+// Threads: Add may run on the capture thread while the main thread reads rows; the lock below
+// orders Add, Flush, Clear and Stop, and the readers need none (the store and the lists publish
+// their counts). A flusher thread writes pending frames at least every FlushInterval, so that
+// they reach the file and the views without waiting for more traffic.
+#include <array>
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "capture/FileRecords.h"
+#include "capture/FrameStore.h"
+#include "capture/MappedFile.h"
+#include "pipeline/LiveCaptureFile.h"
+#include "presentation/PacketLists.h"
+
+class TCustomQuarn;
+
+class TCapturePipeline {
+ public:
+  // Pending live frames are written at the latest after this long (milliseconds).
+  static constexpr int FlushInterval = 200;
+  // ... or as soon as this many bytes are pending.
+  static constexpr size_t FlushBytes = size_t(256) << 10;
+
+  // Reading a file: frames read, file bytes read, file size. Returns false to stop reading
+  // (Cancel); what was read so far stays.
+  using TProgress = std::function<bool(int64_t frames, uint64_t read, uint64_t size)>;
+  enum class TReadResult { Failed, Complete, Incomplete, Cancelled };
+
+  TCapturePipeline();
+  ~TCapturePipeline();
+  TCapturePipeline(const TCapturePipeline&) = delete;
+  TCapturePipeline& operator=(const TCapturePipeline&) = delete;
+
+  // ---- Sources ----
+
+  // Opens `path` through `opener` (its capture filter, its trace lines, its OnOpened) and
+  // reads every frame the filter passes. Failed: nothing was opened (opener.LastError() and
+  // Error() say why). Incomplete: a record libpcap would refuse, or a store that is full,
+  // ended the reading; the frames before it are kept and Error() says why. Cancelled: the
+  // progress handler stopped it.
+  TReadResult ReadFile(TCustomQuarn& opener, const std::string& path,
+                       const TProgress& progress = {});
+  // The same, with a capture filter of its own (empty for none), for the tools.
+  TReadResult ReadFile(const std::string& path, const std::string& filter,
+                       const TProgress& progress = {});
+
+  // Starts a live capture written to the new temporary file `path`.
+  bool StartLive(const std::string& path, int32_t linkType, int32_t snapLen);
+  // A frame of the live source. False when it could not be kept: the file cannot be written
+  // (the disk is full) or the store is full. Failed() and Error() then say why and every
+  // later frame is refused too, so that the capture can be stopped; the frames before stay.
+  bool Add(const PCAP_PKTHDR* header, const uint8_t* data);
+  // Writes the pending frames to the file and files them into the store and the lists.
+  bool Flush();
+  // The live source has stopped: flushes and ends the flusher.
+  void Stop();
+  bool Live() const { return Live_; }
+  bool Running() const { return Running_; }
+
+  // Empties the store and the lists. A live capture's file starts again too, so that it
+  // holds exactly the frames the store holds.
+  void Clear();
+
+  // Saves the frames of the store to `target`. A temporary file whose capture has stopped is
+  // moved there (and is the capture's file from then on); one still being written is copied
+  // as far as it has been filed; any other file is copied whole. False with errno set when
+  // that fails; the capture is then as it was.
+  bool SaveTo(const std::string& target);
+  // The temporary file is removed when the pipeline goes; after a save it is not temporary.
+  bool Temporary() const { return Temporary_; }
+  const std::string& FileName() const { return File_.Path(); }
+
+  // ---- What the window observes ----
+
+  const TFrameStore& Store() const { return Store_; }
+  int32_t Count() const { return Store_.Count(); }
+  const TNodeList& List(int32_t view) const { return Lists_[view]; }
+  TPacketList Items(int32_t view) const { return Lists_[view].Items(Store_); }
+  // Frames of each category since the source opened (the capture window's counters).
+  int32_t Seen(int32_t view) const { return Seen_[size_t(view)].load(std::memory_order_relaxed); }
+  void ResetSeen();
+  bool Failed() const { return Failed_.load(std::memory_order_acquire); }
+  std::string Error() const;
+  // True once the file was found changed by another program (truncated, overwritten):
+  // frames past its new end then read as unreadable.
+  bool CheckFileChanged();
+  // This program's memory for the capture: the store and the lists.
+  size_t CommittedBytes() const;
+
+ private:
+  bool OpenForReading(const std::string& path, std::string& error);
+  TReadResult ReadFrames(TCustomQuarn* opener, const TProgress& progress);
+  // Publishes the frames written so far (lock held).
+  bool FlushLocked();
+  bool File(uint64_t offset, TListSet lists);
+  void Fail(const std::string& text);
+  void FlushEverySoOften();
+
+  TMappedFile File_;
+  TFileRecords Records_;
+  TFrameStore Store_;
+  TPacketLists Lists_;
+  std::array<std::atomic<int32_t>, ViewCount> Seen_{};
+
+  bool Live_ = false;
+  bool Running_ = false;
+  bool Temporary_ = false;
+  TLiveCaptureFile LiveFile_;
+  // Frames appended to LiveFile_ but not yet written: their offsets and their lists.
+  struct TPendingFrame {
+    uint64_t Offset;
+    TListSet Lists;
+  };
+  std::vector<TPendingFrame> Pending_;
+
+  mutable std::mutex Lock_;
+  std::atomic<bool> Failed_{false};
+  mutable std::mutex ErrorLock_;
+  std::string Error_;
+  std::condition_variable FlusherWake_;
+  bool StopFlusher_ = false;
+  std::thread Flusher_;
+};
