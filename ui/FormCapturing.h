@@ -13,7 +13,7 @@
 #include <functional>
 
 #include "capture/QuarnFrame.h"
-#include "presentation/Common.h"
+#include "presentation/Views.h"
 
 class QLabel;
 class QPushButton;

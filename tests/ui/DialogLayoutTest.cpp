@@ -14,7 +14,7 @@
 #include <functional>
 #include <memory>
 
-#include "presentation/Common.h"
+#include "presentation/Views.h"
 #include "tests/ui/DialogControls.h"
 #include "tests/ui/WindowFixture.h"
 #include "ui/AdapterUnit.h"
