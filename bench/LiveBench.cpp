@@ -81,8 +81,9 @@
 #include "capture/Quarn.h"
 #include "capture/QuarnMemory.h"
 #include "platform/MainThread.h"
-#include "presentation/Common.h"
+#include "presentation/Filing.h"
 #include "presentation/PacketLists.h"
+#include "presentation/Views.h"
 #include "support/ZebTrace.h"
 #include "ui/Application.h"
 

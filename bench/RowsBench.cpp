@@ -20,8 +20,9 @@
 #include "bench/BenchSupport.h"
 #include "capture/Quarn.h"
 #include "capture/QuarnMemory.h"
-#include "presentation/Common.h"
+#include "presentation/CellText.h"
 #include "presentation/PacketLists.h"
+#include "presentation/Views.h"
 
 namespace {
 using bench::Clock;

@@ -8,7 +8,8 @@
 #include <cstring>
 #include <string_view>
 
-#include "presentation/Common.h"
+#include "presentation/PayloadText.h"
+#include "presentation/Views.h"
 
 // A broken property aborts, which libFuzzer reports as a crash and keeps the input for.
 #define FUZZ_CHECK(condition)                                                            \

@@ -14,8 +14,10 @@
 #include "capture/Quarn.h"
 #include "capture/QuarnMemory.h"
 #include "fuzz/FuzzSupport.h"
-#include "presentation/Common.h"
+#include "presentation/CellText.h"
+#include "presentation/Filing.h"
 #include "presentation/PacketLists.h"
+#include "presentation/Views.h"
 #include "support/ZebTrace.h"
 
 namespace {

@@ -11,7 +11,10 @@
 #include <new>
 
 #include "fuzz/FuzzSupport.h"
-#include "presentation/Common.h"
+#include "presentation/CellText.h"
+#include "presentation/Filing.h"
+#include "presentation/PayloadText.h"
+#include "presentation/Views.h"
 
 namespace {
 constexpr size_t EthernetLength = sizeof(ETH_HDR);

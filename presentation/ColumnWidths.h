@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "presentation/Common.h"
+#include "presentation/Views.h"
 
 struct TNamedColumns {
   std::string Name;  // the list view's name, its section

@@ -14,7 +14,9 @@
 
 #include "capture/FrameStore.h"
 #include "platform/ReservedArray.h"
-#include "presentation/Common.h"
+#include "presentation/CellText.h"
+#include "presentation/Filing.h"
+#include "presentation/Views.h"
 
 class TNodeList {
  public:

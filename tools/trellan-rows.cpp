@@ -21,8 +21,10 @@
 #include "capture/Quarn.h"
 #include "pipeline/CapturePipeline.h"
 #include "platform/IntegerText.h"
-#include "presentation/Common.h"
+#include "presentation/CellText.h"
 #include "presentation/PacketLists.h"
+#include "presentation/PayloadText.h"
+#include "presentation/Views.h"
 
 namespace {
 const char* const Usage =

@@ -1,7 +1,8 @@
 #pragma once
-// What the settings dialogs have in common: controls at their design positions, labels that
-// end just left of their fields, the adapter lists, number edits that are read before anything
-// is stored, the five capture options with the filter history, and the save on OK.
+// What the settings dialogs have in common: controls at the pixel positions they were laid out
+// at, labels that end just left of their fields, the adapter lists, number edits that are read
+// before anything is stored, the five capture options with the filter history, and the save on
+// OK.
 #include <QRect>
 #include <QString>
 #include <QStringList>
@@ -23,7 +24,7 @@ class QPushButton;
 class QWidget;
 class TGlobal;
 
-// Heights of the one-line controls, which the design does not list.
+// Heights of the one-line controls, which the layout leaves to the platform.
 constexpr int EditHeight = 21;  // edits and combo boxes
 constexpr int CheckBoxHeight = 17;
 
@@ -31,7 +32,7 @@ constexpr int CheckBoxHeight = 17;
 QString QText(const std::string& text);
 std::string StdText(const QString& text);
 
-// Controls named `name`, children of `parent`, at their design geometry.
+// Controls named `name`, children of `parent`, at the geometry they were laid out with.
 QLineEdit* AddEdit(QWidget* parent, const char* name, int left, int top, int width);
 QCheckBox* AddCheckBox(QWidget* parent, const char* name, const QString& caption, int left, int top,
                        int width);

@@ -1,8 +1,8 @@
 #pragma once
 // The frame the program's small dialogs share: a client area of fixed size laid out in pixels
-// for the design font, a title bar with a close box but no minimise or maximise box, and a
-// place on the screen chosen once: centred at the first showing, left where the user put it
-// at every later one.
+// for the 8-point font the dialogs were drawn in, a title bar with a close box but no minimise
+// or maximise box, and a place on the screen chosen once: centred at the first showing, left
+// where the user put it at every later one.
 //
 // FormShow, the dialog's show handler, runs at every showing before the window appears, so a
 // dialog may fill its controls and even change its size there. After it, the focus goes to the
@@ -20,7 +20,7 @@ QWidget* FirstField(const QWidget& area);
 class TFixedDialog : public QDialog {
   Q_OBJECT
  public:
-  // The dialogs were designed for an 8-point sans-serif font; sizes that follow the font
+  // The dialogs were laid out for an 8-point sans-serif font; sizes that follow the font
   // (the rows of the field selection) count in these points.
   static constexpr int DesignFontPoints = 8;
   static QFont DesignFont();

@@ -6,6 +6,7 @@
 #include <QPushButton>
 #include <QScreen>
 
+#include "presentation/Filing.h"
 #include "ui/FixedDialog.h"
 
 namespace {

@@ -8,7 +8,7 @@
 #include <atomic>
 #include <functional>
 
-#include "presentation/Common.h"
+#include "presentation/Views.h"
 
 class QLabel;
 class QPushButton;

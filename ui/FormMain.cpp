@@ -20,6 +20,7 @@
 #include "platform/Files.h"
 #include "platform/MainThread.h"
 #include "presentation/ColumnWidths.h"
+#include "presentation/PayloadText.h"
 #include "settings/Globals.h"
 #include "ui/Application.h"
 #include "ui/FixedDialog.h"

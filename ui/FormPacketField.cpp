@@ -5,7 +5,7 @@
 #include <algorithm>
 
 #include "platform/WorkArea.h"
-#include "presentation/Common.h"
+#include "presentation/Views.h"
 #include "ui/DialogFields.h"
 
 namespace {

@@ -25,8 +25,8 @@ TRemoteAdapterForm::TRemoteAdapterForm(QWidget* parent)
   // The first click of a double-click has selected the entry.
   connect(lbRemoteAdapter, &QListWidget::itemDoubleClicked, btnOK, &QPushButton::click);
 
-  // The caption needs more than the design's 249 pixels in the fonts found here: the box may
-  // take the room up to the OK button.
+  // The caption needs more than the 249 pixels the box was laid out with in the fonts found
+  // here: the box may take the room up to the OK button.
   const int room = btnOK->x() - 8 - chkDontShowJustOne->x();
   chkDontShowJustOne->resize(std::clamp(chkDontShowJustOne->sizeHint().width(), 249, room),
                              CheckBoxHeight);

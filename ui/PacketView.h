@@ -21,7 +21,8 @@
 #include <functional>
 #include <vector>
 
-#include "presentation/Common.h"
+#include "presentation/CellText.h"
+#include "presentation/Views.h"
 
 class TPacketModel : public QAbstractTableModel {
   Q_OBJECT

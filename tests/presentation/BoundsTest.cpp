@@ -5,7 +5,10 @@
 
 #include <climits>
 
-#include "presentation/Common.h"
+#include "presentation/CellText.h"
+#include "presentation/Filing.h"
+#include "presentation/PayloadText.h"
+#include "presentation/Views.h"
 #include "tests/presentation/StoredFrames.h"
 
 namespace {

@@ -1,7 +1,8 @@
 // The texts of the TCP, UDP, ARP and ICMP rows, field by field, from real frames.
 #include <gtest/gtest.h>
 
-#include "presentation/Common.h"
+#include "presentation/CellText.h"
+#include "presentation/Views.h"
 #include "tests/presentation/StoredFrames.h"
 
 namespace {

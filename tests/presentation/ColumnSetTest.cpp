@@ -1,7 +1,8 @@
 // The columns of the eight views: captions, order, default widths and what shows at first.
 #include <gtest/gtest.h>
 
-#include "presentation/Common.h"
+#include "presentation/CellText.h"
+#include "presentation/Views.h"
 #include "tests/presentation/StoredFrames.h"
 
 namespace {

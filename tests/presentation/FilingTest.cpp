@@ -4,8 +4,10 @@
 #include <atomic>
 #include <thread>
 
-#include "presentation/Common.h"
+#include "presentation/CellText.h"
+#include "presentation/Filing.h"
 #include "presentation/PacketLists.h"
+#include "presentation/Views.h"
 #include "tests/presentation/StoredFrames.h"
 
 namespace {

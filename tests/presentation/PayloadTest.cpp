@@ -1,7 +1,8 @@
 // The payload pane: which bytes it shows, as text and as a hex dump.
 #include <gtest/gtest.h>
 
-#include "presentation/Common.h"
+#include "presentation/PayloadText.h"
+#include "presentation/Views.h"
 #include "tests/presentation/StoredFrames.h"
 
 namespace {

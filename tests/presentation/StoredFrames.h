@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "capture/QuarnMemory.h"
-#include "presentation/Common.h"
+#include "presentation/CellText.h"
 #include "tests/common/Frames.h"
 
 constexpr int32_t kSec = 1000000000, kUsec = 120;

@@ -1,7 +1,7 @@
 // The option line of the TCP views, read from real segments.
 #include <gtest/gtest.h>
 
-#include "presentation/Common.h"
+#include "presentation/CellText.h"
 #include "presentation/QuarnTCPOption.h"
 #include "tests/presentation/StoredFrames.h"
 

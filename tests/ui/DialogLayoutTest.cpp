@@ -14,7 +14,7 @@
 #include <functional>
 #include <memory>
 
-#include "presentation/Common.h"
+#include "presentation/Views.h"
 #include "tests/ui/DialogControls.h"
 #include "tests/ui/WindowFixture.h"
 #include "ui/AdapterUnit.h"
@@ -25,8 +25,8 @@
 #include "ui/RemoteHostUnit.h"
 
 namespace {
-// A control as the design places it, with the caption on it or on its label; a width or a
-// height of 0 is not checked.
+// A control where the dialog's layout places it, with the caption on it or on its label; a
+// width or a height of 0 is not checked.
 struct Place {
   const char* Name;
   const char* Text;
@@ -119,7 +119,7 @@ class DialogLayout : public ::testing::Test {
           {"btnCancel", "Cancel", 152, 264, 75, 25}}},
       {"Select Remote Adapter", {360, 167}, {
           {"lbRemoteAdapter", "", 8, 8, 345, 121},
-          // At least the design's 249 wide: see TextsFitAndLabelsEndAtTheirFields.
+          // At least the 249 pixels it was laid out with: see TextsFitAndLabelsEndAtTheirFields.
           {"chkDontShowJustOne", "Don't show if count of remote adapter is just one", 8, 136, 0, 0},
           {"btnOK", "OK", 278, 136, 75, 25}}},
       {"Select Fields", {238, 444}, {
@@ -233,8 +233,8 @@ TEST_F(DialogLayout, TextsFitAndLabelsEndAtTheirFields) {
     ExpectNothingCutOff(fields);
     fields.reject();
   }
-  // The chooser's check box is wider than the design's 249 only as far as its text needs,
-  // and stays clear of the OK button.
+  // The chooser's check box is wider than the 249 pixels it was laid out with only as far as
+  // its text needs, and stays clear of the OK button.
   const QDialog& chooser = *Dialogs[3];
   const auto& box = Control<QCheckBox>(chooser, "chkDontShowJustOne");
   EXPECT_GE(box.width(), 249);

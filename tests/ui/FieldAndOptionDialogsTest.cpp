@@ -8,7 +8,7 @@
 #include <QScreen>
 
 #include "platform/WorkArea.h"
-#include "presentation/Common.h"
+#include "presentation/Views.h"
 #include "tests/ui/DialogControls.h"
 #include "tests/ui/WindowFixture.h"
 #include "ui/FormOption.h"

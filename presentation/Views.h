@@ -1,0 +1,79 @@
+#pragma once
+// The eight packet views and their column sets, without any toolkit: the Qt views and the
+// command-line tools build their columns from these; nothing here knows a widget.
+#include <array>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+// ---- The eight views, in tab order ----------------------------------------------------------
+
+enum TViewIndex : int32_t { viETH, viIP, viARP, viICMP, viTCP, viUDP, viTCPData, viUDPData };
+constexpr int32_t ViewCount = 8;
+
+struct TViewSpec {
+  int32_t Number;       // 2..9: decides which columns start visible
+  const char* Name;     // list view name, also its section of the settings file
+  const char* Caption;  // tab caption
+  const char* Hint;     // names the view in the field selection dialog
+  std::span<const int32_t> Groups;  // column groups, in column order
+};
+extern const std::array<TViewSpec, ViewCount> ViewSpecs;
+
+// ---- Column sets ------------------------------------------------------------------------------
+
+struct TColumnSpec {
+  const char* Caption;
+  // In pixels of the 8-point font the views were first drawn for; a view shown in another font
+  // widens it to that font (TColumnList::DefaultWidthFor).
+  int32_t DefaultWidth;
+  uint16_t VisibleIn;  // bit n set: the column starts visible in the view numbered n
+  // A usual value of the column at its widest, which a view's default width leaves room for;
+  // empty for the free text of a payload.
+  const char* Sample;
+};
+// The columns of group 1 to 9, in order; empty for any other number.
+std::span<const TColumnSpec> ColumnGroup(int32_t group);
+
+// The columns of one view as the column routines see them. A width of 0 hides a column;
+// DefaultWidth is the width it was created with and never changes.
+class TColumnList {
+ public:
+  virtual ~TColumnList() = default;
+  virtual void AddColumn(const std::string& caption, int32_t width, int32_t defaultWidth) = 0;
+  virtual int32_t ColumnCount() const = 0;
+  virtual std::string Caption(int32_t column) const = 0;
+  virtual int32_t Width(int32_t column) const = 0;
+  virtual void SetWidth(int32_t column, int32_t width) = 0;
+  virtual int32_t DefaultWidth(int32_t column) const = 0;
+  // The default width the list gives a column of a column set. A list without a font keeps
+  // the set's width.
+  virtual int32_t DefaultWidthFor(const TColumnSpec& column) const { return column.DefaultWidth; }
+};
+
+// A column list held in memory, for views without a widget (tools, exports).
+class TColumnArray final : public TColumnList {
+ public:
+  void AddColumn(const std::string& caption, int32_t width, int32_t defaultWidth) override;
+  int32_t ColumnCount() const override;
+  std::string Caption(int32_t column) const override;
+  int32_t Width(int32_t column) const override;
+  void SetWidth(int32_t column, int32_t width) override;
+  int32_t DefaultWidth(int32_t column) const override;
+
+ private:
+  struct TColumn {
+    std::string Caption;
+    int32_t Width;
+    int32_t DefaultWidth;
+  };
+  std::vector<TColumn> Columns_;
+};
+
+// Appends the columns of `group` with the default widths the list gives them, hiding (width 0)
+// those that do not start visible in the view numbered `viewNumber`. A group outside 1 to 9
+// adds nothing.
+void AddColumnGroup(TColumnList& view, int32_t viewNumber, int32_t group);
+// Gives each of the eight views, in tab order, its column groups.
+void BuildViews(const std::array<TColumnList*, ViewCount>& views);
