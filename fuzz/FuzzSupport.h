@@ -67,7 +67,7 @@ inline bool HasPayloadPane(int32_t view) {
 // The payload pane of a row as text and as hex dump, checked against each other: the text is
 // the leading bytes of what the dump shows, up to the first zero byte, so it can never be
 // longer than the dump's lines hold, and the pane's lines are made of it without error.
-inline void CheckPayloadPane(int32_t view, const TQuarnNode& node, int32_t dataOffset) {
+inline void CheckPayloadPane(int32_t view, const TFrame& node, int32_t dataOffset) {
   const std::string text = PayloadText(view, node, dataOffset, false);
   const std::string dump = PayloadText(view, node, dataOffset, true);
   FUZZ_CHECK(std::memchr(text.data(), 0, text.size()) == nullptr);

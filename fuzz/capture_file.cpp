@@ -1,7 +1,7 @@
 // A capture file, as a damaged or hostile file brings it, through the whole path a file takes
-// in the window: LoadFromFile, the packet store, filing into the eight views, every row of
+// in the window: the capture reading it in place, filing into the eight views, every row of
 // every view, and the payload pane (text and hex dump) of every row of the four views that
-// have one.
+// have one. The frames must be exactly those libpcap's own reader delivers.
 //
 // Input: the TCP data offset (4 bytes, little-endian), the UDP data offset (4 bytes), then
 // the file's bytes.
@@ -10,9 +10,10 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "capture/Quarn.h"
-#include "capture/QuarnMemory.h"
+#include "pipeline/CapturePipeline.h"
 #include "fuzz/FuzzSupport.h"
 #include "presentation/CellText.h"
 #include "presentation/Filing.h"
@@ -44,78 +45,81 @@ class MemoryFile {
   std::string Path_;
 };
 
-// One component, store and set of lists read every input, as the window reuses its own: the
-// component's constructor enumerates the adapters, which would otherwise dominate each run.
-struct Pipeline {
+// One component reads every input, as the window reuses its own: the component's constructor
+// enumerates the adapters, which would otherwise dominate each run.
+struct Reader {
   MemoryFile File;
   TQuarn Quarn;
-  TQuarnMemory Memory;
-  TPacketLists Lists;
-  int32_t Delivered = 0;
+  // What libpcap itself delivers for the input: the capture must hold exactly these frames.
+  std::vector<PCAP_PKTHDR> Headers;
+  std::vector<std::basic_string<uint8_t>> Frames;
 
-  Pipeline() {
+  Reader() {
     // Nearly every input is a damaged file, and each would send a trace datagram to whoever
     // listens on the trace port of this machine (a viewer, or tests running beside the
     // fuzzer): the fuzzer runs without the trace.
     delete TraceLog;
     TraceLog = nullptr;
     Quarn.OnCapture = [this](TCustomQuarn&, const PCAP_PKTHDR* header, const ETH_HDR* frame) {
-      ++Delivered;
       FUZZ_CHECK(header && frame);
-      const TQuarnNode* node = Memory.Add(header, frame);
-      FUZZ_CHECK(node && node->PktHdr.caplen == header->caplen);
-      FUZZ_CHECK(Lists.File(node));
+      Headers.push_back(*header);
+      Frames.emplace_back(reinterpret_cast<const uint8_t*>(frame), header->caplen);
     };
   }
 };
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  static Pipeline p;
+  static Reader p;
   FuzzInput in(data, size);
   const int32_t tcpOffset = in.Int32();
   const int32_t udpOffset = in.Int32();
+  const std::string& path = p.File.Write(in.Rest());
 
-  // The store goes on filling across inputs, as it does across files in the window until the
-  // user clears it: a fresh 4 MiB block for every small input would cost more than the rest.
-  p.Lists.Clear();
-  if (p.Memory.ReservedBytes() > (size_t(64) << 20)) p.Memory.Clear();
-  const TQuarnNode* const before = p.Memory.Last;
-  p.Delivered = 0;
-  const bool loaded = p.Quarn.LoadFromFile(p.File.Write(in.Rest()));
-  // A file that cannot be opened delivers nothing and says why.
-  if (!loaded) FUZZ_CHECK(p.Delivered == 0 && !p.Quarn.LastError().empty());
-  FUZZ_CHECK(p.Lists[viETH].Count() == p.Delivered);
+  p.Headers.clear();
+  p.Frames.clear();
+  const bool loaded = p.Quarn.LoadFromFile(path);
+  const bool whole = loaded && p.Quarn.LastError().empty();
+  TCapturePipeline capture;
+  const auto read = capture.ReadFile(p.Quarn, path);
+  // A file libpcap cannot open is not opened, and one it reads whole is read whole.
+  FUZZ_CHECK(loaded == (read != TCapturePipeline::TReadResult::Failed));
+  FUZZ_CHECK(whole == (read == TCapturePipeline::TReadResult::Complete));
+  FUZZ_CHECK(capture.Count() == int32_t(p.Headers.size()));
 
-  // Every frame this input added to the store is in the Ethernet list, in order, and in the lists of exactly
-  // the views its filing names.
+  // Every frame is the one libpcap delivered, in the Ethernet list in order, and in the
+  // lists of exactly the views its filing names.
   int32_t inView[ViewCount] = {};
-  int32_t position = 0;
-  const TQuarnNode* const first = before ? p.Memory.Next(before) : p.Memory.First;
-  for (const TQuarnNode* node = first; node; node = p.Memory.Next(node), ++position) {
-    FUZZ_CHECK(p.Lists[viETH].Items(p.Memory)[size_t(position)] == node);
-    const TListSet lists = FrameLists(node->Frame(), node->DataEnd());
+  for (int32_t n = 1; n <= capture.Count(); ++n) {
+    const TFrame frame = capture.Store().Frame(n);
+    FUZZ_CHECK(frame.Readable && frame.Index == n);
+    const PCAP_PKTHDR& h = p.Headers[size_t(n - 1)];
+    FUZZ_CHECK(frame.PktHdr.ts.tv_sec == h.ts.tv_sec && frame.PktHdr.ts.tv_usec == h.ts.tv_usec &&
+               frame.PktHdr.caplen == h.caplen && frame.PktHdr.len == h.len);
+    FUZZ_CHECK(std::basic_string_view<uint8_t>(frame.Data(), frame.PktHdr.caplen) ==
+               p.Frames[size_t(n - 1)]);
+    FUZZ_CHECK(capture.Items(viETH)[size_t(n - 1)].Index == n);
+    const TListSet lists = FrameLists(frame.Frame(), frame.DataEnd());
     for (int32_t view = viIP; view < ViewCount; ++view) {
       if (!(lists & ListBit(view))) continue;
-      const TPacketList items = p.Lists[view].Items(p.Memory);
-      FUZZ_CHECK(size_t(inView[view]) < items.size() && items[size_t(inView[view])] == node);
+      const TPacketList items = capture.Items(view);
+      FUZZ_CHECK(size_t(inView[view]) < items.size() && items[size_t(inView[view])].Index == n);
       ++inView[view];
     }
   }
-  FUZZ_CHECK(position == p.Delivered);
 
   // A frame filed into a view shows a full row there, and one position past the end shows
   // nothing.
   TRowText row;
   for (int32_t view = 0; view < ViewCount; ++view) {
-    if (view != viETH) FUZZ_CHECK(inView[view] == p.Lists[view].Count());
-    const TPacketList items = p.Lists[view].Items(p.Memory);
+    if (view != viETH) FUZZ_CHECK(inView[view] == capture.List(view).Count());
+    const TPacketList items = capture.Items(view);
     const size_t columns = ViewColumnCount(view);
     for (int32_t r = 0; r < int32_t(items.size()); ++r) {
       ViewRowText(view, items, r, tcpOffset, udpOffset, row);
       FUZZ_CHECK(row.Count() == columns);
       if (HasPayloadPane(view))
-        CheckPayloadPane(view, *items[size_t(r)],
+        CheckPayloadPane(view, items[size_t(r)],
                          view == viTCP || view == viTCPData ? tcpOffset : udpOffset);
     }
     ViewRowText(view, items, int32_t(items.size()), tcpOffset, udpOffset, row);

@@ -20,29 +20,32 @@ namespace {
 constexpr size_t EthernetLength = sizeof(ETH_HDR);
 constexpr size_t TransportAt = EthernetLength + IPHeaderLength;
 
-// A stored frame as the packet store lays it out (the node, then the frame), but without the
-// store's trailing zero byte: the allocation ends exactly at the last captured byte.
+// A frame as a row reads it, its bytes in an allocation that ends exactly at the last
+// captured byte.
 class ExactFrame {
  public:
   ExactFrame(const PCAP_PKTHDR& header, const uint8_t* bytes)
-      : Storage_(new uint8_t[sizeof(TQuarnNode) + header.caplen]) {
-    Node_ = new (Storage_.get()) TQuarnNode{1, header};
-    if (header.caplen) std::memcpy(Storage_.get() + sizeof(TQuarnNode), bytes, header.caplen);
+      : Storage_(new uint8_t[header.caplen ? header.caplen : 1]) {
+    if (header.caplen) std::memcpy(Storage_.get(), bytes, header.caplen);
+    Frame_.Index = 1;
+    Frame_.Readable = true;
+    Frame_.PktHdr = header;
+    Frame_.Bytes = Storage_.get();
   }
-  const TQuarnNode& Node() const { return *Node_; }
+  const TFrame& Node() const { return Frame_; }
 
  private:
   std::unique_ptr<uint8_t[]> Storage_;
-  TQuarnNode* Node_;
+  TFrame Frame_;
 };
 
 template <class T>
-const T* At(const TQuarnNode& node, size_t offset) {
+const T* At(const TFrame& node, size_t offset) {
   return reinterpret_cast<const T*>(node.Data() + offset);
 }
 
 // Each cell routine adds its fixed number of cells, captured or not.
-void CheckCells(const TQuarnNode& node, int32_t tcpOffset, int32_t udpOffset) {
+void CheckCells(const TFrame& node, int32_t tcpOffset, int32_t udpOffset) {
   const uint8_t* end = node.DataEnd();
   const auto* ip = At<IP_HDR>(node, EthernetLength);
   const auto* tcp = At<TCP_HDR>(node, TransportAt);
@@ -89,7 +92,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const int32_t udpOffset = in.Int32();
   header.caplen = uint32_t(in.Rest().size());
   const ExactFrame frame(header, in.Rest().data());
-  const TQuarnNode& node = frame.Node();
+  const TFrame& node = frame.Node();
 
   CheckCells(node, tcpOffset, udpOffset);
 
@@ -97,9 +100,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // into it, and no row for a position outside its list.
   const TListSet lists = FrameLists(node.Frame(), node.DataEnd());
   FUZZ_CHECK(lists & ListBit(viETH));
-  const TQuarnNode* const nodes[] = {&node};
-  const uint32_t number = 1;
-  const TPacketList one(&number, 1, nodes);
+  const TPacketList one(&node, 1);
   TRowText row;
   for (int32_t view = 0; view < ViewCount; ++view) {
     ViewRowText(view, one, 0, tcpOffset, udpOffset, row);

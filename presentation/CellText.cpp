@@ -146,11 +146,11 @@ void Checksum(TRowText& row, const BE16& stored, std::optional<uint16_t> compute
 }
 }  // namespace
 
-void FrameCells(TRowText& row, const TQuarnNode& node) {
-  DecimalText(node.Index, row.Add());
-  TimeText(node.PktHdr.ts.tv_sec, node.PktHdr.ts.tv_usec, row.Add());
-  DecimalText(node.PktHdr.caplen, row.Add());
-  DecimalText(node.PktHdr.len, row.Add());
+void FrameCells(TRowText& row, const TFrame& frame) {
+  DecimalText(frame.Index, row.Add());
+  TimeText(frame.PktHdr.ts.tv_sec, frame.PktHdr.ts.tv_usec, row.Add());
+  DecimalText(frame.PktHdr.caplen, row.Add());
+  DecimalText(frame.PktHdr.len, row.Add());
 }
 
 void EthernetCells(TRowText& row, const ETH_HDR* eth, const uint8_t* end) {
@@ -227,29 +227,38 @@ void PayloadCells(TRowText& row, const uint8_t* payload, int32_t length, int32_t
 
 // ---- Rows -------------------------------------------------------------------------------------
 
+const char* const UnreadableText = "unreadable: the file has changed";
+
 namespace {
 // The stored frame of a row, found for its view.
 struct TRowFrame {
-  const TQuarnNode* Node = nullptr;
+  TFrame Node;
   const uint8_t* End = nullptr;
   const IP_HDR* IP = nullptr;
 
-  // Clears the row and takes the frame at `position`; false when there is none.
+  // Clears the row and takes the frame at `position`; false when there is none, or when its
+  // bytes can no longer be read, which the row then says.
   bool Take(TPacketList list, int32_t position, TRowText& row) {
     row.Clear();
-    if (position < 0 || size_t(position) >= list.size() || !list[size_t(position)]) return false;
+    if (position < 0 || size_t(position) >= list.size()) return false;
     Node = list[size_t(position)];
-    End = Node->DataEnd();
+    if (!Node) return false;
+    if (!Node.Readable) {
+      DecimalText(Node.Index, row.Add());
+      row.Add() = UnreadableText;
+      return false;
+    }
+    End = Node.DataEnd();
     return true;
   }
   // The same, for a frame that must carry IPv4.
   bool TakeIP(TPacketList list, int32_t position, TRowText& row) {
-    return Take(list, position, row) && GetIPHeader(Node->Frame(), End, &IP);
+    return Take(list, position, row) && GetIPHeader(Node.Frame(), End, &IP);
   }
   // Index to Protocol(x), with which every row begins.
   void FrameAndEthernetCells(TRowText& row) const {
-    FrameCells(row, *Node);
-    EthernetCells(row, Node->Frame(), End);
+    FrameCells(row, Node);
+    EthernetCells(row, Node.Frame(), End);
   }
 };
 
@@ -275,7 +284,7 @@ void TransportRow(TPacketList list, int32_t position, int32_t offset, bool paylo
   // transport length fields, so it was captured whenever the payload length is known.
   if (payload)
     length = std::min(length, int32_t(be16(f.IP->Len)) - IPHeaderLength - int32_t(sizeof(THeader)));
-  PayloadCells(row, payload, length, offset, f.Node->Data(), f.End);
+  PayloadCells(row, payload, length, offset, f.Node.Data(), f.End);
 }
 constexpr auto TCPRow = TransportRow<TCP_HDR, GetTCPHeader, GetTCPData, TCPCells>;
 constexpr auto UDPRow = TransportRow<UDP_HDR, GetUDPHeader, GetUDPData, UDPCells>;
@@ -296,7 +305,7 @@ void IPRowText(TPacketList list, int32_t position, TRowText& row) {
 void ARPRowText(TPacketList list, int32_t position, TRowText& row) {
   TRowFrame f;
   const ARP_HDR* arp = nullptr;
-  if (!f.Take(list, position, row) || !GetARPHeader(f.Node->Frame(), f.End, &arp)) return;
+  if (!f.Take(list, position, row) || !GetARPHeader(f.Node.Frame(), f.End, &arp)) return;
   f.FrameAndEthernetCells(row);
   ARPCells(row, arp, f.End);
 }

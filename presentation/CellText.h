@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "capture/QuarnFrame.h"
-#include "capture/QuarnMemory.h"
+#include "capture/FrameStore.h"
 
 // ---- Texts of numbers and fields; each appends to `text` --------------------------------------
 
@@ -55,7 +55,7 @@ class TRowText {
 };
 
 // Caption (Index), Time, Capture, Len.
-void FrameCells(TRowText& row, const TQuarnNode& node);
+void FrameCells(TRowText& row, const TFrame& frame);
 // DstMac, SrcMac, Protocol(x).
 void EthernetCells(TRowText& row, const ETH_HDR* eth, const uint8_t* end);
 // The ten IP cells, VerLen(x) to DstIP.
@@ -74,25 +74,33 @@ void UDPCells(TRowText& row, const IP_HDR* ip, const UDP_HDR* udp, const uint8_t
 void PayloadCells(TRowText& row, const uint8_t* payload, int32_t length, int32_t offset,
                   const uint8_t* frame, const uint8_t* end);
 
-// A view's packet list, in row order: row i is frame number numbers[i] (from 1) of the node
-// table `nodes`.
+// A view's packet list, in row order. A row's frame is read when the row is asked for: a
+// frame whose bytes can no longer be read comes back with Readable false.
 class TPacketList {
  public:
   TPacketList() = default;
-  TPacketList(const uint32_t* numbers, size_t count, const TQuarnNode* const* nodes)
-      : Numbers_(numbers), Count_(count), Nodes_(nodes) {}
+  // Row i is frame number numbers[i] of `store`.
+  TPacketList(const uint32_t* numbers, size_t count, const TFrameStore* store)
+      : Numbers_(numbers), Count_(count), Store_(store) {}
+  // Row i is frames[i]: frames that no store holds (one frame checked alone, for instance).
+  TPacketList(const TFrame* frames, size_t count) : Count_(count), Frames_(frames) {}
   size_t size() const { return Count_; }
-  const TQuarnNode* operator[](size_t row) const { return Nodes_[Numbers_[row] - 1]; }
+  TFrame operator[](size_t row) const {
+    return Frames_ ? Frames_[row] : Store_->Frame(int32_t(Numbers_[row]));
+  }
 
  private:
   const uint32_t* Numbers_ = nullptr;
   size_t Count_ = 0;
-  const TQuarnNode* const* Nodes_ = nullptr;
+  const TFrameStore* Store_ = nullptr;
+  const TFrame* Frames_ = nullptr;
 };
 
 // The row-text handlers. Each clears `row` and fills it with the row at `position`; the row
 // stays empty when the position is outside the list or the frame lacks the view's headers.
+// A frame that can no longer be read (its file changed) gets its Index and UnreadableText.
 // Every column gets a text, hidden ones included.
+extern const char* const UnreadableText;
 void ETHRowText(TPacketList list, int32_t position, TRowText& row);
 void IPRowText(TPacketList list, int32_t position, TRowText& row);
 void ARPRowText(TPacketList list, int32_t position, TRowText& row);

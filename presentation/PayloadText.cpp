@@ -37,10 +37,11 @@ std::string HexDumpLines(const uint8_t* start, size_t count) {
   return dump;
 }
 
-std::string PayloadText(int32_t view, const TQuarnNode& node, int32_t dataOffset, bool hex) {
-  const uint8_t* end = node.DataEnd();
+std::string PayloadText(int32_t view, const TFrame& frame, int32_t dataOffset, bool hex) {
+  if (!frame.Readable) return {};
+  const uint8_t* end = frame.DataEnd();
   const IP_HDR* ip = nullptr;
-  if (!GetIPHeader(node.Frame(), end, &ip)) return {};
+  if (!GetIPHeader(frame.Frame(), end, &ip)) return {};
   const uint8_t* payload = nullptr;
   int32_t length = 0;
   // Unlike the Data column, the pane is not limited by the IP total length: it shows what
@@ -57,7 +58,7 @@ std::string PayloadText(int32_t view, const TQuarnNode& node, int32_t dataOffset
     return {};
   }
   if (!payload || int64_t(length) - dataOffset <= 0) return {};
-  const std::string_view bytes = CapturedWindow(node.Data(), end, payload, dataOffset, length);
+  const std::string_view bytes = CapturedWindow(frame.Data(), end, payload, dataOffset, length);
   if (hex) return HexDumpLines(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
   // The pane holds text, which ends at the first zero byte; the dump shows every byte.
   return std::string(UpToZero(bytes));

@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-#include "capture/QuarnMemory.h"
+#include "capture/FrameStore.h"
 
 // ---- Payload pane -----------------------------------------------------------------------------
 
@@ -20,7 +20,7 @@ std::string HexDumpLines(const uint8_t* start, size_t count);
 // What the payload pane under the TCP, UDP, TCP Data or UDP Data view shows for `node`: the
 // payload after `dataOffset` leading bytes, as text (up to its first zero byte) or as a hex
 // dump. The empty text clears the pane; the other four views have no pane and get it too.
-std::string PayloadText(int32_t view, const TQuarnNode& node, int32_t dataOffset, bool hex);
+std::string PayloadText(int32_t view, const TFrame& frame, int32_t dataOffset, bool hex);
 // The lines the pane shows for a text: a CR LF pair, a lone CR and a lone LF each end a line,
 // which the result writes as "\n".
 std::string PaneLines(std::string_view text);

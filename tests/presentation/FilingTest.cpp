@@ -8,6 +8,7 @@
 #include "presentation/Filing.h"
 #include "presentation/PacketLists.h"
 #include "presentation/Views.h"
+#include "pipeline/CapturePipeline.h"
 #include "tests/presentation/StoredFrames.h"
 
 namespace {
@@ -48,8 +49,8 @@ TEST(Filing, FramesGoToTheirProtocolsViewsOnly) {
   Stored store;
   for (size_t i = 0; i < std::size(cases); ++i) {
     const auto& c = cases[i];
-    const TQuarnNode* node = store.Add(c.frame, c.caplen);
-    EXPECT_EQ(FrameLists(node->Frame(), node->DataEnd()), c.lists) << c.what;
+    const TFrame& frame = store.Add(c.frame, c.caplen);
+    EXPECT_EQ(FrameLists(frame.Frame(), frame.DataEnd()), c.lists) << c.what;
     // A view shows a row for the frame exactly when the frame is filed into it.
     for (int32_t v = 0; v < ViewCount; ++v)
       EXPECT_EQ(!Row(v, store.Only(i)).empty(), (c.lists & ListBit(v)) != 0)
@@ -73,26 +74,27 @@ TEST(Filing, RowsOutsideTheListAreEmpty) {
   }
 }
 
-// The lists hold frame numbers, resolved through the store's node table. A reader on another
-// thread (the window, while a capture thread files) must only ever see entries that resolve to
-// the frame that was filed, and after a Clear of store and lists the numbers, which start
-// again at 1, must resolve to the new frames and not to freed ones.
+// The lists hold frame numbers, resolved through the store. A reader on another thread (the
+// window, while a capture thread files) must only ever see entries that resolve to the frame
+// that was filed, and after a Clear the numbers, which start again at 1, must resolve to the
+// new frames, read from the capture's file, which starts again too.
 TEST(Filing, ListsReadOnAnotherThreadWhileFramesArriveResolveToTheirFrames) {
-  TQuarnMemory memory;
-  TPacketLists lists;
+  TempDir dir;
+  TCapturePipeline capture;
+  ASSERT_TRUE(capture.StartLive(dir.File("temp.$$$"), 1, 65535)) << capture.Error();
   const Bytes tcp = TcpFrame({}, Text("GET /"));
   const Bytes udp = UdpFrame(53, 1024, Text("q"));
   const Bytes arp = Ethernet(kMacA, kMacB, 0x0806, ARPRequest(kMacB, 1, 2));
-  const auto add = [&](int i) {
-    const Bytes& f = i % 3 == 0 ? tcp : i % 3 == 1 ? udp : arp;
-    PCAP_PKTHDR h{{i, 0}, uint32_t(f.size()), uint32_t(f.size())};
-    lists.File(memory.Add(&h, f.data()));
-  };
   for (int round = 0; round < 2; ++round) {
     constexpr int frames = 200000;
     std::atomic<bool> done{false};
     std::thread writer([&] {
-      for (int i = 0; i < frames; ++i) add(i);
+      for (int i = 0; i < frames; ++i) {
+        const Bytes& f = i % 3 == 0 ? tcp : i % 3 == 1 ? udp : arp;
+        PCAP_PKTHDR h{{round * frames + i, 0}, uint32_t(f.size()), uint32_t(f.size())};
+        capture.Add(&h, f.data());
+      }
+      capture.Flush();
       done = true;
     });
     long checked = 0;
@@ -100,13 +102,15 @@ TEST(Filing, ListsReadOnAnotherThreadWhileFramesArriveResolveToTheirFrames) {
     while (!wrong) {
       const bool last = done.load();
       for (int32_t view : {viETH, viTCP, viUDP, viARP}) {
-        const TPacketList items = lists[view].Items(memory);
+        const TPacketList items = capture.Items(view);
         // The newest entries are the ones being published right now.
         for (size_t r = items.size() > 64 ? items.size() - 64 : 0; r < items.size(); ++r) {
-          const TQuarnNode* node = items[r];
-          const int kind = node ? node->PktHdr.ts.tv_sec % 3 : -1;
-          wrong |= !node || (view == viTCP && kind != 0) || (view == viUDP && kind != 1) ||
-                   (view == viARP && kind != 2) || (view == viETH && node->Index != int32_t(r) + 1);
+          const TFrame frame = items[r];
+          const int32_t sec = frame.PktHdr.ts.tv_sec;
+          const int kind = frame.Readable ? sec % frames % 3 : -1;
+          wrong |= !frame.Readable || sec / frames != round || (view == viTCP && kind != 0) ||
+                   (view == viUDP && kind != 1) || (view == viARP && kind != 2) ||
+                   (view == viETH && frame.Index != int32_t(r) + 1);
           ++checked;
         }
       }
@@ -115,13 +119,14 @@ TEST(Filing, ListsReadOnAnotherThreadWhileFramesArriveResolveToTheirFrames) {
     writer.join();
     EXPECT_FALSE(wrong) << "round " << round;
     EXPECT_GT(checked, 0);
-    ASSERT_EQ(lists[viETH].Count(), frames);
-    EXPECT_EQ(lists[viTCP].Count() + lists[viUDP].Count() + lists[viARP].Count(), frames);
-    const TPacketList all = lists[viETH].Items(memory);
-    EXPECT_EQ(all[0], memory.First);
-    EXPECT_EQ(all[frames - 1], memory.Last);
-    memory.Clear();
-    lists.Clear();
-    EXPECT_EQ(lists[viETH].Items(memory).size(), 0u);
+    ASSERT_EQ(capture.List(viETH).Count(), frames);
+    EXPECT_EQ(capture.List(viTCP).Count() + capture.List(viUDP).Count() +
+                  capture.List(viARP).Count(),
+              frames);
+    const TPacketList all = capture.Items(viETH);
+    EXPECT_EQ(all[0].PktHdr.ts.tv_sec, round * frames);
+    EXPECT_EQ(all[frames - 1].PktHdr.ts.tv_sec, round * frames + frames - 1);
+    capture.Clear();
+    EXPECT_EQ(capture.Items(viETH).size(), 0u);
   }
 }

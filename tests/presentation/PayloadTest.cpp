@@ -27,17 +27,17 @@ TEST(Payload, HexDumpLines) {
 
 TEST(Payload, TextAndDumpOfTheSelectedRow) {
   Stored store;
-  const TQuarnNode& crlf = *store.Add(TcpFrame({}, {0x0D, 0x0A}));
+  const TFrame& crlf = store.Add(TcpFrame({}, {0x0D, 0x0A}));
   EXPECT_EQ(PayloadText(viTCP, crlf, 0, false), "\r\n");
   EXPECT_EQ(PayloadText(viTCPData, crlf, 0, true), "..          [  D  A ]");
 
   // Text stops at a zero byte; the dump shows every byte.
-  const TQuarnNode& zero = *store.Add(UdpFrame(53, 1024, {'A', 'B', 0, 'C', 'D'}));
+  const TFrame& zero = store.Add(UdpFrame(53, 1024, {'A', 'B', 0, 'C', 'D'}));
   EXPECT_EQ(PayloadText(viUDP, zero, 0, false), "AB");
   EXPECT_EQ(PayloadText(viUDPData, zero, 0, true), "AB.CD          [ 41 42  0 43 | 44 ]");
 
   // The data offset skips leading bytes; one that consumes the payload clears the pane.
-  const TQuarnNode& hello = *store.Add(UdpFrame(53, 1024, Text("HELLOWORLD")));
+  const TFrame& hello = store.Add(UdpFrame(53, 1024, Text("HELLOWORLD")));
   EXPECT_EQ(PayloadText(viUDP, hello, 4, false), "OWORLD");
   EXPECT_EQ(PayloadText(viUDP, hello, 10, false), "");
   EXPECT_EQ(PayloadText(viUDP, hello, 10, true), "");
@@ -54,7 +54,7 @@ TEST(Payload, PaneFollowsTheUDPLengthWhereTheColumnStopsAtTheDatagram) {
   const Bytes trailer = Text("XYZXYZ");
   frame.insert(frame.end(), trailer.begin(), trailer.end());
   Stored store;
-  const TQuarnNode& node = *store.Add(frame);
+  const TFrame& node = store.Add(frame);
   EXPECT_EQ(Row(viUDP, store.List())[22], "HELLOWORLD");
   EXPECT_EQ(PayloadText(viUDP, node, 0, false), "HELLOWORLDXYZXYZ");
 }

@@ -1,5 +1,5 @@
 #pragma once
-// Frames stored the way the program stores them, and a row turned into plain strings.
+// Frames for the row and payload routines, and a row turned into plain strings.
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
@@ -8,53 +8,55 @@
 #include <string>
 #include <vector>
 
-#include "capture/QuarnMemory.h"
 #include "presentation/CellText.h"
 #include "tests/common/Frames.h"
 
 constexpr int32_t kSec = 1000000000, kUsec = 120;
 
-// Frames copied into a real packet store, with the list a view would hold (every frame).
+// Frames held in memory, each in an allocation of its own that ends at its last captured
+// byte: a read past the capture is then one that AddressSanitizer reports. Rows are built
+// from them as from a store's.
 class Stored {
  public:
-  // caplen 0 keeps the whole frame.
-  const TQuarnNode* Add(const Bytes& frame, uint32_t caplen = 0) {
-    PCAP_PKTHDR h{{kSec, kUsec}, caplen ? caplen : uint32_t(frame.size()), uint32_t(frame.size())};
-    const TQuarnNode* node = memory_.Add(&h, frame.data());
-    numbers_.push_back(uint32_t(node->Index));
-    return node;
+  Stored() { frames_.reserve(Capacity); }
+  // caplen 0 keeps the whole frame. The frame stays where it is while the object lives.
+  const TFrame& Add(const Bytes& frame, uint32_t caplen = 0) {
+    return AddCut(frame, caplen ? std::min<size_t>(caplen, frame.size()) : frame.size());
   }
-  TPacketList List() const { return {numbers_.data(), numbers_.size(), memory_.Nodes()}; }
+  // The first `kept` bytes of the frame, none at all for 0.
+  const TFrame& AddCut(const Bytes& frame, size_t kept) {
+    if (frames_.size() == Capacity) std::abort();
+    kept = std::min(kept, frame.size());
+    bytes_.emplace_back(static_cast<uint8_t*>(std::malloc(std::max<size_t>(kept, 1))), &std::free);
+    if (kept) std::memcpy(bytes_.back().get(), frame.data(), kept);
+    TFrame f;
+    f.Index = int32_t(frames_.size()) + 1;
+    f.Readable = true;
+    f.PktHdr = {{kSec, kUsec}, uint32_t(kept), uint32_t(frame.size())};
+    f.Bytes = bytes_.back().get();
+    frames_.push_back(f);
+    return frames_.back();
+  }
+  TPacketList List() const { return {frames_.data(), frames_.size()}; }
   // A list of the one frame at `row`.
-  TPacketList Only(size_t row) const { return {&numbers_.at(row), 1, memory_.Nodes()}; }
+  TPacketList Only(size_t row) const { return {&frames_.at(row), 1}; }
 
  private:
-  TQuarnMemory memory_;
-  std::vector<uint32_t> numbers_;
+  static constexpr size_t Capacity = 4096;
+  std::vector<TFrame> frames_;
+  std::vector<std::unique_ptr<uint8_t, decltype(&std::free)>> bytes_;
 };
 
-// A node laid out as the store lays it out, but alone in an allocation that ends at its last
-// captured byte. In the store a zero byte and the next node follow the frame, which would
-// hide a read past the capture; here AddressSanitizer reports it.
+// One frame alone with its first `caplen` bytes captured.
 class ExactNode {
  public:
-  ExactNode(const Bytes& frame, size_t caplen)
-      : raw_(static_cast<uint8_t*>(std::malloc(sizeof(TQuarnNode) + std::min(caplen, frame.size()))),
-             &std::free) {
-    caplen = std::min(caplen, frame.size());
-    auto* node = new (raw_.get()) TQuarnNode{};
-    node->Index = 1;
-    node->PktHdr = {{kSec, kUsec}, uint32_t(caplen), uint32_t(frame.size())};
-    std::memcpy(raw_.get() + sizeof(TQuarnNode), frame.data(), caplen);
-    node_ = node;
-  }
-  const TQuarnNode& Node() const { return *node_; }
-  TPacketList List() const { return {&number_, 1, &node_}; }
+  ExactNode(const Bytes& frame, size_t caplen) : frame_(&stored_.AddCut(frame, caplen)) {}
+  const TFrame& Node() const { return *frame_; }
+  TPacketList List() const { return stored_.Only(0); }
 
  private:
-  std::unique_ptr<uint8_t, decltype(&std::free)> raw_;
-  const TQuarnNode* node_ = nullptr;
-  const uint32_t number_ = 1;
+  Stored stored_;
+  const TFrame* frame_;
 };
 
 inline std::vector<std::string> Cells(const TRowText& row) { return {row.begin(), row.end()}; }

@@ -339,14 +339,15 @@ TEST(CaptureFlow, LiveCaptureStopSaveAndReadBack) {
   EXPECT_FALSE(w.form->ActionSave->isEnabled());
   const auto frames = ReadBack(saved);
   ASSERT_EQ(frames.size(), 25u);
-  const TQuarnNode* node = w.form->PacketMemory->First;
+  ASSERT_EQ(w.form->Capture->Count(), int32_t(frames.size()));
+  int32_t number = 1;
   for (const auto& [header, bytes] : frames) {
-    ASSERT_NE(node, nullptr);
-    EXPECT_EQ(header.ts.tv_sec, node->PktHdr.ts.tv_sec);
-    EXPECT_EQ(header.ts.tv_usec, node->PktHdr.ts.tv_usec);
-    EXPECT_EQ(header.len, node->PktHdr.len);
-    EXPECT_EQ(bytes, Bytes(node->Data(), node->DataEnd()));
-    node = w.form->PacketMemory->Next(node);
+    const TFrame frame = w.form->Capture->Store().Frame(number++);
+    ASSERT_TRUE(frame.Readable);
+    EXPECT_EQ(header.ts.tv_sec, frame.PktHdr.ts.tv_sec);
+    EXPECT_EQ(header.ts.tv_usec, frame.PktHdr.ts.tv_usec);
+    EXPECT_EQ(header.len, frame.PktHdr.len);
+    EXPECT_EQ(bytes, Bytes(frame.Data(), frame.DataEnd()));
   }
   if (std::system("command -v tcpdump >/dev/null 2>&1") == 0) {
     std::FILE* p = popen(("tcpdump -n -r " + saved + " 2>/dev/null | wc -l").c_str(), "r");
@@ -428,7 +429,7 @@ TEST(CaptureFlow, AnUnsavedCaptureIsNeverThrownAwayWithoutAsking) {
   EXPECT_EQ(ReadBack(w.scope.Dir.File("kept.cap")).size(), 6u);
   EXPECT_FALSE(std::filesystem::exists(first));
   EXPECT_EQ(w.form->CurrentFileName, w.scope.Dir.File("f.cap"));
-  EXPECT_EQ(w.form->PacketMemory->Count(), 1);
+  EXPECT_EQ(w.form->Capture->Count(), 1);
   EXPECT_EQ(w.form->ListView(viUDPData)->ItemCount(), 0);
   for (auto* memo : {w.form->mmTCP, w.form->mmUDP, w.form->mmTCPData, w.form->mmUDPData})
     EXPECT_TRUE(memo->toPlainText().isEmpty()) << memo->objectName().toStdString();
