@@ -179,8 +179,11 @@ int TFileRecords::PcapFrame(uint64_t offset, TFileRecord& record, uint64_t& span
   }
   PCAP_PKTHDR& h = record.Header;
   h.ts.tv_sec = int32_t(Get32(header));
-  const int32_t fraction = int32_t(Get32(header + 4));
-  h.ts.tv_usec = Nanoseconds_ ? fraction / 1000 : fraction;
+  // libpcap's byte swap gives an unsigned value and a native one is signed; it matters to
+  // the division of a negative nanosecond field.
+  const uint32_t stored = Get32(header + 4);
+  const int64_t fraction = Swapped_ ? int64_t(stored) : int64_t(int32_t(stored));
+  h.ts.tv_usec = int32_t(Nanoseconds_ ? fraction / 1000 : fraction);
   h.caplen = Get32(header + 8);
   h.len = Get32(header + 12);
   if (LengthsSwapped_ == 1 || (LengthsSwapped_ == 2 && h.caplen > h.len)) std::swap(h.caplen, h.len);
@@ -194,25 +197,25 @@ int TFileRecords::PcapFrame(uint64_t offset, TFileRecord& record, uint64_t& span
           MaxCaplen_);
     return -1;
   }
-  const uint64_t stored = available - HeaderSize_;
+  const uint64_t present = available - HeaderSize_;
   span = HeaderSize_ + uint64_t(h.caplen);
   if (h.caplen > snapshot) {
     // Longer than the file's snapshot length: libpcap hands over the first snapshot bytes
     // and skips the rest, but still needs them all in the file.
-    if (stored < snapshot) {
+    if (present < snapshot) {
       Say(error, "truncated dump file; tried to read %d captured bytes, only got %zu",
-          SnapLen_, size_t(stored));
+          SnapLen_, size_t(present));
       return -1;
     }
-    if (stored < h.caplen) {
+    if (present < h.caplen) {
       Say(error, "truncated dump file; tried to read %u captured bytes, only got %zu", h.caplen,
-          size_t(stored));
+          size_t(present));
       return -1;
     }
     h.caplen = snapshot;
-  } else if (stored < h.caplen) {
+  } else if (present < h.caplen) {
     Say(error, "truncated dump file; tried to read %u captured bytes, only got %zu", h.caplen,
-        size_t(stored));
+        size_t(present));
     return -1;
   }
   const uint8_t* frame = File_->Bytes(offset, HeaderSize_ + size_t(h.caplen));

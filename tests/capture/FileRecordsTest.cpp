@@ -162,7 +162,7 @@ TEST(FileRecords, EveryFileReadsAsLibpcapReadsIt) {
     add("pcap us" + order, Writer{big}.FileHeader(Micro, 2, 4, 65535)
                                .Packet(1700000000, 999999, 60, 60, a).Packet(2, 0, 100, 1514, Bytes(b.begin(), b.begin() + 100)));
     add("pcap ns" + order, Writer{big}.FileHeader(Nano, 2, 4, 65535)
-                               .Packet(1700000000, 999999999, 60, 60, a).Packet(0xFFFFFFFF, 1500, 200, 200, c));
+                               .Packet(1700000000, 999999999, 60, 60, a).Packet(0xFFFFFFFF, 0xFFFFFF76, 200, 200, c));
     add("pcapng" + order, Writer{big}.Section().Interface(65535, 6, 300).Enhanced(0, 1700000000123456ull, a)
                               .Simple(b, 1514).Obsolete(0, 42, c));
   }
