@@ -86,9 +86,12 @@ class TFileRecords {
                   uint32_t interfaces, TFileRecord& record, std::string* error) const;
   int ReadBlock(uint64_t offset, TBlock& block, std::string& error) const;
   bool AddInterface(uint64_t offset, const TBlock& block, std::string& error);
+  void PrefetchFrom(const uint8_t* next);
   uint32_t Get32(const uint8_t* p) const;
   uint16_t Get16(const uint8_t* p) const;
 
+  // How far the lines ahead of the reading have been asked for.
+  uint64_t PrefetchedTo_ = 0;
   bool Pcapng_ = false;
   bool Swapped_ = false;
   // pcap: the record header's size (the modified header is longer), caplen and len stored
