@@ -8,12 +8,14 @@
 //
 // A frame is found again later by the offset of its record (Offset), which is all a store
 // needs to keep of it.
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <vector>
 
 #include "capture/MappedFile.h"
 #include "capture/QuarnFrame.h"
+#include "platform/ReservedArray.h"
 
 struct TFileRecord {
   PCAP_PKTHDR Header{};
@@ -54,6 +56,54 @@ class TFileRecords {
   int32_t LinkType_ = 0;
   int32_t SnapLen_ = 0;
   uint64_t Position_ = 0;
-  // Everything else the formats need (byte order, time scale, record header size, pcapng
-  // sections and interfaces) is the implementer's to add here.
+  // A pcapng interface: how its time stamps become seconds and microseconds.
+  struct TInterface {
+    uint64_t Resolution = 1000000;  // units per second
+    uint64_t Offset = 0;            // seconds added
+    uint64_t Factor = 1;            // for decimal resolutions: the power of ten between
+    enum { Same, Up, Down, Binary } Scale = Same;
+  };
+  // A pcapng section: from the offset of its header block, the interfaces from index First.
+  struct TSection {
+    uint64_t Start = 0;
+    uint32_t First = 0;
+  };
+  // A pcapng block checked whole, as libpcap reads it before looking inside.
+  struct TBlock {
+    uint32_t Type = 0;
+    uint32_t Length = 0;
+  };
+
+  bool OpenPcap(const uint8_t* magic, std::string& error);
+  bool OpenPcapng(std::string& error);
+  int NextPcap(TFileRecord& record, std::string& error);
+  int NextPcapng(TFileRecord& record, std::string& error);
+  // The frame of the pcap record at `offset` with its header as libpcap gives it: 1, or -1
+  // with libpcap's text; `span` is what the record takes in the file.
+  int PcapFrame(uint64_t offset, TFileRecord& record, uint64_t& span, std::string* error) const;
+  // The frame of a pcapng packet block (1), 0 for another block type, -1 with libpcap's text.
+  int PcapngFrame(uint64_t offset, const TBlock& block, const TSection& section,
+                  uint32_t interfaces, TFileRecord& record, std::string* error) const;
+  int ReadBlock(uint64_t offset, TBlock& block, std::string& error) const;
+  bool AddInterface(uint64_t offset, const TBlock& block, std::string& error);
+  void PrefetchFrom(const uint8_t* next);
+  uint32_t Get32(const uint8_t* p) const;
+  uint16_t Get16(const uint8_t* p) const;
+
+  // How far the lines ahead of the reading have been asked for.
+  uint64_t PrefetchedTo_ = 0;
+  bool Pcapng_ = false;
+  bool Swapped_ = false;
+  // pcap: the record header's size (the modified header is longer), caplen and len stored
+  // the other way round (1) or perhaps so (2), nanosecond times.
+  uint32_t HeaderSize_ = 16;
+  int LengthsSwapped_ = 0;
+  bool Nanoseconds_ = false;
+  uint32_t MaxCaplen_ = 262144;
+  // pcapng: the longest block libpcap reads; interfaces and sections as met so far.
+  uint32_t MaxBlock_ = 16 << 20;
+  platform::TReservedArray<TInterface> Interfaces_{size_t(1) << 22, 1024};
+  platform::TReservedArray<TSection> Sections_{size_t(1) << 22, 1024};
+  std::atomic<uint32_t> InterfaceCount_{0};
+  std::atomic<uint32_t> SectionCount_{0};
 };

@@ -74,6 +74,7 @@ class TMappedFile {
 
  private:
   uint8_t* Window(size_t k) const;
+  void Unmap();
 
   int Fd_ = -1;
   bool OwnsFd_ = false;
@@ -86,6 +87,8 @@ class TMappedFile {
   uint64_t Device_ = 0, Inode_ = 0;
   // One entry per window, written once with the window's address.
   platform::TReservedArray<std::atomic<uint8_t*>> Windows_;
+  // Windows below this index may be mapped: how far the SIGBUS handler looks.
+  mutable std::atomic<size_t> WindowCount_{0};
   mutable std::atomic<int> MapErrno_{0};
   // The slot this file holds in the SIGBUS handler's table, or -1.
   int GuardSlot_ = -1;

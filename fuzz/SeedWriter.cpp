@@ -175,6 +175,13 @@ void CaptureSeeds() {
   for (int i = 0; i < 4; ++i) huge[caplenAt + size_t(i)] = uint8_t(claimed >> (8 * i));
   CaptureSeed("pcap-huge-caplen", 0, 0, huge);
   CaptureSeed("not-a-capture", 0, 0, Text("[Coordination]\nWindowState=0\n"));
+
+  // The records reader takes the file alone.
+  WriteSeed("file_records", "mixed-pcap", classic);
+  WriteSeed("file_records", "mixed-pcapng", ng);
+  WriteSeed("file_records", "pcap-cut-in-record", Cut(classic, 24 + 2 * 16 + TcpSyn().size() + 30));
+  WriteSeed("file_records", "pcapng-cut-in-block", Cut(ng, ng.size() - 30));
+  WriteSeed("file_records", "pcap-huge-caplen", huge);
 }
 
 // ---- Settings files --------------------------------------------------------------------------
