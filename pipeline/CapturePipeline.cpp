@@ -47,9 +47,10 @@ TCapturePipeline::TCapturePipeline() = default;
 
 TCapturePipeline::~TCapturePipeline() {
   Stop();
+  const std::string path = File_.Path();
   File_.Close();
   LiveFile_.Close();
-  if (Temporary_ && !File_.Path().empty()) ::unlink(File_.Path().c_str());
+  if (Temporary_ && !path.empty()) ::unlink(path.c_str());
 }
 
 // ---- Files ----------------------------------------------------------------------------------
@@ -142,6 +143,7 @@ bool TCapturePipeline::StartLive(const std::string& path, int32_t linkType, int3
     Fail(error);
     return false;
   }
+  File_.Renamed(path);
   File_.SetMaxRecord(Records_.MaxRecord());
   Store_.Attach(&Records_);
   Live_ = Running_ = Temporary_ = true;

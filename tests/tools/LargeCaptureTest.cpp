@@ -51,7 +51,7 @@ class MemoryCgroup {
   std::string limitFile_;
 };
 
-struct Run {
+struct Outcome {
   int status = -1;
   long lines = 0;
   std::string errors;
@@ -59,11 +59,11 @@ struct Run {
 
 // Runs `command` inside the cgroup, counting the lines of its standard output without
 // keeping them, and collecting its standard error.
-Run InCgroup(const MemoryCgroup& group, const std::string& command, const std::string& errFile) {
+Outcome InCgroup(const MemoryCgroup& group, const std::string& command, const std::string& errFile) {
   const std::string shell = "echo $$ > " + group.Path() + "/cgroup.procs && exec " + command +
                             " 2>" + errFile;
   std::FILE* p = popen(("sh -c '" + shell + "'").c_str(), "r");
-  Run r;
+  Outcome r;
   char buf[65536];
   size_t n;
   while ((n = std::fread(buf, 1, sizeof buf, p)) > 0)
@@ -103,7 +103,7 @@ TEST(LargeCapture, AFileTwiceTheMemoryLimitPrintsEveryRow) {
   posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED);
   close(fd);
 
-  const Run run =
+  const Outcome run =
       InCgroup(group, std::string(TRELLAN_ROWS) + " --view Ethernet " + file, dir.File("err"));
   EXPECT_EQ(run.status, 0) << run.errors;
   // The view's caption and column captions, then one line a frame.
@@ -112,7 +112,7 @@ TEST(LargeCapture, AFileTwiceTheMemoryLimitPrintsEveryRow) {
 
   // With too little address space to map the file, the rows that could be read come out and
   // the tool says it stopped short, with a failing exit status.
-  const Run cramped = InCgroup(group,
+  const Outcome cramped = InCgroup(group,
                                "sh -c \"ulimit -v 150000; exec " + std::string(TRELLAN_ROWS) +
                                    " --view Ethernet " + file + "\"",
                                dir.File("err2"));

@@ -482,7 +482,7 @@ TEST(CaptureFlow, AFailedOpenKeepsThePreviousCaptureSaveable) {
     SCOPED_TRACE(after);
     EXPECT_FALSE(w.form->Quarn1.Active());
     EXPECT_EQ(w.form->ListView(viETH)->ItemCount(), 4);
-    EXPECT_EQ((*w.form->Lists)[viUDPData].Count(), 4);
+    EXPECT_EQ(w.form->Capture->List(viUDPData).Count(), 4);
     EXPECT_EQ(w.form->CapturingForm->Counter(viUDP), 4);
     EXPECT_EQ(w.form->CurrentFileName, temporary);
     EXPECT_TRUE(std::filesystem::exists(temporary));

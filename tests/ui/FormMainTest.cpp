@@ -294,19 +294,23 @@ TEST(MainWindow, PayloadPaneShowsTheSelectedRowAsTextOrDump) {
 }
 
 TEST(MainWindow, ProgressCountersFollowTheViews) {
-  TCapturingForm counters;
+  TempDir dir;
+  TCapturePipeline capture;
+  ASSERT_TRUE(capture.StartLive(dir.File("temp.$$$"), 1, 65535));
   for (const Record& r : MixedCapture()) {
     PCAP_PKTHDR h{};
     h.caplen = h.len = uint32_t(r.frame.size());
-    counters.CountFrame(&h, reinterpret_cast<const ETH_HDR*>(r.frame.data()));
+    capture.Add(&h, r.frame.data());
   }
+  TCapturingForm counters;
+  counters.Counts = [&](int32_t view) { return capture.Seen(view); };
   std::vector<int32_t> got;
   for (int32_t v = 0; v < ViewCount; ++v) got.push_back(counters.Counter(v));
   EXPECT_EQ(got, (std::vector<int32_t>{8, 6, 1, 1, 2, 2, 1, 1}));
   counters.show();
   EXPECT_EQ(counters.ValueLabels[0]->text(), "8");
   EXPECT_TRUE(counters.tmrView.isActive());
-  counters.ResetCounters();
+  capture.Clear();
   counters.ShowCounters();
   EXPECT_EQ(counters.ValueLabels[viTCPData]->text(), "0");
   counters.hide();
