@@ -295,7 +295,9 @@ void TMainForm::Quarn1Capture(TCustomQuarn&, const PCAP_PKTHDR* PKTHdr, const ET
 
 void TMainForm::WatchCapture() {
   if (Quarn1.Active()) {
-    RefreshActiveView();
+    // Frames reach the views when they have been written to the capture's file, which is
+    // after their own delivery.
+    if (RefreshPerFrame_) RefreshActiveView();
     if (Capture->Failed()) {
       ActionCloseExecute();
       Prompts::ShowError(this, QString::fromLocal8Bit("The capture was stopped: " +
@@ -415,7 +417,8 @@ void TMainForm::ActionCloseExecute() {
   // What is still pending reaches the file and the views.
   Capture->Stop();
   if (CapturingForm && CapturingForm->isVisible()) CapturingForm->close();
-  UpdateAllViewCounts();
+  if (RefreshPerFrame_) RefreshActiveView();
+  if (!Global->ThreadSafe) UpdateAllViewCounts();
   UpdateActions();
 }
 

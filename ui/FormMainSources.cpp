@@ -65,7 +65,14 @@ void TMainForm::OpenSource(bool applyFilter) {
                                             return progress.Report(frames, read, size);
                                           });
     progress.Done();
-    UpdateAllViewCounts();
+    if (result != TCapturePipeline::TReadResult::Failed) {
+      // As frames delivered one by one always did: a file with frames counts as modified,
+      // and its rows show in the TCP Data view, and in the active view unless ThreadSafe is
+      // off (then it waits for a tab change).
+      if (Capture->Count() > 0) Modified = true;
+      if (RefreshPerFrame_) RefreshActiveView();
+      lvTCPData->SetItemCount(Capture->List(viTCPData).Count());
+    }
     if (result == TCapturePipeline::TReadResult::Failed) {
       // The file did not open, so the capture on screen is still the previous one.
       const std::string error = reading->Error();

@@ -332,7 +332,7 @@ TEST(CaptureFlow, LiveCaptureStopSaveAndReadBack) {
   const std::string saved = w.scope.Dir.File("saved/out.cap");
   w.scope.Answers.Files.push_back(QString::fromStdString(saved));
   w.form->SaveToolButton->click();
-  EXPECT_TRUE(w.Boxes().empty());
+  EXPECT_TRUE(w.Boxes().empty()) << (w.Boxes().empty() ? "" : w.scope.Answers.Texts()[0].toStdString());
   EXPECT_FALSE(std::filesystem::exists(w.scope.Dir.File("temp.$$$")));
   EXPECT_EQ(w.form->CurrentFileName, saved);
   EXPECT_FALSE(w.form->Modified);
