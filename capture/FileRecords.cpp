@@ -144,7 +144,9 @@ bool TFileRecords::OpenPcap(const uint8_t* magic, std::string& error) {
   Nanoseconds_ = value == NanoMagic;
   // Files of before version 2.3 (and DG/UX's 543.0) store len before caplen; some 2.3 files
   // do too, which only the values can tell.
-  LengthsSwapped_ = major == 543 || (major == 2 && minor < 3) ? 1 : major == 2 && minor == 3 ? 2 : 0;
+  LengthsSwapped_ = major == 543 || (major == 2 && minor < 3) ? 1
+                    : major == 2 && minor == 3                ? 2
+                                                              : 0;
   HeaderSize_ = 16;
   if (value == ModifiedMagic) {
     HeaderSize_ = ModifiedHeaderSize;
@@ -187,12 +189,12 @@ int TFileRecords::PcapFrame(uint64_t offset, TFileRecord& record, uint64_t& span
   h.ts.tv_usec = int32_t(Nanoseconds_ ? fraction / 1000 : fraction);
   h.caplen = Get32(header + 8);
   h.len = Get32(header + 12);
-  if (LengthsSwapped_ == 1 || (LengthsSwapped_ == 2 && h.caplen > h.len)) std::swap(h.caplen, h.len);
+  if (LengthsSwapped_ == 1 || (LengthsSwapped_ == 2 && h.caplen > h.len))
+    std::swap(h.caplen, h.len);
   const uint32_t snapshot = uint32_t(SnapLen_);
   if (h.caplen > MaxCaplen_) {
     if (h.caplen > snapshot)
-      Say(error, "invalid packet capture length %u, bigger than snaplen of %d", h.caplen,
-          SnapLen_);
+      Say(error, "invalid packet capture length %u, bigger than snaplen of %d", h.caplen, SnapLen_);
     else
       Say(error, "invalid packet capture length %u, bigger than maximum of %u", h.caplen,
           MaxCaplen_);
@@ -204,8 +206,8 @@ int TFileRecords::PcapFrame(uint64_t offset, TFileRecord& record, uint64_t& span
     // Longer than the file's snapshot length: libpcap hands over the first snapshot bytes
     // and skips the rest, but still needs them all in the file.
     if (present < snapshot) {
-      Say(error, "truncated dump file; tried to read %d captured bytes, only got %zu",
-          SnapLen_, size_t(present));
+      Say(error, "truncated dump file; tried to read %d captured bytes, only got %zu", SnapLen_,
+          size_t(present));
       return -1;
     }
     if (present < h.caplen) {
@@ -275,8 +277,7 @@ int TFileRecords::ReadBlock(uint64_t offset, TBlock& block, std::string& error) 
     return -1;
   }
   if (block.Length % 4 != 0) {
-    Say(&error,
-        "block in pcapng dump file has a length of %u that is not a multiple of 4",
+    Say(&error, "block in pcapng dump file has a length of %u that is not a multiple of 4",
         block.Length);
     return -1;
   }
@@ -391,8 +392,8 @@ bool TFileRecords::AddInterface(uint64_t offset, const TBlock& block, std::strin
     remaining -= 4 + padded;
     if (code == 0) {
       if (length != 0) {
-        Say(&error,
-            "Interface Description Block has opt_endofopt option with length %u != 0", length);
+        Say(&error, "Interface Description Block has opt_endofopt option with length %u != 0",
+            length);
         return false;
       }
       break;
@@ -412,8 +413,7 @@ bool TFileRecords::AddInterface(uint64_t offset, const TBlock& block, std::strin
       if (resolution & 0x80) {
         const uint8_t shift = resolution & 0x7F;
         if (shift > 63) {
-          Say(&error,
-              "Interface Description Block if_tsresol option resolution 2^-%u is too high",
+          Say(&error, "Interface Description Block if_tsresol option resolution 2^-%u is too high",
               shift);
           return false;
         }
@@ -421,8 +421,7 @@ bool TFileRecords::AddInterface(uint64_t offset, const TBlock& block, std::strin
         face.Resolution = uint64_t(1) << shift;
       } else {
         if (resolution > 19) {
-          Say(&error,
-              "Interface Description Block if_tsresol option resolution 10^-%u is too high",
+          Say(&error, "Interface Description Block if_tsresol option resolution 10^-%u is too high",
               resolution);
           return false;
         }
@@ -462,8 +461,7 @@ bool TFileRecords::AddInterface(uint64_t offset, const TBlock& block, std::strin
 }
 
 int TFileRecords::PcapngFrame(uint64_t offset, const TBlock& block, const TSection& section,
-                              uint32_t interfaces, TFileRecord& record,
-                              std::string* error) const {
+                              uint32_t interfaces, TFileRecord& record, std::string* error) const {
   const uint32_t body = block.Length - BlockFrame;
   uint32_t fixed = 0, id = 0;
   uint64_t t = 0;
@@ -507,8 +505,7 @@ int TFileRecords::PcapngFrame(uint64_t offset, const TBlock& block, const TSecti
     return -1;
   }
   if (h.caplen > uint32_t(SnapLen_)) {
-    Say(error, "invalid packet capture length %u, bigger than snaplen of %d", h.caplen,
-        SnapLen_);
+    Say(error, "invalid packet capture length %u, bigger than snaplen of %d", h.caplen, SnapLen_);
     return -1;
   }
   const TInterface& face = Interfaces_[section.First + id];
@@ -618,10 +615,8 @@ bool TFileRecords::FrameAt(uint64_t offset, TFileRecord& record) const {
   // The section the block lies in: the last one starting at or before it.
   const uint32_t sections = SectionCount_.load(std::memory_order_acquire);
   const TSection* first = &Sections_[0];
-  const TSection* found = std::upper_bound(first, first + sections, offset,
-                                           [](uint64_t at, const TSection& s) {
-                                             return at < s.Start;
-                                           });
+  const TSection* found = std::upper_bound(
+      first, first + sections, offset, [](uint64_t at, const TSection& s) { return at < s.Start; });
   if (found == first) return false;
   const TSection& section = *(found - 1);
   const uint32_t interfaces = InterfaceCount_.load(std::memory_order_acquire) - section.First;

@@ -188,8 +188,8 @@ uint8_t* TMappedFile::Window(size_t k) const {
     return nullptr;
   }
   if (uint8_t* window = Windows_[k].load(std::memory_order_acquire)) return window;
-  void* mapped = mmap(nullptr, WindowSize + Overlap_, PROT_READ, MAP_SHARED, Fd_,
-                      off_t(k * WindowSize));
+  void* mapped =
+      mmap(nullptr, WindowSize + Overlap_, PROT_READ, MAP_SHARED, Fd_, off_t(k * WindowSize));
   if (mapped == MAP_FAILED) {
     MapErrno_.store(errno, std::memory_order_relaxed);
     return nullptr;
