@@ -238,7 +238,7 @@ void TFileRecords::PrefetchFrom(const uint8_t* next) {
   // (1 million frames of the mixed capture: 64 ns a frame against 100; about 118 without).
   // A line past the window or the file only wastes the hint: prefetching never faults.
   constexpr uint64_t Line = 64, ReadAhead = 2048;
-  uint64_t from = std::max(PrefetchedTo_, Position_) & ~(Line - 1);
+  uint64_t from = std::max(PrefetchedTo_, Position_);
   const uint64_t to = Position_ + ReadAhead;
   for (; from < to; from += Line) __builtin_prefetch(next + (from - Position_));
   PrefetchedTo_ = to;
