@@ -77,6 +77,12 @@ uint32_t Load32(const uint8_t* p) {
 }
 }  // namespace
 
+std::string TFileRecords::Unreadable() const {
+  const std::string reason = File_->MapError();
+  // Without a failed mapping, the record reaches past what SetMaxRecord allowed for.
+  return reason.empty() ? "record longer than the file's mappings reach" : reason;
+}
+
 uint32_t TFileRecords::Get32(const uint8_t* p) const {
   const uint32_t v = Load32(p);
   return Swapped_ ? Swap32(v) : v;
@@ -103,7 +109,7 @@ bool TFileRecords::Open(const TMappedFile& file, std::string& error) {
   }
   const uint8_t* magic = file.Bytes(0, 4);
   if (!magic) {
-    error = file.MapError();
+    error = Unreadable();
     return false;
   }
   const uint32_t value = Load32(magic);
@@ -223,7 +229,7 @@ int TFileRecords::PcapFrame(uint64_t offset, TFileRecord& record, uint64_t& span
   }
   const uint8_t* frame = File_->Bytes(offset, HeaderSize_ + size_t(h.caplen));
   if (!frame) {
-    if (error) *error = File_->MapError();
+    if (error) *error = Unreadable();
     return -1;
   }
   record.Offset = offset;
@@ -266,7 +272,7 @@ int TFileRecords::ReadBlock(uint64_t offset, TBlock& block, std::string& error) 
   }
   const uint8_t* header = File_->Bytes(offset, 8);
   if (!header) {
-    error = File_->MapError();
+    error = Unreadable();
     return -1;
   }
   block.Type = Get32(header);
@@ -292,7 +298,7 @@ int TFileRecords::ReadBlock(uint64_t offset, TBlock& block, std::string& error) 
   }
   const uint8_t* trailer = File_->Bytes(offset + block.Length - 4, 4);
   if (!trailer) {
-    error = File_->MapError();
+    error = Unreadable();
     return -1;
   }
   if (Get32(trailer) != block.Length) {
@@ -376,7 +382,7 @@ bool TFileRecords::AddInterface(uint64_t offset, const TBlock& block, std::strin
     return false;
   };
   const auto failedMap = [&] {
-    error = File_->MapError();
+    error = Unreadable();
     return false;
   };
   while (remaining != 0) {
@@ -474,7 +480,7 @@ int TFileRecords::PcapngFrame(uint64_t offset, const TBlock& block, const TSecti
     }
     const uint8_t* p = File_->Bytes(offset + 8, fixed);
     if (!p) {
-      if (error) *error = File_->MapError();
+      if (error) *error = Unreadable();
       return -1;
     }
     id = block.Type == EnhancedPacketBlock ? Get32(p) : Get16(p);
@@ -489,7 +495,7 @@ int TFileRecords::PcapngFrame(uint64_t offset, const TBlock& block, const TSecti
     }
     const uint8_t* p = File_->Bytes(offset + 8, fixed);
     if (!p) {
-      if (error) *error = File_->MapError();
+      if (error) *error = Unreadable();
       return -1;
     }
     h.len = Get32(p);
@@ -526,7 +532,7 @@ int TFileRecords::PcapngFrame(uint64_t offset, const TBlock& block, const TSecti
   }
   const uint8_t* frame = File_->Bytes(offset, 8 + fixed + size_t(h.caplen));
   if (!frame) {
-    if (error) *error = File_->MapError();
+    if (error) *error = Unreadable();
     return -1;
   }
   record.Offset = offset;

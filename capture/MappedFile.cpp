@@ -109,8 +109,11 @@ bool TMappedFile::Open(const std::string& path, std::string& error) {
   }
   struct stat st {};
   if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    const int reason = S_ISDIR(st.st_mode) ? EISDIR : errno ? errno : EINVAL;
-    error = path + ": " + std::strerror(reason);
+    const int reason = errno;
+    error = path + ": " +
+            (S_ISDIR(st.st_mode) ? std::strerror(EISDIR)
+             : st.st_mode        ? "not a regular file"
+                                 : std::strerror(reason));
     close(fd);
     return false;
   }
