@@ -77,6 +77,12 @@ uint32_t Load32(const uint8_t* p) {
 }
 }  // namespace
 
+std::string TFileRecords::Unreadable() const {
+  const std::string reason = File_->MapError();
+  // Without a failed mapping, the record reaches past what SetMaxRecord allowed for.
+  return reason.empty() ? "record longer than the file's mappings reach" : reason;
+}
+
 uint32_t TFileRecords::Get32(const uint8_t* p) const {
   const uint32_t v = Load32(p);
   return Swapped_ ? Swap32(v) : v;
@@ -103,7 +109,7 @@ bool TFileRecords::Open(const TMappedFile& file, std::string& error) {
   }
   const uint8_t* magic = file.Bytes(0, 4);
   if (!magic) {
-    error = file.MapError();
+    error = Unreadable();
     return false;
   }
   const uint32_t value = Load32(magic);
@@ -144,7 +150,9 @@ bool TFileRecords::OpenPcap(const uint8_t* magic, std::string& error) {
   Nanoseconds_ = value == NanoMagic;
   // Files of before version 2.3 (and DG/UX's 543.0) store len before caplen; some 2.3 files
   // do too, which only the values can tell.
-  LengthsSwapped_ = major == 543 || (major == 2 && minor < 3) ? 1 : major == 2 && minor == 3 ? 2 : 0;
+  LengthsSwapped_ = major == 543 || (major == 2 && minor < 3) ? 1
+                    : major == 2 && minor == 3                ? 2
+                                                              : 0;
   HeaderSize_ = 16;
   if (value == ModifiedMagic) {
     HeaderSize_ = ModifiedHeaderSize;
@@ -187,12 +195,12 @@ int TFileRecords::PcapFrame(uint64_t offset, TFileRecord& record, uint64_t& span
   h.ts.tv_usec = int32_t(Nanoseconds_ ? fraction / 1000 : fraction);
   h.caplen = Get32(header + 8);
   h.len = Get32(header + 12);
-  if (LengthsSwapped_ == 1 || (LengthsSwapped_ == 2 && h.caplen > h.len)) std::swap(h.caplen, h.len);
+  if (LengthsSwapped_ == 1 || (LengthsSwapped_ == 2 && h.caplen > h.len))
+    std::swap(h.caplen, h.len);
   const uint32_t snapshot = uint32_t(SnapLen_);
   if (h.caplen > MaxCaplen_) {
     if (h.caplen > snapshot)
-      Say(error, "invalid packet capture length %u, bigger than snaplen of %d", h.caplen,
-          SnapLen_);
+      Say(error, "invalid packet capture length %u, bigger than snaplen of %d", h.caplen, SnapLen_);
     else
       Say(error, "invalid packet capture length %u, bigger than maximum of %u", h.caplen,
           MaxCaplen_);
@@ -204,8 +212,8 @@ int TFileRecords::PcapFrame(uint64_t offset, TFileRecord& record, uint64_t& span
     // Longer than the file's snapshot length: libpcap hands over the first snapshot bytes
     // and skips the rest, but still needs them all in the file.
     if (present < snapshot) {
-      Say(error, "truncated dump file; tried to read %d captured bytes, only got %zu",
-          SnapLen_, size_t(present));
+      Say(error, "truncated dump file; tried to read %d captured bytes, only got %zu", SnapLen_,
+          size_t(present));
       return -1;
     }
     if (present < h.caplen) {
@@ -221,7 +229,7 @@ int TFileRecords::PcapFrame(uint64_t offset, TFileRecord& record, uint64_t& span
   }
   const uint8_t* frame = File_->Bytes(offset, HeaderSize_ + size_t(h.caplen));
   if (!frame) {
-    if (error) *error = File_->MapError();
+    if (error) *error = Unreadable();
     return -1;
   }
   record.Offset = offset;
@@ -236,7 +244,7 @@ void TFileRecords::PrefetchFrom(const uint8_t* next) {
   // (1 million frames of the mixed capture: 64 ns a frame against 100; about 118 without).
   // A line past the window or the file only wastes the hint: prefetching never faults.
   constexpr uint64_t Line = 64, ReadAhead = 2048;
-  uint64_t from = std::max(PrefetchedTo_, Position_) & ~(Line - 1);
+  uint64_t from = std::max(PrefetchedTo_, Position_);
   const uint64_t to = Position_ + ReadAhead;
   for (; from < to; from += Line) __builtin_prefetch(next + (from - Position_));
   PrefetchedTo_ = to;
@@ -264,7 +272,7 @@ int TFileRecords::ReadBlock(uint64_t offset, TBlock& block, std::string& error) 
   }
   const uint8_t* header = File_->Bytes(offset, 8);
   if (!header) {
-    error = File_->MapError();
+    error = Unreadable();
     return -1;
   }
   block.Type = Get32(header);
@@ -275,8 +283,7 @@ int TFileRecords::ReadBlock(uint64_t offset, TBlock& block, std::string& error) 
     return -1;
   }
   if (block.Length % 4 != 0) {
-    Say(&error,
-        "block in pcapng dump file has a length of %u that is not a multiple of 4",
+    Say(&error, "block in pcapng dump file has a length of %u that is not a multiple of 4",
         block.Length);
     return -1;
   }
@@ -291,7 +298,7 @@ int TFileRecords::ReadBlock(uint64_t offset, TBlock& block, std::string& error) 
   }
   const uint8_t* trailer = File_->Bytes(offset + block.Length - 4, 4);
   if (!trailer) {
-    error = File_->MapError();
+    error = Unreadable();
     return -1;
   }
   if (Get32(trailer) != block.Length) {
@@ -375,7 +382,7 @@ bool TFileRecords::AddInterface(uint64_t offset, const TBlock& block, std::strin
     return false;
   };
   const auto failedMap = [&] {
-    error = File_->MapError();
+    error = Unreadable();
     return false;
   };
   while (remaining != 0) {
@@ -391,8 +398,8 @@ bool TFileRecords::AddInterface(uint64_t offset, const TBlock& block, std::strin
     remaining -= 4 + padded;
     if (code == 0) {
       if (length != 0) {
-        Say(&error,
-            "Interface Description Block has opt_endofopt option with length %u != 0", length);
+        Say(&error, "Interface Description Block has opt_endofopt option with length %u != 0",
+            length);
         return false;
       }
       break;
@@ -412,8 +419,7 @@ bool TFileRecords::AddInterface(uint64_t offset, const TBlock& block, std::strin
       if (resolution & 0x80) {
         const uint8_t shift = resolution & 0x7F;
         if (shift > 63) {
-          Say(&error,
-              "Interface Description Block if_tsresol option resolution 2^-%u is too high",
+          Say(&error, "Interface Description Block if_tsresol option resolution 2^-%u is too high",
               shift);
           return false;
         }
@@ -421,8 +427,7 @@ bool TFileRecords::AddInterface(uint64_t offset, const TBlock& block, std::strin
         face.Resolution = uint64_t(1) << shift;
       } else {
         if (resolution > 19) {
-          Say(&error,
-              "Interface Description Block if_tsresol option resolution 10^-%u is too high",
+          Say(&error, "Interface Description Block if_tsresol option resolution 10^-%u is too high",
               resolution);
           return false;
         }
@@ -462,8 +467,7 @@ bool TFileRecords::AddInterface(uint64_t offset, const TBlock& block, std::strin
 }
 
 int TFileRecords::PcapngFrame(uint64_t offset, const TBlock& block, const TSection& section,
-                              uint32_t interfaces, TFileRecord& record,
-                              std::string* error) const {
+                              uint32_t interfaces, TFileRecord& record, std::string* error) const {
   const uint32_t body = block.Length - BlockFrame;
   uint32_t fixed = 0, id = 0;
   uint64_t t = 0;
@@ -476,7 +480,7 @@ int TFileRecords::PcapngFrame(uint64_t offset, const TBlock& block, const TSecti
     }
     const uint8_t* p = File_->Bytes(offset + 8, fixed);
     if (!p) {
-      if (error) *error = File_->MapError();
+      if (error) *error = Unreadable();
       return -1;
     }
     id = block.Type == EnhancedPacketBlock ? Get32(p) : Get16(p);
@@ -491,7 +495,7 @@ int TFileRecords::PcapngFrame(uint64_t offset, const TBlock& block, const TSecti
     }
     const uint8_t* p = File_->Bytes(offset + 8, fixed);
     if (!p) {
-      if (error) *error = File_->MapError();
+      if (error) *error = Unreadable();
       return -1;
     }
     h.len = Get32(p);
@@ -507,8 +511,7 @@ int TFileRecords::PcapngFrame(uint64_t offset, const TBlock& block, const TSecti
     return -1;
   }
   if (h.caplen > uint32_t(SnapLen_)) {
-    Say(error, "invalid packet capture length %u, bigger than snaplen of %d", h.caplen,
-        SnapLen_);
+    Say(error, "invalid packet capture length %u, bigger than snaplen of %d", h.caplen, SnapLen_);
     return -1;
   }
   const TInterface& face = Interfaces_[section.First + id];
@@ -529,7 +532,7 @@ int TFileRecords::PcapngFrame(uint64_t offset, const TBlock& block, const TSecti
   }
   const uint8_t* frame = File_->Bytes(offset, 8 + fixed + size_t(h.caplen));
   if (!frame) {
-    if (error) *error = File_->MapError();
+    if (error) *error = Unreadable();
     return -1;
   }
   record.Offset = offset;
@@ -618,10 +621,8 @@ bool TFileRecords::FrameAt(uint64_t offset, TFileRecord& record) const {
   // The section the block lies in: the last one starting at or before it.
   const uint32_t sections = SectionCount_.load(std::memory_order_acquire);
   const TSection* first = &Sections_[0];
-  const TSection* found = std::upper_bound(first, first + sections, offset,
-                                           [](uint64_t at, const TSection& s) {
-                                             return at < s.Start;
-                                           });
+  const TSection* found = std::upper_bound(
+      first, first + sections, offset, [](uint64_t at, const TSection& s) { return at < s.Start; });
   if (found == first) return false;
   const TSection& section = *(found - 1);
   const uint32_t interfaces = InterfaceCount_.load(std::memory_order_acquire) - section.First;

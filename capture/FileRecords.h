@@ -87,6 +87,7 @@ class TFileRecords {
   int ReadBlock(uint64_t offset, TBlock& block, std::string& error) const;
   bool AddInterface(uint64_t offset, const TBlock& block, std::string& error);
   void PrefetchFrom(const uint8_t* next);
+  std::string Unreadable() const;
   uint32_t Get32(const uint8_t* p) const;
   uint16_t Get16(const uint8_t* p) const;
 

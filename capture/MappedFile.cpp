@@ -109,8 +109,11 @@ bool TMappedFile::Open(const std::string& path, std::string& error) {
   }
   struct stat st {};
   if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    const int reason = S_ISDIR(st.st_mode) ? EISDIR : errno ? errno : EINVAL;
-    error = path + ": " + std::strerror(reason);
+    const int reason = errno;
+    error = path + ": " +
+            (S_ISDIR(st.st_mode) ? std::strerror(EISDIR)
+             : st.st_mode        ? "not a regular file"
+                                 : std::strerror(reason));
     close(fd);
     return false;
   }
@@ -188,8 +191,8 @@ uint8_t* TMappedFile::Window(size_t k) const {
     return nullptr;
   }
   if (uint8_t* window = Windows_[k].load(std::memory_order_acquire)) return window;
-  void* mapped = mmap(nullptr, WindowSize + Overlap_, PROT_READ, MAP_SHARED, Fd_,
-                      off_t(k * WindowSize));
+  void* mapped =
+      mmap(nullptr, WindowSize + Overlap_, PROT_READ, MAP_SHARED, Fd_, off_t(k * WindowSize));
   if (mapped == MAP_FAILED) {
     MapErrno_.store(errno, std::memory_order_relaxed);
     return nullptr;

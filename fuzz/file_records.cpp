@@ -47,7 +47,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const bool opened = records.Open(file, error);
 
   // fmemopen refuses an empty buffer; libpcap's answer to an empty file is known.
-  char errbuf[PCAP_ERRBUF_SIZE] = "truncated dump file; tried to read 4 file header bytes, only got 0";
+  char errbuf[PCAP_ERRBUF_SIZE] =
+      "truncated dump file; tried to read 4 file header bytes, only got 0";
   std::FILE* stream = size ? fmemopen(const_cast<uint8_t*>(data), size, "rb") : nullptr;
   FUZZ_CHECK(stream || !size);
   pcap_t* pcap = stream ? pcap_fopen_offline(stream, errbuf) : nullptr;
