@@ -55,8 +55,17 @@ TCapturePipeline::~TCapturePipeline() {
 
 // ---- Files ----------------------------------------------------------------------------------
 
+// Says which file could not be mapped: the system's reason alone ("Cannot allocate memory")
+// names neither the file nor what was being done.
+std::string TCapturePipeline::MapFailure(const std::string& otherwise) const {
+  const std::string reason = File_.MapError();
+  return reason.empty() ? otherwise : "cannot map " + File_.Path() + " into memory: " + reason;
+}
+
 bool TCapturePipeline::OpenForReading(const std::string& path, std::string& error) {
-  if (!File_.Open(path, error) || !Records_.Open(File_, error)) {
+  if (!File_.Open(path, error)) return false;
+  if (!Records_.Open(File_, error)) {
+    error = MapFailure(error);
     File_.Close();
     return false;
   }
@@ -106,7 +115,7 @@ TCapturePipeline::TReadResult TCapturePipeline::ReadFrames(TCustomQuarn* opener,
     const int next = Records_.Next(record, error);
     if (next == 0) break;
     if (next < 0) {
-      Fail(error);
+      Fail(MapFailure(error));
       return TReadResult::Incomplete;
     }
     ++frames;
@@ -119,8 +128,8 @@ TCapturePipeline::TReadResult TCapturePipeline::ReadFrames(TCustomQuarn* opener,
   }
   // A window that could not be mapped reads as the end of the file: say so rather than
   // pass a capture cut short for a whole one.
-  if (const std::string mapError = File_.MapError(); !mapError.empty()) {
-    Fail("cannot read " + File_.Path() + ": " + mapError);
+  if (!File_.MapError().empty()) {
+    Fail(MapFailure({}));
     return TReadResult::Incomplete;
   }
   if (progress) progress(frames, size, size);

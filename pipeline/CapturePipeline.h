@@ -107,6 +107,7 @@ class TCapturePipeline {
 
  private:
   bool OpenForReading(const std::string& path, std::string& error);
+  std::string MapFailure(const std::string& otherwise) const;
   TReadResult ReadFrames(TCustomQuarn* opener, const TProgress& progress);
   // Publishes the frames written so far (lock held).
   bool FlushLocked();
