@@ -5,16 +5,14 @@
 #include <QProgressDialog>
 
 TFileProgress::TFileProgress(QWidget* parent, const std::string& fileName)
-    : Parent_(parent), FileName_(QString::fromLocal8Bit(fileName.c_str())) {
-  Started_.start();
-}
+    : Parent_(parent), FileName_(QString::fromLocal8Bit(fileName.c_str())) {}
 
 TFileProgress::~TFileProgress() { Done(); }
 
 bool TFileProgress::Report(int64_t frames, uint64_t read, uint64_t size) {
   if (Cancelled_) return false;
   if (!Dialog_) {
-    if (Started_.elapsed() < ShowAfter) return true;
+    if (size < ShowFrom) return true;
     Dialog_ = new QProgressDialog(Parent_);
     Dialog_->setObjectName("FileProgress");
     Dialog_->setWindowTitle("Open File");

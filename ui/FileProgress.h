@@ -1,8 +1,8 @@
 #pragma once
 // The progress of reading a capture file: a bar with the frames read, the bytes read and the
-// share of the file, and Cancel, which keeps what was read so far. It shows itself only when
-// the reading takes more than a moment, and keeps the window responsive meanwhile.
-#include <QElapsedTimer>
+// share of the file, and Cancel, which keeps what was read so far. It shows for a file that
+// takes more than a moment to read, one of ShowFrom bytes or more (a tenth of a second and up,
+// where the cache holds it; far more from a disk), and keeps the window responsive meanwhile.
 #include <QString>
 #include <cstdint>
 #include <string>
@@ -21,13 +21,12 @@ class TFileProgress {
   bool Report(int64_t frames, uint64_t read, uint64_t size);
   void Done();
 
-  // How long the reading runs before the bar shows, in milliseconds.
-  static constexpr int ShowAfter = 400;
+  // The size of file from which the bar shows, from the first report on.
+  static constexpr uint64_t ShowFrom = uint64_t(64) << 20;
 
  private:
   QWidget* Parent_;
   QString FileName_;
   QProgressDialog* Dialog_ = nullptr;
-  QElapsedTimer Started_;
   bool Cancelled_ = false;
 };

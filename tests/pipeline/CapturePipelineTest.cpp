@@ -353,3 +353,24 @@ TEST(CapturePipeline, AFileCutShortWhileOpenShowsUnreadableRowsAndDoesNotCrash) 
   EXPECT_EQ(gone[0], std::to_string(capture.Count()));
   EXPECT_EQ(gone[1], "unreadable: the file has changed");
 }
+
+TEST(CapturePipeline, ACaptureFileOnAReadOnlyFileSystemOpens) {
+  if (!RunningAsRoot()) GTEST_SKIP() << "mounting needs root";
+  TempDir dir;
+  const std::string disk = dir.File("ro");
+  fs::create_directory(disk);
+  ASSERT_EQ(mount("tmpfs", disk.c_str(), "tmpfs", 0, "size=1m"), 0);
+  WritePcap(disk + "/a.pcap", {Numbered(1), Numbered(2)});
+  WritePcapng(disk + "/a.pcapng", {Numbered(1), Numbered(2)});
+  ASSERT_EQ(mount(nullptr, disk.c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr), 0);
+  for (const char* name : {"/a.pcap", "/a.pcapng"}) {
+    TCapturePipeline capture;
+    ASSERT_EQ(capture.ReadFile(disk + name, ""), TCapturePipeline::TReadResult::Complete)
+        << capture.Error();
+    ASSERT_EQ(capture.Count(), 2);
+    const TFrame second = capture.Store().Frame(2);
+    EXPECT_EQ(NumberOf(second.Data(), second.PktHdr.caplen), 2u);
+    EXPECT_FALSE(capture.CheckFileChanged());
+  }
+  umount(disk.c_str());
+}

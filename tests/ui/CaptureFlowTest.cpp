@@ -2,6 +2,10 @@
 // the dialogs, capturing, stopping, saving, and every error a user can meet on the way.
 #include <gtest/gtest.h>
 
+#include <QProgressDialog>
+#include <QRegularExpression>
+#include <pcap/pcap.h>
+
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -28,6 +32,7 @@
 #include "tests/ui/DialogControls.h"
 #include "tests/ui/WindowFixture.h"
 #include "ui/FormCapturing.h"
+#include "ui/FileProgress.h"
 #include "ui/FormMain.h"
 
 namespace {
@@ -689,4 +694,57 @@ TEST(CaptureFlow, ARemoteHostThatDiesLeavesAWindowThatSavesAndOpensAgain) {
   w.form->OpenSource();
   EXPECT_TRUE(w.Boxes().empty());
   EXPECT_EQ(w.form->ListView(viETH)->ItemCount(), 3);
+}
+
+TEST(CaptureFlow, ALongOpenShowsProgressAndCancelKeepsWhatWasRead) {
+  Window w;
+  const std::string file = w.scope.Dir.File("large.cap");
+  {
+    // Past the size from which opening shows its progress: many small frames.
+    pcap_t* dead = pcap_open_dead(DLT_EN10MB, 65535);
+    pcap_dumper_t* dumper = pcap_dump_open(dead, file.c_str());
+    ASSERT_NE(dumper, nullptr);
+    const Bytes frame = UdpFrame(53, 1024, Text("small"));
+    pcap_pkthdr h{{1000000000, 0}, uint32_t(frame.size()), uint32_t(frame.size())};
+    const size_t frames = TFileProgress::ShowFrom / (frame.size() + 16) + 1000;
+    for (size_t i = 0; i < frames; ++i) pcap_dump(reinterpret_cast<u_char*>(dumper), &h, frame.data());
+    pcap_dump_close(dumper);
+    pcap_close(dead);
+  }
+  Global->OpenType = 2;
+  Global->FileName = file;
+  // The user presses Cancel as soon as the bar shows.
+  QString label;
+  QTimer::singleShot(0, [&] {
+    auto* progress = w.form->findChild<QProgressDialog*>("FileProgress");
+    ASSERT_NE(progress, nullptr);
+    EXPECT_TRUE(progress->isVisible());
+    label = progress->labelText();
+    progress->cancel();
+  });
+  w.form->OpenSource();
+  EXPECT_TRUE(w.Boxes().empty());
+  EXPECT_TRUE(label.contains(QRegularExpression("^Reading .*large.cap\n32,768 frames, [0-9.]+ of "
+                                                "[0-9.]+ MB \\([0-9]+ %\\)$")))
+      << label.toStdString();
+  EXPECT_EQ(w.form->findChild<QProgressDialog*>("FileProgress"), nullptr);
+  // What was read before the cancel stays, and is the capture now.
+  EXPECT_EQ(w.form->Capture->Count(), 32768);
+  EXPECT_EQ(w.form->CurrentFileName, file);
+  w.form->pcView->setCurrentIndex(viUDP);
+  EXPECT_EQ(w.form->ListView(viUDP)->ItemCount(), 32768);
+
+  // A file that breaks off in a record: what was read is shown, and the user is told.
+  const std::string cut = w.scope.Dir.File("cut.cap");
+  std::vector<Record> records(3);
+  for (auto& r : records) r.frame = UdpFrame(53, 1024, Text("abc"));
+  WritePcap(cut, records);
+  ASSERT_EQ(truncate(cut.c_str(), off_t(std::filesystem::file_size(cut) - 5)), 0);
+  Global->FileName = cut;
+  w.form->OpenSource();
+  EXPECT_EQ(w.form->Capture->Count(), 2);
+  ASSERT_EQ(w.Boxes().size(), 1u);
+  EXPECT_TRUE(w.Boxes()[0].startsWith(
+      QString::fromStdString("Only the first 2 frames of " + cut + " were read: truncated dump file")))
+      << w.Boxes()[0].toStdString();
 }

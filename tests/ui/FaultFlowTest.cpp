@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
+#include <QPlainTextEdit>
 #include <QToolButton>
 #include <filesystem>
 #include <arpa/inet.h>
@@ -18,6 +19,7 @@
 #include "tests/common/Loopback.h"
 #include "tests/common/Rpcapd.h"
 #include "tests/ui/WindowFixture.h"
+#include "presentation/CellText.h"
 #include "ui/FormMain.h"
 
 namespace {
@@ -133,4 +135,83 @@ TEST(FaultFlow, SavingOntoAFullDiskReportsTheErrorAndKeepsTheTemporaryFile) {
   EXPECT_EQ(FramesIn(scope.Dir.File("roomy.cap")), 100u);
   form.close();
   umount(small.c_str());
+}
+
+TEST(FaultFlow, ADiskThatFillsDuringACaptureStopsItAndEveryFrameWrittenStays) {
+  if (!RunningAsRoot()) GTEST_SKIP() << "live capture and mounting need root";
+  TSettingsScope scope;
+  const std::string small = scope.Dir.File("small");
+  std::filesystem::create_directory(small);
+  ASSERT_EQ(mount("tmpfs", small.c_str(), "tmpfs", 0, "size=256k"), 0);
+  {
+    // The capture's temporary file lies on the small disk.
+    TmpdirScope temp(small);
+    TMainForm form;
+    form.show();
+    const auto& names = form.Quarn1.AdapterNames();
+    const uint16_t port = PrivatePort();
+    Global->OpenType = 0;
+    Global->AdapterIndex = int32_t(std::find(names.begin(), names.end(), "lo") - names.begin());
+    Global->Filter = "udp port " + std::to_string(port);
+    form.OpenSource();
+    ASSERT_TRUE(form.Quarn1.Active()) << form.Quarn1.LastError();
+    const std::string temporary = form.CurrentFileName;
+    for (int i = 0; i < 400 && form.Quarn1.Active(); ++i) {
+      SendDatagram(port, std::string(1400, char('a' + i % 26)));
+      QCoreApplication::processEvents();
+    }
+    ASSERT_TRUE(Until([&] { return !form.Quarn1.Active(); }, 10000)) << "the disk never filled";
+    ASSERT_EQ(scope.Answers.Texts(),
+              std::vector<QString>{QString::fromStdString(
+                  "The capture was stopped: cannot write to " + temporary +
+                  ": No space left on device.")});
+    // Every frame the views show is in the file, and they can be saved elsewhere.
+    const int32_t shown = form.ListView(viETH)->ItemCount();
+    EXPECT_GT(shown, 50);
+    EXPECT_EQ(FramesIn(temporary), size_t(shown));
+    scope.Answers.Files.push_back(QString::fromStdString(scope.Dir.File("roomy.cap")));
+    form.miSaveAs->trigger();
+    EXPECT_EQ(scope.Answers.Boxes.size(), 1u);
+    EXPECT_EQ(FramesIn(scope.Dir.File("roomy.cap")), size_t(shown));
+    form.close();
+  }
+  umount(small.c_str());
+}
+
+TEST(FaultFlow, AFileCutShortByAnotherProgramIsReportedAndItsLostRowsSaySo) {
+  TSettingsScope scope;
+  std::vector<Record> records;
+  for (int i = 0; i < 300; ++i) records.push_back({1000000000 + i, 0, UdpFrame(53, 1024, Bytes(1400, 'q'))});
+  const std::string path = scope.Dir.File("shared.cap");
+  WritePcap(path, records);
+  TMainForm form;
+  form.show();
+  Global->OpenType = 2;
+  Global->FileName = path;
+  Global->Filter = "";
+  form.OpenSource();
+  ASSERT_EQ(form.Capture->Count(), 300);
+  ASSERT_EQ(truncate(path.c_str(), off_t(std::filesystem::file_size(path) / 3)), 0);
+  // The window notices by itself, once.
+  ASSERT_TRUE(Until([&] { return !scope.Answers.Boxes.empty(); }));
+  EXPECT_EQ(scope.Answers.Texts(),
+            std::vector<QString>{QString::fromStdString(
+                "The capture file " + path +
+                " was changed by another program. Frames it no longer holds are shown as "
+                "unreadable.")});
+  Until([] { return false; }, 300);
+  EXPECT_EQ(scope.Answers.Boxes.size(), 1u);
+  TRowText row;
+  ViewRowText(viUDP, form.Capture->Items(viUDP), 0, 0, 0, row);
+  EXPECT_EQ(row[0], "1");
+  EXPECT_GT(row.Count(), 2u);
+  ViewRowText(viUDP, form.Capture->Items(viUDP), 299, 0, 0, row);
+  ASSERT_EQ(row.Count(), 2u);
+  EXPECT_EQ(row[0], "300");
+  EXPECT_EQ(row[1], UnreadableText);
+  // Its payload pane is empty rather than made up.
+  form.pcView->setCurrentIndex(viUDP);
+  form.lvUDP->selectRow(299);
+  EXPECT_EQ(form.mmUDP->toPlainText(), "");
+  form.close();
 }
