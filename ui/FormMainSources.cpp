@@ -141,7 +141,7 @@ std::string TMainForm::Quarn1Opened(TCustomQuarn& Sender) {
                              pcap_snapshot(Sender.Handle())))
       return incoming->Error();
   } else {
-    incoming = std::move(IncomingCapture);
+    incoming = IncomingCapture ? std::move(IncomingCapture) : std::make_unique<TCapturePipeline>();
   }
   // The previous capture goes: its frames, every view and payload pane, and its temporary
   // file, which was either saved already or discarded by the user.
