@@ -102,7 +102,14 @@ TMappedFile::~TMappedFile() { Close(); }
 
 bool TMappedFile::Open(const std::string& path, std::string& error) {
   Close();
-  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // Only a regular file can be mapped. Anything else is refused before it is opened: opening
+  // a pipe would wait for a writer, or take the data its writer meant for another reader.
+  struct stat named {};
+  if (stat(path.c_str(), &named) == 0 && !S_ISREG(named.st_mode)) {
+    error = path + ": " + (S_ISDIR(named.st_mode) ? std::strerror(EISDIR) : "not a regular file");
+    return false;
+  }
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) {
     error = path + ": " + std::strerror(errno);
     return false;

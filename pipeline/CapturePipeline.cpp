@@ -77,14 +77,18 @@ bool TCapturePipeline::OpenForReading(const std::string& path, std::string& erro
 TCapturePipeline::TReadResult TCapturePipeline::ReadFile(TCustomQuarn& opener,
                                                          const std::string& path,
                                                          const TProgress& progress) {
-  if (!opener.OpenFile(path)) {
-    Fail(opener.LastError());
-    return TReadResult::Failed;
-  }
+  // The file is mapped before the opener's OnOpened runs, which gives up the previous capture:
+  // a file that cannot be read in place (one libpcap could still read, such as a pipe) is
+  // refused through OnOpened, and the previous capture stays.
   std::string error;
-  if (!OpenForReading(path, error)) {
-    opener.Close();
-    Fail(error);
+  const bool readable = OpenForReading(path, error);
+  const TOnOpenedEvent onOpened = opener.OnOpened;
+  if (!readable) opener.OnOpened = [&](TCustomQuarn&) { return error; };
+  const bool opened = opener.OpenFile(path);
+  opener.OnOpened = onOpened;
+  if (!opened) {
+    File_.Close();
+    Fail(opener.LastError());
     return TReadResult::Failed;
   }
   const TReadResult result = ReadFrames(&opener, progress);
@@ -194,11 +198,15 @@ bool TCapturePipeline::FlushLocked() {
 }
 
 bool TCapturePipeline::File(uint64_t offset, TListSet lists) {
-  if (!Store_.Add(offset)) {
-    Fail("the store cannot hold more than " + std::to_string(Store_.Count()) +
+  // A frame is kept only where every view can show it: the store and each list have room
+  // for as many frames as the address space allowed when they were made.
+  if (!Room_) Room_ = std::min(Store_.Room(), Lists_.Room());
+  if (size_t(Store_.Count()) >= Room_) {
+    Fail("the capture cannot hold more than " + std::to_string(Store_.Count()) +
          " frames; the frames after them were not kept");
     return false;
   }
+  Store_.Add(offset);
   Lists_.File(Store_.Count(), lists);
   if (!Live_)
     for (int32_t view = 0; view < ViewCount; ++view)

@@ -119,6 +119,8 @@ class TCapturePipeline {
   TFileRecords Records_;
   TFrameStore Store_;
   TPacketLists Lists_;
+  // Frames the store and every list have room for; found at the first frame.
+  size_t Room_ = 0;
   std::array<std::atomic<int32_t>, ViewCount> Seen_{};
 
   bool Live_ = false;

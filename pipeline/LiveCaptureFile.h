@@ -5,7 +5,7 @@
 // microsecond times, the source's link type and snap length.
 //
 // Records are gathered in memory and written with one write() when enough are pending or when
-// the owner flushes (at least once a second, and at stop). The file therefore always ends
+// the owner flushes (every few hundred milliseconds, and at stop). The file therefore always ends
 // with a whole record: the kernel holds what was written even if this process dies the next
 // instant, and a failed write is cut back to the last whole record.
 #include <cstdint>

@@ -2,13 +2,14 @@
 // The eight per-view packet lists: ordered references to stored frames, row i of a view
 // being element i of its list. A reference is the frame's number in the store (4 bytes, where
 // an address would take 8: a frame sits in three or four lists, so this is most of what the
-// lists cost), turned into the frame through the store's node table.
+// lists cost), turned into the frame by the store.
 //
 // A list is append-only storage that never moves: its whole capacity is reserved as address
 // space up front and memory is committed page by page as it fills. Appending publishes the
 // new length with a release store, so a reader on another thread that takes the length
 // first may read every element below it while the capture thread goes on appending; no
 // lock is needed on either side for that.
+#include <algorithm>
 #include <atomic>
 #include <cstdint>
 
@@ -39,6 +40,8 @@ class TNodeList {
   // Empties the list and gives its memory back. Must not overlap an Add.
   void Clear();
   int32_t Count() const { return Count_.load(std::memory_order_acquire); }
+  // The references the list can hold: less than Capacity where address space is short.
+  size_t Room() const { return Items_.Capacity(); }
   // The elements present now, as frames of `store` (the store they were added from).
   TPacketList Items(const TFrameStore& store) const {
     return {Items_.Data(), size_t(Count()), &store};
@@ -69,6 +72,12 @@ class TPacketLists {
   }
   void Clear() {
     for (auto& list : Lists_) list.Clear();
+  }
+  // The frames every list has room for.
+  size_t Room() const {
+    size_t room = Lists_[0].Room();
+    for (const TNodeList& list : Lists_) room = std::min(room, list.Room());
+    return room;
   }
 
  private:

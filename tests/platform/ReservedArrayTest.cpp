@@ -1,4 +1,4 @@
-// The never-moving array the packet lists and the store's node table are made of: it switches
+// The never-moving array the packet lists and the store's offsets are made of: it switches
 // to huge pages once it is large, and must still hold every element and report no less
 // memory than the system gives it.
 #include <gtest/gtest.h>

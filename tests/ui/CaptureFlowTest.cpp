@@ -17,6 +17,7 @@
 #include <QToolButton>
 #include <atomic>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <filesystem>
 #include <fstream>
@@ -495,7 +496,7 @@ TEST(CaptureFlow, AFailedOpenKeepsThePreviousCaptureSaveable) {
     EXPECT_TRUE(w.form->ActionSave->isEnabled());
   };
   // The user discards, but every open fails: nothing is lost.
-  w.scope.Answers.SaveChoices.assign(4, TSaveChoice::Discard);
+  w.scope.Answers.SaveChoices.assign(5, TSaveChoice::Discard);
   Global->OpenType = 1;
   Global->Host = host.Host();
   Global->UserName = host.User();
@@ -519,12 +520,27 @@ TEST(CaptureFlow, AFailedOpenKeepsThePreviousCaptureSaveable) {
   EXPECT_TRUE(w.Boxes()[2].contains("syntax error")) << w.Boxes()[2].toStdString();
   expectKept("a refused filter");
 
+  // A pipe, which libpcap would read but which cannot be read in place.
+  Global->Filter = "";
+  const std::string pipe = w.scope.Dir.File("pipe.cap");
+  ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+  std::thread writer([&] {
+    const std::string bytes = FileBytes(w.scope.Dir.File("ok.cap"));
+    std::ofstream(pipe, std::ios::binary) << bytes;
+  });
+  Global->FileName = pipe;
+  w.form->OpenSource();
+  writer.join();
+  ASSERT_EQ(w.Boxes().size(), 4u);
+  EXPECT_EQ(w.Boxes()[3].toStdString(), pipe + ": not a regular file");
+  expectKept("a pipe");
+
   // A temporary file that cannot be made: the new capture is given up before it starts.
   {
     TempFolderScope nowhere(w.scope.Dir.File("no-such-folder"));
     w.OpenLoopback();
-    ASSERT_EQ(w.Boxes().size(), 4u);
-    EXPECT_TRUE(w.Boxes()[3].contains("No such file")) << w.Boxes()[3].toStdString();
+    ASSERT_EQ(w.Boxes().size(), 5u);
+    EXPECT_TRUE(w.Boxes()[4].contains("No such file")) << w.Boxes()[4].toStdString();
     EXPECT_FALSE(w.form->CapturingForm->isVisible());
     expectKept("a temporary file that cannot be made");
   }
@@ -532,7 +548,7 @@ TEST(CaptureFlow, AFailedOpenKeepsThePreviousCaptureSaveable) {
   // Still saved as it was captured.
   w.scope.Answers.Files.push_back(QString::fromStdString(w.scope.Dir.File("kept.cap")));
   w.form->SaveToolButton->click();
-  EXPECT_EQ(w.Boxes().size(), 4u);
+  EXPECT_EQ(w.Boxes().size(), 5u);
   EXPECT_EQ(ReadBack(w.scope.Dir.File("kept.cap")).size(), 4u);
 }
 
