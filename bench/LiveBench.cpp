@@ -17,12 +17,16 @@
 //               frame is handed to the main thread, which runs a Qt event loop under our
 //               application object, as in the program,
 //   thread      the same with ThreadSafe cleared: frames are handled on the capture thread,
-//   tcpdump     `tcpdump -n -i IFACE -w /dev/null FILTER`, when it is installed.
+//   tcpdump     `tcpdump -n -i IFACE -w FILE FILTER`, when it is installed.
 // Both of ours open the adapter with the program's default settings (promiscuous, read
 // time-out 1 ms, snap length 65535), and the handler does what the main window's capture
-// handler does for each frame: the progress counters, the store and the eight view lists,
-// under the window's lock when off the main thread, into a fresh store and fresh lists for
-// every step. It does not refresh a view: the figures are what the capture path can do
+// handler does for each frame: it hands the frame to a capture pipeline started live, as the
+// window's is when a source opens, which counts it, writes it to the capture's temporary file
+// (a flusher thread writes at least every 200 ms) and files it into the store and the eight
+// view lists from there; a fresh pipeline and file for every step. So the figures include
+// writing the capture to disk, and tcpdump writes its file too, in the same folder (a new
+// temporary folder on the file system of /tmp, removed at the end, each file as soon as its
+// step is done). Ours does not refresh a view: the figures are what the capture path can do
 // before any painting. Every capturer gets a filter on the marker source address, so a stray
 // frame could never be counted.
 //
@@ -33,7 +37,8 @@
 // frames the capturer saw, what the library counted as received and as dropped by the kernel
 // for want of ring space (and by the interface), the frames that were still unread in the
 // ring when the statistics were taken, and whether the step was held: every frame sent seen,
-// none dropped. A summary gives each capturer's highest rate held.
+// none dropped. For ours, every frame seen must also be in the store once the capture has
+// stopped (its file flushed). A summary gives each capturer's highest rate held.
 //
 // Generator, capture thread and (ThreadSafe) the main thread share the cores of the machine;
 // on a small one the figures say as much about that contention as about the capturer.
@@ -56,6 +61,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <dirent.h>
+#include <filesystem>
 #include <fcntl.h>
 #include <functional>
 #include <linux/if_packet.h>
@@ -79,7 +85,7 @@
 #include "bench/BenchSupport.h"
 #include "bench/FrameMix.h"
 #include "capture/Quarn.h"
-#include "capture/QuarnMemory.h"
+#include "pipeline/CapturePipeline.h"
 #include "platform/MainThread.h"
 #include "presentation/Filing.h"
 #include "presentation/PacketLists.h"
@@ -296,6 +302,15 @@ class TBenchLink {
 // The tcpdump child of the step that runs now, for the interrupt to end it.
 std::atomic<pid_t> DumpChild{0};
 
+// The temporary folder the capture files are written to; set once before the signal thread
+// starts, removed on every way out.
+std::string DumpFolder;
+
+void RemoveDumpFolder() {
+  std::error_code ignored;
+  if (!DumpFolder.empty()) std::filesystem::remove_all(DumpFolder, ignored);
+}
+
 constexpr int StopSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
 
 // Ctrl-C, a hang-up or a termination request is taken by a thread of its own, which removes
@@ -320,6 +335,7 @@ void ServeStopSignals(TBenchLink& link) {
     std::fprintf(stderr, "\ninterrupted: removing %s and %s\n", link.Capture.c_str(),
                  link.Namespace.c_str());
     link.Remove();
+    RemoveDumpFolder();
     std::fflush(stdout);
     _exit(128 + signal);
   }).detach();
@@ -411,7 +427,7 @@ const char* const CapturerNames[CapturerCount] = {"threadsafe", "thread", "tcpdu
 const char* const CapturerTitles[CapturerCount] = {
     "Trellan, ThreadSafe: frames handled on the main thread, served by its event loop",
     "Trellan, not ThreadSafe: frames handled on the capture thread",
-    "tcpdump -n -i IFACE -w /dev/null FILTER"};
+    "tcpdump -n -i IFACE -w FILE FILTER"};
 const char* const CapturerShort[CapturerCount] = {"Trellan ThreadSafe", "Trellan capture thread",
                                                   "tcpdump"};
 
@@ -450,27 +466,24 @@ class TGeneratorRun {
   std::thread Thread_;
 };
 
-// What the main window keeps for a capture and does with each frame (its capture handler):
-// the progress window's counters, then the store and the lists, counted and filed under one
-// lock when the frame arrives off the main thread.
+// What the main window keeps for a live capture and does with each frame (its capture
+// handler): a pipeline started on the capture's temporary file when the source opens
+// (Quarn1Opened), and every frame handed to it (Quarn1Capture), which counts, writes and files
+// it.
 struct TWindowFiling {
-  std::mutex FilingLock;
   std::atomic<bool> Modified{false};
-  std::array<std::atomic<int32_t>, ViewCount> Counters{};
-  TQuarnMemory Memory;
-  TPacketLists Lists;
+  TCapturePipeline Capture;
   std::atomic<long> Seen{0};
 
-  void Capture(const PCAP_PKTHDR* header, const ETH_HDR* frame) {
+  std::string Start(TCustomQuarn& source, const std::string& path) {
+    if (!Capture.StartLive(path, pcap_datalink(source.Handle()), pcap_snapshot(source.Handle())))
+      return Capture.Error();
+    return {};
+  }
+  void Take(const PCAP_PKTHDR* header, const ETH_HDR* frame) {
     Seen.fetch_add(1, std::memory_order_relaxed);
     Modified.store(true, std::memory_order_relaxed);
-    std::unique_lock lock(FilingLock, std::defer_lock);
-    if (!platform::IsMainThread()) lock.lock();
-    const TListSet lists =
-        FrameLists(frame, reinterpret_cast<const uint8_t*>(frame) + header->caplen);
-    for (int32_t i = 0; i < ViewCount; ++i)
-      if (lists & ListBit(i)) Counters[size_t(i)].fetch_add(1, std::memory_order_relaxed);
-    if (const TQuarnNode* node = Memory.Add(header, frame)) Lists.File(node);
+    Capture.Add(header, reinterpret_cast<const uint8_t*>(frame));
   }
 };
 
@@ -485,7 +498,9 @@ TStep TrellanStep(bool threadSafe, TFramePool& pool, const TBenchLink& link, lon
                   double seconds) {
   TStep step;
   step.Target = rate;
-  auto filing = std::make_unique<TWindowFiling>();  // fresh store and lists for every step
+  // A fresh pipeline and temporary file for every step; the file goes with the pipeline.
+  auto filing = std::make_unique<TWindowFiling>();
+  const std::string dump = DumpFolder + (threadSafe ? "/threadsafe.pcap" : "/thread.pcap");
   TQuarn quarn;  // made now, so that its list of adapters has the pair
   quarn.SetAdapterName(link.Capture);
   // The program's defaults for a live capture.
@@ -495,8 +510,9 @@ TStep TrellanStep(bool threadSafe, TFramePool& pool, const TBenchLink& link, lon
   quarn.SetThreadSafe(threadSafe);
   quarn.SetFilter(MarkerFilter);
   TWindowFiling& f = *filing;
+  quarn.OnOpened = [&f, &dump](TCustomQuarn& source) { return f.Start(source, dump); };
   quarn.OnCapture = [&f](TCustomQuarn&, const PCAP_PKTHDR* h, const ETH_HDR* e) {
-    f.Capture(h, e);
+    f.Take(h, e);
   };
   if (!quarn.Open(true)) {
     step.Error = "open: " + quarn.LastError();
@@ -525,10 +541,15 @@ TStep TrellanStep(bool threadSafe, TFramePool& pool, const TBenchLink& link, lon
     step.Error = std::string("pcap_stats: ") + pcap_geterr(quarn.Handle());
   }
   quarn.Close();  // hands over a delivery that was waiting, if any
+  f.Capture.Stop();  // as the window does when the source closes: the rest written and filed
   step.Saw = f.Seen.load();
   if (!quarn.LastError().empty()) step.Error = quarn.LastError();
-  if (f.Lists[viETH].Count() != step.Saw && step.Error.empty())
-    step.Error = "filed " + std::to_string(f.Lists[viETH].Count()) + " of the frames seen";
+  if (f.Capture.Failed() && step.Error.empty()) step.Error = "capture: " + f.Capture.Error();
+  if (f.Capture.Count() != step.Saw && step.Error.empty())
+    step.Error = "filed " + std::to_string(f.Capture.Count()) + " of the frames seen";
+  filing.reset();
+  std::error_code ignored;
+  std::filesystem::remove(dump, ignored);  // in case the pipeline kept it
   return step;
 }
 
@@ -568,8 +589,8 @@ TStep TcpdumpStep(TFramePool& pool, const TBenchLink& link, long rate, double se
     step.Error = std::string("pipe: ") + std::strerror(errno);
     return step;
   }
-  std::vector<std::string> argv = {"tcpdump", "-n", "-i", link.Capture, "-w", "/dev/null",
-                                   MarkerFilter};
+  const std::string dump = DumpFolder + "/tcpdump.pcap";
+  std::vector<std::string> argv = {"tcpdump", "-n", "-i", link.Capture, "-w", dump, MarkerFilter};
   std::vector<char*> args;
   for (std::string& a : argv) args.push_back(a.data());
   args.push_back(nullptr);
@@ -633,6 +654,8 @@ TStep TcpdumpStep(TFramePool& pool, const TBenchLink& link, long rate, double se
   } else {
     step.Unread = step.Received - step.Dropped - step.Saw;
   }
+  std::error_code ignored;
+  std::filesystem::remove(dump, ignored);
   return step;
 }
 
@@ -781,10 +804,17 @@ int main(int argc, char** argv) {
 
   TBenchLink::RemoveLeftovers();
   TBenchLink link;
+  char folder[] = "/tmp/trellan-livebench-XXXXXX";
+  if (!mkdtemp(folder)) {
+    std::perror("mkdtemp");
+    return 1;
+  }
+  DumpFolder = folder;
   ServeStopSignals(link);  // before any other thread starts
   std::string error;
   if (!link.Create(error)) {
     std::fprintf(stderr, "%s\n", error.c_str());
+    RemoveDumpFolder();
     return 1;
   }
   setenv("QT_QPA_PLATFORM", "offscreen", 0);
@@ -803,6 +833,8 @@ int main(int argc, char** argv) {
               pool.Count(), pool.Smallest, pool.Largest, pool.Mean, pool.Kinds[kTcpData],
               pool.Kinds[kTcpAck], pool.Kinds[kUdp], pool.Kinds[kIcmp], pool.Kinds[kArp],
               MarkerFilter);
+  std::printf("capture files (ours and tcpdump's) written to %s, each removed after its step\n",
+              DumpFolder.c_str());
   std::printf("recv, dropped, ifdrop: the capture library's statistics; unread: received, not "
               "dropped, not yet handled when they were read, %d ms past the capturer's read "
               "time-out after the last frame\n",
@@ -812,7 +844,8 @@ int main(int argc, char** argv) {
   for (int c = 0; c < CapturerCount; ++c) {
     if (!options.Run[size_t(c)]) continue;
     if (c == cTcpdump)
-      std::printf("\ntcpdump -n -i %s -w /dev/null '%s'\n", link.Capture.c_str(), MarkerFilter);
+      std::printf("\ntcpdump -n -i %s -w %s/tcpdump.pcap '%s'\n", link.Capture.c_str(),
+                  DumpFolder.c_str(), MarkerFilter);
     else
       std::printf("\n%s\n", CapturerTitles[c]);
     PrintHeading();
@@ -841,5 +874,6 @@ int main(int argc, char** argv) {
       std::printf("  %-24s %s\n", CapturerShort[c], HeldUpTo(results[size_t(c)]).c_str());
   std::fflush(stdout);
   link.Remove();
+  RemoveDumpFolder();
   return 0;
 }

@@ -1,12 +1,15 @@
 // Builds every row of the TCP view of a capture file and compares the rate with tools that
 // print the same fields of the same packets, in one run:
 //   rows          the TCP view's row-text handler for every row, as the list view asks for
-//                 them, the file loaded and filed first (loading is timed apart),
+//                 them, the file read and filed by a capture pipeline first (timed apart):
+//                 each row reads its frame from the file, in place in the page cache,
 //   trellan-rows  `trellan-rows --view TCP FILE`: load, file, build and print every row,
 //   tshark        `tshark -n -r FILE -Y tcp -T fields -e ...` with the closest fields, when
 //                 tshark is installed.
 // Then every row of every view is built, view by view, and the cost of a row is shown for
-// each (best of RUNS).
+// each (best of RUNS). The page cache is warm: the file has just been read whole. To compare
+// with the cost from before frames were read from the file, run the rowsbench of an earlier
+// commit on the same file right after this one (bench/report does).
 // The commands write to /dev/null. Each is run RUNS times, interleaved, and the best time
 // counts; a first untimed pass warms the page cache and checks that every tool prints as
 // many TCP rows as the view has.
@@ -18,8 +21,7 @@
 #include <vector>
 
 #include "bench/BenchSupport.h"
-#include "capture/Quarn.h"
-#include "capture/QuarnMemory.h"
+#include "pipeline/CapturePipeline.h"
 #include "presentation/CellText.h"
 #include "presentation/PacketLists.h"
 #include "presentation/Views.h"
@@ -67,22 +69,17 @@ int main(int argc, char** argv) {
   const std::vector<std::string> tshark = TsharkCommand(file);
   const bool haveTshark = bench::HaveCommand("tshark");
 
-  // The store and lists the window would hold.
-  TQuarnMemory memory;
-  TPacketLists lists;
-  TQuarn quarn;
-  quarn.OnCapture = [&](TCustomQuarn&, const PCAP_PKTHDR* h, const ETH_HDR* e) {
-    if (const TQuarnNode* node = memory.Add(h, e)) lists.File(node);
-  };
+  // The store and lists the window would hold, over the file read in place.
+  TCapturePipeline capture;
   const Clock::time_point loadStart = Clock::now();
-  if (!quarn.LoadFromFile(file)) {
-    std::fprintf(stderr, "%s\n", quarn.LastError().c_str());
+  if (capture.ReadFile(file, std::string()) != TCapturePipeline::TReadResult::Complete) {
+    std::fprintf(stderr, "%s\n", capture.Error().c_str());
     return 1;
   }
   const double load = Seconds(loadStart, Clock::now());
-  const TPacketList items = lists[viTCP].Items(memory);
+  const TPacketList items = capture.Items(viTCP);
   const long rows = long(items.size());
-  const long frames = lists[viETH].Count();
+  const long frames = capture.Count();
 
   // Untimed: page cache, and the row count each command prints.
   bool same = true;
@@ -154,7 +151,7 @@ int main(int argc, char** argv) {
   std::printf("every row of every view, best of %d runs:\n", runs);
   std::printf("view        rows        ns/row (wall)  ns/row (cpu)\n");
   for (int32_t view = viETH; view < ViewCount; ++view) {
-    const TPacketList viewItems = lists[view].Items(memory);
+    const TPacketList viewItems = capture.Items(view);
     const int32_t count = int32_t(viewItems.size());
     TBest best;
     uint64_t bytes = 0;

@@ -1,7 +1,8 @@
 // Times what a user of the main window waits for with a large capture, in one run:
-//   store     the file filed into a packet store and its lists alone, no window,
+//   store     the file read by a capture pipeline alone (store and lists), no window,
 //   window    the same file opened in a shown main window (offscreen) with the TCP view
-//             active, the way the program opens a file, up to the view painted with its rows,
+//             active, the way the program opens a file (OpenSource: its own pipeline reads
+//             the file, with the progress window), up to the view painted with its rows,
 //   tab       a change of tab, up to the new page's view painted,
 //   last row  a jump to the last row of the active view, up to the view painted.
 // Store and window alternate RUNS times; their best and median are shown, in wall and CPU
@@ -23,9 +24,7 @@
 #include <vector>
 
 #include "bench/BenchSupport.h"
-#include "capture/Quarn.h"
-#include "capture/QuarnMemory.h"
-#include "presentation/PacketLists.h"
+#include "pipeline/CapturePipeline.h"
 #include "settings/Globals.h"
 #include "ui/Application.h"
 #include "ui/FormMain.h"
@@ -92,21 +91,20 @@ struct TStoreRun {
   long Frames = 0, TCPRows = 0;
 };
 
-// Files `file` into a store and lists of its own, as the window's capture handler does.
+// Reads `file` through a pipeline of its own, as the window does but without it; timed up to
+// the last frame filed (giving the memory back afterwards is not).
 TStoreRun StoreAlone(const std::string& file, TLoadTimes& times) {
-  TPacketLists lists;
-  TQuarn quarn;
-  const TStopwatch watch;
-  TQuarnMemory memory;
-  quarn.OnCapture = [&](TCustomQuarn&, const PCAP_PKTHDR* h, const ETH_HDR* e) {
-    if (const TQuarnNode* node = memory.Add(h, e)) lists.File(node);
-  };
   TStoreRun run;
-  run.Loaded = quarn.LoadFromFile(file);
-  times.Add(watch);
-  if (!run.Loaded) std::fprintf(stderr, "%s\n", quarn.LastError().c_str());
-  run.Frames = lists[viETH].Count();
-  run.TCPRows = lists[viTCP].Count();
+  const TStopwatch watch;
+  {
+    auto capture = std::make_unique<TCapturePipeline>();
+    const auto read = capture->ReadFile(file, std::string());
+    times.Add(watch);
+    run.Loaded = read == TCapturePipeline::TReadResult::Complete;
+    if (!run.Loaded) std::fprintf(stderr, "%s\n", capture->Error().c_str());
+    run.Frames = capture->Count();
+    run.TCPRows = capture->List(viTCP).Count();
+  }
   return run;
 }
 
