@@ -99,6 +99,7 @@ bool TFileRecords::Open(const TMappedFile& file, std::string& error) {
   Position_ = 0;
   PrefetchedTo_ = 0;
   Swapped_ = false;
+  Plain_ = false;
   InterfaceCount_.store(0, std::memory_order_relaxed);
   SectionCount_.store(0, std::memory_order_relaxed);
   const uint64_t size = file.Size();
@@ -114,7 +115,12 @@ bool TFileRecords::Open(const TMappedFile& file, std::string& error) {
   }
   const uint32_t value = Load32(magic);
   for (uint32_t known : {PcapMagic, ModifiedMagic, NanoMagic}) {
-    if (value == known || Swap32(value) == known) return OpenPcap(magic, error);
+    if (value == known || Swap32(value) == known) {
+      const bool opened = OpenPcap(magic, error);
+      Plain_ = opened && !Swapped_ && !Nanoseconds_ && HeaderSize_ == sizeof(PCAP_PKTHDR) &&
+               LengthsSwapped_ == 0;
+      return opened;
+    }
   }
   if (value == SectionBlock && size >= 12) {
     const uint32_t order = Load32(file.Bytes(8, 4));
@@ -610,6 +616,20 @@ int TFileRecords::NextPcapng(TFileRecord& record, std::string& error) {
 
 bool TFileRecords::FrameAt(uint64_t offset, TFileRecord& record) const {
   if (!File_ || offset >= File_->Size()) return false;
+  if (Plain_) {
+    // The file as this program and libpcap write it: the record header is the capture
+    // header as it is. Anything out of the ordinary takes the full path below.
+    if (const uint8_t* header = File_->Bytes(offset, sizeof(PCAP_PKTHDR))) {
+      std::memcpy(&record.Header, header, sizeof(PCAP_PKTHDR));
+      const uint32_t caplen = record.Header.caplen;
+      if (caplen <= uint32_t(SnapLen_) && caplen <= MaxCaplen_ &&
+          File_->Size() - offset - sizeof(PCAP_PKTHDR) >= caplen) {
+        record.Offset = offset;
+        record.Data = header + sizeof(PCAP_PKTHDR);
+        return true;
+      }
+    }
+  }
   if (!Pcapng_) {
     uint64_t span = 0;
     return PcapFrame(offset, record, span, nullptr) == 1;

@@ -64,6 +64,10 @@ class TFrameStore {
   // Frame `number` (from 1 to Count()); a frame with Index 0 outside that range.
   TFrame Frame(int32_t number) const;
   uint64_t Offset(int32_t number) const { return Offsets_[size_t(number - 1)]; }
+  // Frame `number` will be read soon (see TFileRecords::Prefetch).
+  void Prefetch(int32_t number) const {
+    if (number >= 1 && number <= Count() && Records_) Records_->Prefetch(Offset(number));
+  }
 
   // The memory the store holds now, for memory reports.
   size_t CommittedBytes() const {

@@ -192,7 +192,7 @@ void TMappedFile::Shrink(uint64_t size) {
   if (size < Size()) Size_.store(size, std::memory_order_release);
 }
 
-uint8_t* TMappedFile::Window(size_t k) const {
+uint8_t* TMappedFile::MapWindow(size_t k) const {
   if (k >= Windows_.Capacity()) {
     MapErrno_.store(EFBIG, std::memory_order_relaxed);
     return nullptr;
@@ -218,13 +218,6 @@ uint8_t* TMappedFile::Window(size_t k) const {
   return window;
 }
 
-const uint8_t* TMappedFile::Bytes(uint64_t offset, size_t length) const {
-  const uint64_t size = Size();
-  if (length > Overlap_ || offset > size || length > size - offset) return nullptr;
-  const size_t k = size_t(offset / WindowSize);
-  const uint8_t* window = Window(k);
-  return window ? window + (offset - uint64_t(k) * WindowSize) : nullptr;
-}
 
 void TMappedFile::WillNeed(uint64_t offset, size_t length) const {
   const uint64_t size = Size();

@@ -58,7 +58,14 @@ class TMappedFile {
   // The address of file bytes [offset, offset + length), or nullptr when they reach past
   // Size(), when length exceeds the overlap, or when the window cannot be mapped (address
   // space exhausted: MapError() then says why).
-  const uint8_t* Bytes(uint64_t offset, size_t length) const;
+  // Inline: every row shown reads its frame through here.
+  const uint8_t* Bytes(uint64_t offset, size_t length) const {
+    const uint64_t size = Size();
+    if (length > Overlap_ || offset > size || length > size - offset) return nullptr;
+    const size_t k = size_t(offset / WindowSize);
+    const uint8_t* window = Window(k);
+    return window ? window + (offset - uint64_t(k) * WindowSize) : nullptr;
+  }
   // Asks the kernel to read [offset, offset + length) ahead, for a pass through the file.
   void WillNeed(uint64_t offset, size_t length) const;
   // The system's reason why a window could not be mapped; empty when none failed.
@@ -73,7 +80,13 @@ class TMappedFile {
   bool Recheck();
 
  private:
-  uint8_t* Window(size_t k) const;
+  uint8_t* Window(size_t k) const {
+    if (k < Windows_.Capacity())
+      if (uint8_t* window = Windows_[k].load(std::memory_order_acquire)) return window;
+    return MapWindow(k);
+  }
+  // Maps window k, or finds it mapped by another thread meanwhile.
+  uint8_t* MapWindow(size_t k) const;
   void Unmap();
 
   int Fd_ = -1;

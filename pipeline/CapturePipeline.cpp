@@ -43,7 +43,7 @@ bool CopyPrefix(int from, uint64_t size, const std::string& target) {
 }
 }  // namespace
 
-TCapturePipeline::TCapturePipeline() = default;
+TCapturePipeline::TCapturePipeline(size_t room) : Room_(room) {}
 
 TCapturePipeline::~TCapturePipeline() {
   Stop();
@@ -169,6 +169,11 @@ bool TCapturePipeline::Add(const PCAP_PKTHDR* header, const uint8_t* data) {
   const TListSet lists = FrameLists(reinterpret_cast<const ETH_HDR*>(data), data + header->caplen);
   std::lock_guard lock(Lock_);
   if (!Running_ || Failed()) return false;
+  // Refused before it reaches the file, which holds exactly the frames the capture holds.
+  if (size_t(Store_.Count()) + Pending_.size() >= Room()) {
+    Full();
+    return false;
+  }
   for (int32_t view = 0; view < ViewCount; ++view)
     if (lists & ListBit(view)) Seen_[size_t(view)].fetch_add(1, std::memory_order_relaxed);
   Pending_.push_back({LiveFile_.Append(*header, data), lists});
@@ -198,12 +203,8 @@ bool TCapturePipeline::FlushLocked() {
 }
 
 bool TCapturePipeline::File(uint64_t offset, TListSet lists) {
-  // A frame is kept only where every view can show it: the store and each list have room
-  // for as many frames as the address space allowed when they were made.
-  if (!Room_) Room_ = std::min(Store_.Room(), Lists_.Room());
-  if (size_t(Store_.Count()) >= Room_) {
-    Fail("the capture cannot hold more than " + std::to_string(Store_.Count()) +
-         " frames; the frames after them were not kept");
+  if (size_t(Store_.Count()) >= Room()) {
+    Full();
     return false;
   }
   Store_.Add(offset);
@@ -212,6 +213,19 @@ bool TCapturePipeline::File(uint64_t offset, TListSet lists) {
     for (int32_t view = 0; view < ViewCount; ++view)
       if (lists & ListBit(view)) Seen_[size_t(view)].fetch_add(1, std::memory_order_relaxed);
   return true;
+}
+
+size_t TCapturePipeline::Room() {
+  // A frame is kept only where every view can show it: the store and each list have room
+  // for as many frames as the address space allowed when they were made.
+  const size_t most = std::min(Store_.Room(), Lists_.Room());
+  if (!Room_ || Room_ > most) Room_ = most;
+  return Room_;
+}
+
+void TCapturePipeline::Full() {
+  Fail("the capture cannot hold more than " + std::to_string(Room()) +
+       " frames; the frames after them were not kept");
 }
 
 void TCapturePipeline::FlushEverySoOften() {

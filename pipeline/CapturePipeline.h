@@ -44,7 +44,9 @@ class TCapturePipeline {
   using TProgress = std::function<bool(int64_t frames, uint64_t read, uint64_t size)>;
   enum class TReadResult { Failed, Complete, Incomplete, Cancelled };
 
-  TCapturePipeline();
+  // A capture of at most `room` frames; 0 for as many as the store and the lists can hold
+  // (2^30 where the address space allows).
+  explicit TCapturePipeline(size_t room = 0);
   ~TCapturePipeline();
   TCapturePipeline(const TCapturePipeline&) = delete;
   TCapturePipeline& operator=(const TCapturePipeline&) = delete;
@@ -112,6 +114,8 @@ class TCapturePipeline {
   // Publishes the frames written so far (lock held).
   bool FlushLocked();
   bool File(uint64_t offset, TListSet lists);
+  size_t Room();
+  void Full();
   void Fail(const std::string& text);
   void FlushEverySoOften();
 
@@ -119,7 +123,7 @@ class TCapturePipeline {
   TFileRecords Records_;
   TFrameStore Store_;
   TPacketLists Lists_;
-  // Frames the store and every list have room for; found at the first frame.
+  // Frames the store and every list have room for; found at the first frame unless given.
   size_t Room_ = 0;
   std::array<std::atomic<int32_t>, ViewCount> Seen_{};
 

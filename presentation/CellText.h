@@ -88,6 +88,10 @@ class TPacketList {
   TFrame operator[](size_t row) const {
     return Frames_ ? Frames_[row] : Store_->Frame(int32_t(Numbers_[row]));
   }
+  // Row `row` will be read soon; nothing for a row outside the list.
+  void Prefetch(size_t row) const {
+    if (Store_ && row < Count_) Store_->Prefetch(int32_t(Numbers_[row]));
+  }
 
  private:
   const uint32_t* Numbers_ = nullptr;

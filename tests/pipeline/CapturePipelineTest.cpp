@@ -374,3 +374,30 @@ TEST(CapturePipeline, ACaptureFileOnAReadOnlyFileSystemOpens) {
   }
   umount(disk.c_str());
 }
+
+TEST(CapturePipeline, ACaptureThatIsFullSaysSoAndKeepsWhatItHolds) {
+  TempDir dir;
+  std::vector<Record> records;
+  for (uint32_t n = 0; n < 20; ++n) records.push_back(Numbered(n));
+  WritePcap(dir.File("twenty.pcap"), records);
+  TCapturePipeline file(10);
+  EXPECT_EQ(file.ReadFile(dir.File("twenty.pcap"), ""), TCapturePipeline::TReadResult::Incomplete);
+  EXPECT_EQ(file.Error(), "the capture cannot hold more than 10 frames; the frames after them were not kept");
+  EXPECT_EQ(file.Count(), 10);
+  EXPECT_EQ(file.List(viUDPData).Count(), 10);
+
+  TCapturePipeline live(10);
+  ASSERT_TRUE(live.StartLive(dir.File("temp.$$$"), DLT_EN10MB, 65535));
+  int kept = 0;
+  for (const Record& r : records) {
+    const PCAP_PKTHDR h = HeaderOf(r);
+    if (!live.Add(&h, r.frame.data()) || !live.Flush()) break;
+    ++kept;
+  }
+  EXPECT_EQ(kept, 10);
+  EXPECT_TRUE(live.Failed());
+  EXPECT_EQ(live.Count(), 10);
+  live.Stop();
+  // The file holds what the views hold, and nothing else.
+  EXPECT_EQ(ReadWithLibpcap(dir.File("temp.$$$")).numbers.size(), 10u);
+}
