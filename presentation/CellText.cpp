@@ -343,7 +343,7 @@ void ViewRowText(int32_t view, TPacketList list, int32_t position, int32_t tcpDa
                  int32_t udpDataOffset, TRowText& row) {
   // Views, exports and the tools ask for rows in order: the frame a few rows on is fetched
   // while this one is built. Measured over a million rows of the Ethernet view, from a file
-  // in the page cache: 40 to 50 ns a row less at 8 rows ahead.
+  // in the page cache: 177 ns a row without, 129 ns at 16 rows ahead, 124 at 32, 134 at 64.
   if (position >= 0) list.Prefetch(size_t(position) + RowsAhead);
   switch (view) {
     case viETH: return ETHRowText(list, position, row);
