@@ -40,6 +40,18 @@ size_t FramesIn(const std::string& path) {
   return n;
 }
 
+// Starts a capture of UDP to a private port on the loopback adapter, as the user would
+// through the adapter dialog; returns the port.
+uint16_t CaptureLoopback(TMainForm& form) {
+  const auto& names = form.Quarn1.AdapterNames();
+  const uint16_t port = PrivatePort();
+  Global->OpenType = 0;
+  Global->AdapterIndex = int32_t(std::find(names.begin(), names.end(), "lo") - names.begin());
+  Global->Filter = "udp port " + std::to_string(port);
+  form.OpenSource();
+  return port;
+}
+
 struct TmpdirScope {
   explicit TmpdirScope(const std::string& p) { setenv("TMPDIR", p.c_str(), 1); }
   ~TmpdirScope() { unsetenv("TMPDIR"); }
@@ -107,12 +119,7 @@ TEST(FaultFlow, SavingOntoAFullDiskReportsTheErrorAndKeepsTheTemporaryFile) {
   ASSERT_EQ(mount("tmpfs", small.c_str(), "tmpfs", 0, "size=64k"), 0);
   TMainForm form;
   form.show();
-  const auto& names = form.Quarn1.AdapterNames();
-  const uint16_t port = PrivatePort();
-  Global->OpenType = 0;
-  Global->AdapterIndex = int32_t(std::find(names.begin(), names.end(), "lo") - names.begin());
-  Global->Filter = "udp port " + std::to_string(port);
-  form.OpenSource();
+  const uint16_t port = CaptureLoopback(form);
   ASSERT_TRUE(form.Quarn1.Active());
   for (int i = 0; i < 100; ++i) SendDatagram(port, std::string(1400, char('a' + i % 26)));
   ASSERT_TRUE(Until([&] { return form.ListView(viETH)->ItemCount() == 100; }));
@@ -148,12 +155,7 @@ TEST(FaultFlow, ADiskThatFillsDuringACaptureStopsItAndEveryFrameWrittenStays) {
     TmpdirScope temp(small);
     TMainForm form;
     form.show();
-    const auto& names = form.Quarn1.AdapterNames();
-    const uint16_t port = PrivatePort();
-    Global->OpenType = 0;
-    Global->AdapterIndex = int32_t(std::find(names.begin(), names.end(), "lo") - names.begin());
-    Global->Filter = "udp port " + std::to_string(port);
-    form.OpenSource();
+    const uint16_t port = CaptureLoopback(form);
     ASSERT_TRUE(form.Quarn1.Active()) << form.Quarn1.LastError();
     const std::string temporary = form.CurrentFileName;
     for (int i = 0; i < 400 && form.Quarn1.Active(); ++i) {
