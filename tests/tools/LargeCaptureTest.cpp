@@ -111,7 +111,11 @@ TEST(LargeCapture, AFileTwiceTheMemoryLimitPrintsEveryRow) {
   EXPECT_EQ(run.errors, "");
 
   // With too little address space to map the file, the rows that could be read come out and
-  // the tool says it stopped short, with a failing exit status.
+  // the tool says it stopped short, with a failing exit status. (A sanitizer's shadow memory
+  // needs more address space than any such limit leaves.)
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+  return;
+#endif
   const Outcome cramped = InCgroup(group,
                                "sh -c \"ulimit -v 150000; exec " + std::string(TRELLAN_ROWS) +
                                    " --view Ethernet " + file + "\"",
