@@ -475,39 +475,30 @@ bool TFileRecords::AddInterface(uint64_t offset, const TBlock& block, std::strin
 int TFileRecords::PcapngFrame(uint64_t offset, const TBlock& block, const TSection& section,
                               uint32_t interfaces, TFileRecord& record, std::string* error) const {
   const uint32_t body = block.Length - BlockFrame;
-  uint32_t fixed = 0, id = 0;
+  const bool packet = block.Type == EnhancedPacketBlock || block.Type == ObsoletePacketBlock;
+  if (!packet && block.Type != SimplePacketBlock) return 0;
+  // The fields in front of the frame: interface, time and both lengths; or only the length.
+  const uint32_t fixed = packet ? 20 : 4;
+  if (body < fixed) {
+    Say(error, "block of type %u in pcapng dump file is too short", block.Type);
+    return -1;
+  }
+  const uint8_t* p = File_->Bytes(offset + 8, fixed);
+  if (!p) {
+    if (error) *error = Unreadable();
+    return -1;
+  }
+  uint32_t id = 0;
   uint64_t t = 0;
   PCAP_PKTHDR& h = record.Header;
-  if (block.Type == EnhancedPacketBlock || block.Type == ObsoletePacketBlock) {
-    fixed = 20;
-    if (body < fixed) {
-      Say(error, "block of type %u in pcapng dump file is too short", block.Type);
-      return -1;
-    }
-    const uint8_t* p = File_->Bytes(offset + 8, fixed);
-    if (!p) {
-      if (error) *error = Unreadable();
-      return -1;
-    }
+  if (packet) {
     id = block.Type == EnhancedPacketBlock ? Get32(p) : Get16(p);
     t = uint64_t(Get32(p + 4)) << 32 | Get32(p + 8);
     h.caplen = Get32(p + 12);
     h.len = Get32(p + 16);
-  } else if (block.Type == SimplePacketBlock) {
-    fixed = 4;
-    if (body < fixed) {
-      Say(error, "block of type %u in pcapng dump file is too short", block.Type);
-      return -1;
-    }
-    const uint8_t* p = File_->Bytes(offset + 8, fixed);
-    if (!p) {
-      if (error) *error = Unreadable();
-      return -1;
-    }
+  } else {
     h.len = Get32(p);
     h.caplen = std::min(h.len, uint32_t(SnapLen_));
-  } else {
-    return 0;
   }
   if (id >= interfaces) {
     Say(error,
