@@ -87,15 +87,17 @@ TEST(FaultFlow, AVanishedAdapterLeavesAWindowThatSavesAndOpensAgain) {
   ASSERT_EQ(std::system(("ip link del " + veth.Name()).c_str()), 0);
   ASSERT_TRUE(Until([&] { return form.Quarn1.Thread()->State == TZebThread::Ended; }));
   EXPECT_EQ(form.Quarn1.LastError(), "Quarn Error: pcap_next_ex return -1");
-  // Nothing arrives after the read error.
-  const int32_t before = form.ListView(viETH)->ItemCount();
+  // Nothing arrives after the read error. (The views may still get frames that arrived
+  // before it, as they are written to the capture's file.)
+  const int32_t before = form.Capture->Seen(viETH);
   EXPECT_GE(before, 1);
   Until([] { return false; }, 200);
-  EXPECT_EQ(form.ListView(viETH)->ItemCount(), before);
+  EXPECT_EQ(form.Capture->Seen(viETH), before);
   // Still responsive: it closes, saves what it has and opens that again.
   EXPECT_TRUE(form.Quarn1.Active());
   form.ActionCloseExecute();
   EXPECT_FALSE(form.Quarn1.Active());
+  EXPECT_EQ(form.ListView(viETH)->ItemCount(), before);
   const std::string saved = scope.Dir.File("after.cap");
   scope.Answers.Files.push_back(QString::fromStdString(saved));
   form.SaveToolButton->click();
