@@ -282,7 +282,13 @@ TEST(CapturePipeline, AKilledCaptureLeavesAFileWithEveryFrameUpToTheLastFlush) {
   const auto [count, complaints] = CountWithTcpdump(temp);
   EXPECT_EQ(count, long(back.numbers.size()));
   EXPECT_EQ(complaints, "");
-  // Trellan's own reader opens it too.
+  // So do the capture component's LoadFromFile and Trellan's own reader.
+  TQuarn quarn;
+  size_t loaded = 0;
+  quarn.OnCapture = [&](TCustomQuarn&, const PCAP_PKTHDR*, const ETH_HDR*) { ++loaded; };
+  EXPECT_TRUE(quarn.LoadFromFile(temp));
+  EXPECT_EQ(quarn.LastError(), "");
+  EXPECT_EQ(loaded, back.numbers.size());
   TCapturePipeline reopened;
   EXPECT_EQ(reopened.ReadFile(temp, ""), TCapturePipeline::TReadResult::Complete);
   EXPECT_EQ(reopened.Count(), int32_t(back.numbers.size()));
