@@ -9,8 +9,15 @@
 #include <stdexcept>
 #include <thread>
 
+#include <linux/if_packet.h>
+#include <net/if.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include "capture/Quarn.h"
 #include "capture/QuarnThread.h"
+#include "platform/MainThread.h"
+#include "tests/common/Frames.h"
 #include "tests/common/Loopback.h"
 #include "tests/common/Rpcapd.h"
 #include "tests/common/TraceListener.h"
@@ -245,4 +252,53 @@ TEST(QuarnRemote, FramesOfARemoteHostArrive) {
   EXPECT_TRUE(ServeUntil(5000, [&] { return c.count == 50; })) << c.count;
   EXPECT_TRUE(c.quarn.Close());
   EXPECT_EQ(c.payloads, c.Expect(50));
+}
+
+TEST(QuarnLive, AFloodOfFramesReachesTheMainThreadEachOnceAndInOrder) {
+  if (!RunningAsRoot()) GTEST_SKIP() << "creating an adapter needs root";
+  VethPair veth("trlo" + std::to_string(getpid() % 100000));
+  ASSERT_TRUE(veth.Ok());
+  TQuarn q;  // the settings of a first start: ThreadSafe, read time-out 1
+  q.SetAdapterName(veth.Name());
+  q.SetFilter("udp dst port 5000");
+  std::vector<uint32_t> numbers;
+  bool elsewhere = false;
+  q.OnCapture = [&](TCustomQuarn&, const PCAP_PKTHDR* h, const ETH_HDR* e) {
+    elsewhere |= !platform::IsMainThread();
+    uint32_t n = 0;
+    if (h->caplen >= 46) std::memcpy(&n, reinterpret_cast<const uint8_t*>(e) + 42, sizeof n);
+    numbers.push_back(n);
+  };
+  ASSERT_TRUE(q.Open(true)) << q.LastError();
+  // Numbered datagrams out of the other end of the pair, as fast as the kernel takes them.
+  constexpr uint32_t Sent = 200000;
+  std::atomic<bool> done{false};
+  std::thread sender([&] {
+    const int fd = socket(AF_PACKET, SOCK_RAW, 0);
+    sockaddr_ll to{};
+    to.sll_family = AF_PACKET;
+    to.sll_ifindex = int(if_nametoindex(veth.Peer().c_str()));
+    to.sll_halen = 6;
+    for (uint32_t n = 1; n <= Sent;) {
+      Bytes payload(64, 0);
+      std::memcpy(payload.data(), &n, sizeof n);
+      const Bytes frame = UdpFrame(4000, 5000, payload);
+      if (sendto(fd, frame.data(), frame.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to) > 0)
+        ++n;
+    }
+    close(fd);
+    done = true;
+    platform::WakeServingWait();
+  });
+  // Served until the sender has finished and the frames have stopped coming.
+  size_t seen = 0;
+  ServeUntil(60000, [&] { return done.load(); });
+  while (ServeUntil(500, [&] { return numbers.size() != seen; })) seen = numbers.size();
+  sender.join();
+  EXPECT_TRUE(q.Close());
+  EXPECT_FALSE(elsewhere) << "a frame was delivered off the main thread";
+  ASSERT_GT(numbers.size(), Sent / 10);
+  for (size_t i = 1; i < numbers.size(); ++i)
+    ASSERT_LT(numbers[i - 1], numbers[i]) << "frame " << i << " out of order or twice";
+  EXPECT_LE(numbers.back(), Sent);
 }
