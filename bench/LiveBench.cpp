@@ -11,8 +11,11 @@
 // 1514 bytes, all from one marker source address. Each step sends for a fixed time, at a
 // fixed rate paced by the clock (25k, 50k, 100k, 200k, 400k, 800k frames/s by default;
 // the rates stop at the first one the sender itself falls short of) and then as fast as it
-// can ("max"). Three capturers take turns on the capturing end, each through every step
+// can ("max"). Four capturers take turns on the capturing end, each through every step
 // (the names are those --only takes):
+//   window      the program's main window, offscreen, with the settings of a first start
+//               (ThreadSafe on) but for the adapter and filter: it files, counts and paints
+//               as a user's window does,
 //   threadsafe  our capture component with ThreadSafe set (the program's default): every
 //               frame is handed to the main thread, which runs a Qt event loop under our
 //               application object, as in the program,
@@ -46,7 +49,7 @@
 //   trellan-livebench [SECONDS_PER_STEP] [--rates R,R,...] [--only NAME,...]
 //
 // SECONDS_PER_STEP defaults to 2 (0.2 to 60). Rates are frames a second, with an optional k
-// or M suffix. NAME is threadsafe, thread or tcpdump. It needs root (namespaces, adapters,
+// or M suffix. NAME is window, threadsafe, thread or tcpdump. It needs root (namespaces, adapters,
 // capture).
 #include <QCoreApplication>
 #include <QEventLoop>
@@ -90,8 +93,10 @@
 #include "presentation/Filing.h"
 #include "presentation/PacketLists.h"
 #include "presentation/Views.h"
+#include "settings/Globals.h"
 #include "support/ZebTrace.h"
 #include "ui/Application.h"
+#include "ui/FormMain.h"
 
 extern char** environ;
 
@@ -422,14 +427,16 @@ TSent Generate(TFramePool& pool, const TBenchLink& link, long rate, double secon
 
 // ---- The capturers --------------------------------------------------------------------------
 
-enum TCapturer { cThreadSafe, cCaptureThread, cTcpdump, CapturerCount };
-const char* const CapturerNames[CapturerCount] = {"threadsafe", "thread", "tcpdump"};
+enum TCapturer { cWindow, cThreadSafe, cCaptureThread, cTcpdump, CapturerCount };
+const char* const CapturerNames[CapturerCount] = {"window", "threadsafe", "thread", "tcpdump"};
 const char* const CapturerTitles[CapturerCount] = {
+    "Trellan's main window (offscreen), the settings of a first start: frames handled on the "
+    "main thread, counted, filed and painted",
     "Trellan, ThreadSafe: frames handled on the main thread, served by its event loop",
     "Trellan, not ThreadSafe: frames handled on the capture thread",
     "tcpdump -n -i IFACE -w FILE FILTER"};
-const char* const CapturerShort[CapturerCount] = {"Trellan ThreadSafe", "Trellan capture thread",
-                                                  "tcpdump"};
+const char* const CapturerShort[CapturerCount] = {"Trellan window", "Trellan ThreadSafe",
+                                                  "Trellan capture thread", "tcpdump"};
 
 struct TStep {
   long Target = 0;  // frames a second; 0 for the step at full speed
@@ -553,6 +560,63 @@ TStep TrellanStep(bool threadSafe, TFramePool& pool, const TBenchLink& link, lon
   return step;
 }
 
+// The program's main window, offscreen, with the settings of a first start but for the source:
+// the bench's adapter and marker filter, chosen as the adapter dialog would. It files, counts
+// and paints as a user's window does; its temporary file lies in the bench's folder.
+TStep WindowStep(TFramePool& pool, const TBenchLink& link, long rate, double seconds) {
+  TStep step;
+  step.Target = rate;
+  const std::string folder = DumpFolder + "/window";
+  std::filesystem::create_directory(folder);
+  setenv("TMPDIR", folder.c_str(), 1);
+  {
+    TGlobal settings(folder + "/Trellan.ini");
+    Global = &settings;
+    auto form = std::make_unique<TMainForm>();  // made now, so that it lists the pair
+    form->show();
+    const auto& names = form->Quarn1.AdapterNames();
+    Global->OpenType = 0;
+    Global->AdapterIndex = int32_t(std::find(names.begin(), names.end(), link.Capture) -
+                                   names.begin());
+    Global->Filter = MarkerFilter;
+    form->OpenSource();
+    if (!form->Quarn1.Active()) {
+      step.Error = "open: " + form->Quarn1.LastError();
+    } else {
+      RunEventLoop(SettleMs);
+      const long arrived0 = RxPackets(link.Capture);
+      QEventLoop loop;
+      TGeneratorRun generator(pool, link, rate, seconds, [&loop] {
+        QMetaObject::invokeMethod(&loop, [&loop] { loop.quit(); }, Qt::QueuedConnection);
+      });
+      loop.exec();
+      step.Sent = generator.Join();
+      RunEventLoop(TrellanReadTimeoutMs + DrainMs);
+      step.Arrived = RxPackets(link.Capture) - arrived0;
+      pcap_stat stats{};
+      const long seen = form->Capture->Seen(viETH);
+      if (pcap_stats(form->Quarn1.Handle(), &stats) == 0) {
+        step.Received = long(stats.ps_recv);
+        step.Dropped = long(stats.ps_drop);
+        step.IfDropped = long(stats.ps_ifdrop);
+        step.Unread = step.Received - step.Dropped - seen;
+      }
+      form->ActionCloseExecute();  // Stop: the rest written and filed
+      step.Saw = form->Capture->Seen(viETH);
+      if (form->Capture->Count() != step.Saw)
+        step.Error = "filed " + std::to_string(form->Capture->Count()) + " of the frames seen";
+      if (form->ListView(viETH)->ItemCount() != step.Saw && step.Error.empty())
+        step.Error = "the view shows " + std::to_string(form->ListView(viETH)->ItemCount());
+    }
+    form.reset();  // takes its unsaved temporary file with it
+    Global = nullptr;
+  }
+  unsetenv("TMPDIR");
+  std::error_code ignored;
+  std::filesystem::remove_all(folder, ignored);
+  return step;
+}
+
 // A number that tcpdump prints at exit before `what` ("packets captured"); -1 without one.
 long CountBefore(const std::string& text, const std::string& what) {
   const size_t at = text.find(what);
@@ -664,7 +728,7 @@ TStep TcpdumpStep(TFramePool& pool, const TBenchLink& link, long rate, double se
 struct TOptions {
   double Seconds = 2;
   std::vector<long> Rates = {25000, 50000, 100000, 200000, 400000, 800000};
-  std::array<bool, CapturerCount> Run{true, true, true};
+  std::array<bool, CapturerCount> Run{true, true, true, true};
 };
 
 void Usage(const char* program) {
@@ -674,7 +738,7 @@ void Usage(const char* program) {
                "  --rates           the paced steps in frames/s, k and M allowed "
                "(default 25k,50k,100k,200k,400k,800k);\n"
                "                    a step at full speed follows them\n"
-               "  --only            capturers to run: threadsafe, thread, tcpdump (default all)\n"
+               "  --only            capturers to run: window, threadsafe, thread, tcpdump (default all)\n"
                "Needs root: it makes a network namespace and a veth pair, and captures on it.\n",
                program);
 }
@@ -853,9 +917,10 @@ int main(int argc, char** argv) {
     targets.push_back(0);
     for (size_t i = 0; i < targets.size(); ++i) {
       const long rate = targets[i];
-      const TStep step = c == cTcpdump
-                             ? TcpdumpStep(pool, link, rate, options.Seconds)
-                             : TrellanStep(c == cThreadSafe, pool, link, rate, options.Seconds);
+      const TStep step = c == cTcpdump  ? TcpdumpStep(pool, link, rate, options.Seconds)
+                         : c == cWindow ? WindowStep(pool, link, rate, options.Seconds)
+                                        : TrellanStep(c == cThreadSafe, pool, link, rate,
+                                                      options.Seconds);
       PrintStep(step);
       if (std::ferror(stdout)) break;
       results[size_t(c)].push_back(step);
