@@ -63,6 +63,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <dirent.h>
 #include <filesystem>
 #include <fcntl.h>
@@ -445,6 +446,9 @@ struct TStep {
   long Saw = 0;       // frames the capturer handled
   long Received = -1, Dropped = -1, IfDropped = -1;  // the library's statistics
   long Unread = -1;   // received, not dropped, and not yet handled when the figures were read
+  // The main thread's processor time for each frame it handled, in ns (-1: not measured,
+  // for capturers that handle frames elsewhere).
+  double MainNsPerFrame = -1;
   std::string Error;
 
   bool SenderShort() const { return Target > 0 && Sent.Rate() < ReachedShare * double(Target); }
@@ -494,6 +498,13 @@ struct TWindowFiling {
   }
 };
 
+// The processor time the calling thread has used, in ns.
+double ThreadCpuNs() {
+  timespec t{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+  return double(t.tv_sec) * 1e9 + double(t.tv_nsec);
+}
+
 // Runs the event loop of the main thread for `ms` milliseconds.
 void RunEventLoop(int ms) {
   QEventLoop loop;
@@ -528,6 +539,7 @@ TStep TrellanStep(bool threadSafe, TFramePool& pool, const TBenchLink& link, lon
   RunEventLoop(SettleMs);
 
   const long arrived0 = RxPackets(link.Capture);
+  const double cpu0 = ThreadCpuNs();
   QEventLoop loop;
   TGeneratorRun generator(pool, link, rate, seconds, [&loop] {
     QMetaObject::invokeMethod(&loop, [&loop] { loop.quit(); }, Qt::QueuedConnection);
@@ -539,6 +551,7 @@ TStep TrellanStep(bool threadSafe, TFramePool& pool, const TBenchLink& link, lon
 
   pcap_stat stats{};
   const long seen = f.Seen.load();
+  if (threadSafe && seen > 0) step.MainNsPerFrame = (ThreadCpuNs() - cpu0) / double(seen);
   if (pcap_stats(quarn.Handle(), &stats) == 0) {
     step.Received = long(stats.ps_recv);
     step.Dropped = long(stats.ps_drop);
@@ -585,6 +598,7 @@ TStep WindowStep(TFramePool& pool, const TBenchLink& link, long rate, double sec
     } else {
       RunEventLoop(SettleMs);
       const long arrived0 = RxPackets(link.Capture);
+      const double cpu0 = ThreadCpuNs();
       QEventLoop loop;
       TGeneratorRun generator(pool, link, rate, seconds, [&loop] {
         QMetaObject::invokeMethod(&loop, [&loop] { loop.quit(); }, Qt::QueuedConnection);
@@ -595,6 +609,7 @@ TStep WindowStep(TFramePool& pool, const TBenchLink& link, long rate, double sec
       step.Arrived = RxPackets(link.Capture) - arrived0;
       pcap_stat stats{};
       const long seen = form->Capture->Seen(viETH);
+      if (seen > 0) step.MainNsPerFrame = (ThreadCpuNs() - cpu0) / double(seen);
       if (pcap_stats(form->Quarn1.Handle(), &stats) == 0) {
         step.Received = long(stats.ps_recv);
         step.Dropped = long(stats.ps_drop);
@@ -809,14 +824,16 @@ std::optional<TOptions> ParseArguments(int argc, char** argv) {
 std::string StepName(long target) { return target ? std::to_string(target) + "/s" : "max"; }
 
 void PrintHeading() {
-  std::printf("  %-10s %9s %9s %9s %9s %9s %9s %7s %7s  %s\n", "step", "sent", "sent/s",
-              "arrived", "saw", "recv", "dropped", "ifdrop", "unread", "held");
+  std::printf("  %-10s %9s %9s %9s %9s %9s %9s %7s %7s %8s  %s\n", "step", "sent", "sent/s",
+              "arrived", "saw", "recv", "dropped", "ifdrop", "unread", "main ns", "held");
 }
 
 void PrintStep(const TStep& s) {
-  std::printf("  %-10s %9ld %9.0f %9ld %9ld %9ld %9ld %7ld %7ld  %s", StepName(s.Target).c_str(),
-              s.Sent.Frames, s.Sent.Rate(), s.Arrived, s.Saw, s.Received, s.Dropped, s.IfDropped,
-              s.Unread, s.Held() ? "yes" : "no");
+  char mainNs[16] = "-";
+  if (s.MainNsPerFrame >= 0) std::snprintf(mainNs, sizeof mainNs, "%.0f", s.MainNsPerFrame);
+  std::printf("  %-10s %9ld %9.0f %9ld %9ld %9ld %9ld %7ld %7ld %8s  %s",
+              StepName(s.Target).c_str(), s.Sent.Frames, s.Sent.Rate(), s.Arrived, s.Saw,
+              s.Received, s.Dropped, s.IfDropped, s.Unread, mainNs, s.Held() ? "yes" : "no");
   if (s.SenderShort()) std::printf("  (sender short of the rate)");
   if (s.Sent.Refused) std::printf("  (%ld batches refused by the socket)", s.Sent.Refused);
   if (!s.Sent.Error.empty()) std::printf("  send: %s", s.Sent.Error.c_str());
