@@ -85,7 +85,8 @@ class TMainForm : public QMainWindow {
   void BuildViews();
   TListView* GetActiveListView() const;
   const TNodeList* GetActiveList() const;
-  // While a capture runs: new rows into the active view, and a capture that cannot go on
+  // While a capture runs: new rows into the active view (the only place they reach it, ten
+  // times a second at most, whatever the frame rate), and a capture that cannot go on
   // (its file cannot be written) is stopped. For a capture file: a file that another
   // program changed is reported.
   void WatchCapture();
@@ -172,9 +173,10 @@ class TMainForm : public QMainWindow {
   std::array<TListView*, ViewCount> Views_{};
   bool Shown_ = false;
   bool Closed_ = false;
-  // A copy of the setting the capture handler reads, kept by the main thread, so that a
-  // handler on the capture thread never reads the settings object while a dialog writes it.
-  std::atomic<bool> RefreshPerFrame_{true};
+  // The ThreadSafe setting, copied after every dialog that may change it: whether the active
+  // view takes a running capture's rows as they come (on WatchCapture's beat), or waits for a
+  // tab change or the stop.
+  bool RefreshWhileCapturing_ = true;
   void MirrorSettings();
   // The status bar's text for the open source, with its filter.
   std::string SourceCaption() const;
