@@ -194,6 +194,9 @@ void TMainForm::CreateMenus() {
   miSelectFields = item(view, "miSelectFields", "Select Fields", [this] { ActionPacketFieldExecute(); });
   ViewHex1 = item(view, "ViewHex1", "View Hex", [this] { HexToolButtonClick(); });
   ViewHex1->setCheckable(true);
+  miFollowNewRows = item(view, "miFollowNewRows", "Follow New Rows", [this] { FollowNewRowsClick(); });
+  miFollowNewRows->setCheckable(true);
+  miFollowNewRows->setChecked(true);
 
   // The one menu item bound to its command: it takes the command's caption and state.
   QMenu* help = menuBar()->addMenu("Help");
@@ -386,6 +389,10 @@ void TMainForm::HexToolButtonClick() {
   ShowPayload();
 }
 
+void TMainForm::FollowNewRowsClick() {
+  for (TListView* view : Views_) view->SetFollowNewRows(miFollowNewRows->isChecked());
+}
+
 // ---- Commands -----------------------------------------------------------------------------
 
 void TMainForm::Execute(QAction* action) {
@@ -475,6 +482,8 @@ void TMainForm::LoadLayout() {
   else setWindowState(Qt::WindowNoState);
   HexToolButton->setChecked(Global->ViewHexa);
   ViewHex1->setChecked(HexToolButton->isChecked());
+  miFollowNewRows->setChecked(Global->FollowNewRows);
+  FollowNewRowsClick();
   ActiveViewIndex = Global->ActiveListViewIndex;
   if (ActiveViewIndex >= 0 && ActiveViewIndex < ViewCount) {
     const QSignalBlocker quiet(pcView);
@@ -491,6 +500,7 @@ void TMainForm::SaveLayout() {
   Global->WindowState = isMaximized() ? 2 : isMinimized() ? 1 : 0;
   Global->ActiveListViewIndex = pcView->currentIndex();
   Global->ViewHexa = HexToolButton->isChecked();
+  Global->FollowNewRows = miFollowNewRows->isChecked();
   Global->Save();
 }
 

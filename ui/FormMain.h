@@ -46,7 +46,7 @@ class TMainForm : public QMainWindow {
   std::array<QLabel*, 3> StatusPanels{};
   QMenu* pmList;  // the list views' context menu
   QAction *miOpenFile, *miSave, *miSaveAs, *miExit, *miAdapter, *miRemoteHost, *miOptions,
-      *miSelectFields, *ViewHex1, *miHomePage, *miPacketField;
+      *miSelectFields, *ViewHex1, *miFollowNewRows, *miHomePage, *miPacketField;
   // The named commands; their enabled state is set by UpdateActions.
   QAction *ActionOpen, *ActionClose, *ActionClear, *ActionOption, *ActionOpenFile, *ActionSave,
       *ActionSaveAs, *ActionExit, *ActionAbout, *ActionHomePage, *ActionPacketField;
@@ -98,6 +98,8 @@ class TMainForm : public QMainWindow {
   void ShowPayload();
   void lvDataChange();
   void HexToolButtonClick();
+  // View, Follow New Rows: every view keeps to its newest rows while at its last one, or not.
+  void FollowNewRowsClick();
 
   // ---- Commands ----
   // Runs a command object: only while it is enabled, as the command's own trigger does.
