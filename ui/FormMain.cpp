@@ -194,7 +194,8 @@ void TMainForm::CreateMenus() {
   miSelectFields = item(view, "miSelectFields", "Select Fields", [this] { ActionPacketFieldExecute(); });
   ViewHex1 = item(view, "ViewHex1", "View Hex", [this] { HexToolButtonClick(); });
   ViewHex1->setCheckable(true);
-  miFollowNewRows = item(view, "miFollowNewRows", "Follow New Rows", [this] { FollowNewRowsClick(); });
+  miFollowNewRows =
+      item(view, "miFollowNewRows", "Follow New Rows", [this] { FollowNewRowsClick(); });
   miFollowNewRows->setCheckable(true);
   miFollowNewRows->setChecked(true);
 
