@@ -206,6 +206,7 @@ void SettingsSeeds() {
     g.SnapLen = 1514;
     g.ThreadSafe = false;
     g.ViewHexa = true;
+    g.FollowNewRows = false;
     g.FilterList = {"tcp port 80 and host 10.0.0.1", "udp", "", "arp or \"icmp\"", "a,b"};
     g.TCPDataOffset = -20;
     g.UDPDataOffset = 8;

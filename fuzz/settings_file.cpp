@@ -22,8 +22,8 @@ auto Fields(const TGlobal& g) {
   return std::make_tuple(g.WindowState, g.Left, g.Top, g.Width, g.Height, g.ActiveListViewIndex,
                          g.OpenType, g.AdapterIndex, g.Host, g.UserName, g.Password,
                          g.DontShowJustOne, g.FileName, g.Filter, g.Flags, g.ReadTimeout,
-                         g.SnapLen, g.ThreadSafe, g.ViewHexa, g.FilterList, g.TCPDataOffset,
-                         g.UDPDataOffset);
+                         g.SnapLen, g.ThreadSafe, g.ViewHexa, g.FollowNewRows, g.FilterList,
+                         g.TCPDataOffset, g.UDPDataOffset);
 }
 
 std::string Folder() {

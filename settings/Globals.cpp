@@ -97,6 +97,7 @@ void TGlobal::Load() {
   SnapLen = ini.ReadInteger(kQuarn, "SnapLen", 65535);
   ThreadSafe = ini.ReadBool(kQuarn, "ThreadSafe", true);
   ViewHexa = ini.ReadBool(kOption, "ViewHexa", false);
+  FollowNewRows = ini.ReadBool(kOption, "FollowNewRows", true);
   FilterList = platform::ParseCommaText(ini.ReadString(kOption, "FilterList", ""));
   // Save writes the leading entries whose line fits in a value. A line that reads as a longer
   // one (written by hand, or cut inside a quoted entry by the length limit) keeps just those,
@@ -133,6 +134,7 @@ void TGlobal::Save() {
       ini.WriteInteger(kQuarn, "SnapLen", SnapLen) &&
       ini.WriteBool(kQuarn, "ThreadSafe", ThreadSafe) &&
       ini.WriteBool(kOption, "ViewHexa", ViewHexa) &&
+      ini.WriteBool(kOption, "FollowNewRows", FollowNewRows) &&
       ini.WriteString(kOption, "FilterList", history) &&
       ini.WriteInteger(kOption, "TCPDataOffset", TCPDataOffset) &&
       ini.WriteInteger(kOption, "UDPDataOffset", UDPDataOffset) && ini.Commit();

@@ -74,6 +74,7 @@ class TGlobal {
 
   // Option, after OpenType.
   bool ViewHexa{};
+  bool FollowNewRows = true;  // a view at its last row keeps to the newest rows
   std::vector<std::string> FilterList;  // filter history, most recent first
   int32_t TCPDataOffset{};
   int32_t UDPDataOffset{};

@@ -18,7 +18,6 @@
 #include <QUrl>
 
 #include "platform/Files.h"
-#include "platform/MainThread.h"
 #include "presentation/ColumnWidths.h"
 #include "presentation/PayloadText.h"
 #include "settings/Globals.h"
@@ -195,6 +194,10 @@ void TMainForm::CreateMenus() {
   miSelectFields = item(view, "miSelectFields", "Select Fields", [this] { ActionPacketFieldExecute(); });
   ViewHex1 = item(view, "ViewHex1", "View Hex", [this] { HexToolButtonClick(); });
   ViewHex1->setCheckable(true);
+  miFollowNewRows =
+      item(view, "miFollowNewRows", "Follow New Rows", [this] { FollowNewRowsClick(); });
+  miFollowNewRows->setCheckable(true);
+  miFollowNewRows->setChecked(true);
 
   // The one menu item bound to its command: it takes the command's caption and state.
   QMenu* help = menuBar()->addMenu("Help");
@@ -288,16 +291,17 @@ void TMainForm::Quarn1Capture(TCustomQuarn&, const PCAP_PKTHDR* PKTHdr, const ET
   // A frame that cannot be kept (the disk is full) is refused by the capture, which then
   // stops taking frames; WatchCapture stops the source and says why.
   Capture->Add(PKTHdr, reinterpret_cast<const uint8_t*>(ETHHdr));
-  // Views are touched only on the main thread, whatever the setting says by now.
-  if (RefreshPerFrame_.load(std::memory_order_relaxed) && platform::IsMainThread())
-    RefreshActiveView();
+  // The views are not touched here: a frame reaches the lists only when the pipeline has
+  // written it to the file, and WatchCapture takes the new rows into the active view on its
+  // own beat, so that the views repaint at a bounded rate however fast frames arrive.
 }
 
 void TMainForm::WatchCapture() {
   if (Quarn1.Active()) {
     // Frames reach the views when they have been written to the capture's file, which is
-    // after their own delivery.
-    if (RefreshPerFrame_) RefreshActiveView();
+    // after their own delivery. This timer is the only place a running capture's rows reach
+    // the active view, which bounds its repaints to the timer's rate.
+    if (RefreshWhileCapturing_) RefreshActiveView();
     if (Capture->Failed()) {
       ActionCloseExecute();
       Prompts::ShowError(this, QString::fromLocal8Bit("The capture was stopped: " +
@@ -386,6 +390,10 @@ void TMainForm::HexToolButtonClick() {
   ShowPayload();
 }
 
+void TMainForm::FollowNewRowsClick() {
+  for (TListView* view : Views_) view->SetFollowNewRows(miFollowNewRows->isChecked());
+}
+
 // ---- Commands -----------------------------------------------------------------------------
 
 void TMainForm::Execute(QAction* action) {
@@ -417,7 +425,7 @@ void TMainForm::ActionCloseExecute() {
   // What is still pending reaches the file and the views.
   Capture->Stop();
   if (CapturingForm && CapturingForm->isVisible()) CapturingForm->close();
-  if (RefreshPerFrame_) RefreshActiveView();
+  if (RefreshWhileCapturing_) RefreshActiveView();
   if (!Global->ThreadSafe) UpdateAllViewCounts();
   UpdateActions();
 }
@@ -475,6 +483,8 @@ void TMainForm::LoadLayout() {
   else setWindowState(Qt::WindowNoState);
   HexToolButton->setChecked(Global->ViewHexa);
   ViewHex1->setChecked(HexToolButton->isChecked());
+  miFollowNewRows->setChecked(Global->FollowNewRows);
+  FollowNewRowsClick();
   ActiveViewIndex = Global->ActiveListViewIndex;
   if (ActiveViewIndex >= 0 && ActiveViewIndex < ViewCount) {
     const QSignalBlocker quiet(pcView);
@@ -491,11 +501,12 @@ void TMainForm::SaveLayout() {
   Global->WindowState = isMaximized() ? 2 : isMinimized() ? 1 : 0;
   Global->ActiveListViewIndex = pcView->currentIndex();
   Global->ViewHexa = HexToolButton->isChecked();
+  Global->FollowNewRows = miFollowNewRows->isChecked();
   Global->Save();
 }
 
 void TMainForm::MirrorSettings() {
-  RefreshPerFrame_ = Global->ThreadSafe;
+  RefreshWhileCapturing_ = Global->ThreadSafe;
 }
 
 void TMainForm::FormShow() {

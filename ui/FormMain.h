@@ -46,7 +46,7 @@ class TMainForm : public QMainWindow {
   std::array<QLabel*, 3> StatusPanels{};
   QMenu* pmList;  // the list views' context menu
   QAction *miOpenFile, *miSave, *miSaveAs, *miExit, *miAdapter, *miRemoteHost, *miOptions,
-      *miSelectFields, *ViewHex1, *miHomePage, *miPacketField;
+      *miSelectFields, *ViewHex1, *miFollowNewRows, *miHomePage, *miPacketField;
   // The named commands; their enabled state is set by UpdateActions.
   QAction *ActionOpen, *ActionClose, *ActionClear, *ActionOption, *ActionOpenFile, *ActionSave,
       *ActionSaveAs, *ActionExit, *ActionAbout, *ActionHomePage, *ActionPacketField;
@@ -85,7 +85,8 @@ class TMainForm : public QMainWindow {
   void BuildViews();
   TListView* GetActiveListView() const;
   const TNodeList* GetActiveList() const;
-  // While a capture runs: new rows into the active view, and a capture that cannot go on
+  // While a capture runs: new rows into the active view (the only place they reach it, ten
+  // times a second at most, whatever the frame rate), and a capture that cannot go on
   // (its file cannot be written) is stopped. For a capture file: a file that another
   // program changed is reported.
   void WatchCapture();
@@ -97,6 +98,8 @@ class TMainForm : public QMainWindow {
   void ShowPayload();
   void lvDataChange();
   void HexToolButtonClick();
+  // View, Follow New Rows: every view keeps to its newest rows while at its last one, or not.
+  void FollowNewRowsClick();
 
   // ---- Commands ----
   // Runs a command object: only while it is enabled, as the command's own trigger does.
@@ -172,9 +175,10 @@ class TMainForm : public QMainWindow {
   std::array<TListView*, ViewCount> Views_{};
   bool Shown_ = false;
   bool Closed_ = false;
-  // A copy of the setting the capture handler reads, kept by the main thread, so that a
-  // handler on the capture thread never reads the settings object while a dialog writes it.
-  std::atomic<bool> RefreshPerFrame_{true};
+  // The ThreadSafe setting, copied after every dialog that may change it: whether the active
+  // view takes a running capture's rows as they come (on WatchCapture's beat), or waits for a
+  // tab change or the stop.
+  bool RefreshWhileCapturing_ = true;
   void MirrorSettings();
   // The status bar's text for the open source, with its filter.
   std::string SourceCaption() const;

@@ -70,7 +70,7 @@ void TMainForm::OpenSource(bool applyFilter) {
       // and its rows show in the TCP Data view, and in the active view unless ThreadSafe is
       // off (then it waits for a tab change).
       if (Capture->Count() > 0) Modified = true;
-      if (RefreshPerFrame_) RefreshActiveView();
+      if (RefreshWhileCapturing_) RefreshActiveView();
       lvTCPData->SetItemCount(Capture->List(viTCPData).Count());
     }
     if (result == TCapturePipeline::TReadResult::Failed) {

@@ -356,8 +356,13 @@ void TListView::scrollContentsBy(int, int) {
 }
 
 void TListView::rowsInserted(const QModelIndex& parent, int start, int end) {
+  // Whether the last row was in sight is read before the scroll bar's range takes the new
+  // rows: with the old range, its end means the old last row was on screen.
+  QScrollBar* bar = verticalScrollBar();
+  const bool atLastRow = FollowNewRows_ && bar->value() >= bar->maximum();
   QAbstractItemView::rowsInserted(parent, start, end);
   updateGeometries();
+  if (atLastRow) bar->setValue(bar->maximum());
   if (start <= FirstRow() + RowsPerPage()) viewport()->update();
 }
 

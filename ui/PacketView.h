@@ -2,11 +2,16 @@
 // The virtual list view of one packet view: a table view over a model that holds no rows,
 // only a row count, and asks a row-text handler for a whole row when the view paints it.
 //
-// Row counts. Frames may arrive tens of thousands of times a second, and each sets the row
-// count of the active view. The model takes the new count at once (ItemCount), but tells
-// the view about new rows at most once per event-loop turn, with one insert notification
-// for all of them: a notification or a repaint per frame would cap a capture at a few
-// hundred frames a second.
+// Row counts. Frames may arrive tens of thousands of times a second; the window sets the
+// active view's row count on a timer, not per frame. The model takes a new count at once
+// (ItemCount), and tells the view about new rows at most once per event-loop turn, with one
+// insert notification for all of them: a notification or a repaint per frame would cap a
+// capture at a few hundred frames a second.
+//
+// Following. A view that shows its last row (or no row at all) when rows are added scrolls
+// on to the new last row, so that a running capture's newest frames stay in sight. A view
+// the user scrolled up stays where it is, and follows again once scrolled back to the end.
+// Following moves the view only, never the selection.
 //
 // Columns. A column is hidden exactly when its width is 0; the default width a column was
 // created with stays with it. The view implements the toolkit-neutral TColumnList so that
@@ -84,6 +89,9 @@ class TListView : public QAbstractItemView, public TColumnList {
   int32_t SelectedRow() const;
   // Selects `row` alone and makes it the current row (shown, when the view scrolls to it).
   void selectRow(int row);
+  // Whether the view keeps to its newest rows while it is at its last one (on by default).
+  void SetFollowNewRows(bool follow) { FollowNewRows_ = follow; }
+  bool FollowNewRows() const { return FollowNewRows_; }
 
   QHeaderView* horizontalHeader() const { return Header_; }
   int RowHeight() const { return RowHeight_; }
@@ -141,5 +149,6 @@ class TListView : public QAbstractItemView, public TColumnList {
   QHeaderView* Header_;
   int RowHeight_;
   bool LayingOut_ = false;
+  bool FollowNewRows_ = true;
   std::vector<int32_t> DefaultWidths_;
 };

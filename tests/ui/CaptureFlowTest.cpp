@@ -12,6 +12,7 @@
 #include <QListWidget>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTabWidget>
 #include <QTimer>
 #include <QToolButton>
@@ -368,6 +369,91 @@ TEST(CaptureFlow, LiveCaptureStopSaveAndReadBack) {
   w.form->miSaveAs->trigger();
   EXPECT_TRUE(w.Boxes().empty());
   EXPECT_EQ(FileBytes(upper), FileBytes(saved));
+}
+
+TEST(CaptureFlow, ABurstOfFramesGrowsTheActiveViewInAFewStepsNotOnePerFrame) {
+  if (!RunningAsRoot()) GTEST_SKIP() << "live capture needs root";
+  Window w;
+  w.OpenLoopback();
+  ASSERT_TRUE(w.form->Quarn1.Active()) << w.form->Quarn1.LastError();
+  TListView* view = w.form->ListView(viETH);
+  int announcements = 0;
+  const QMetaObject::Connection counting = QObject::connect(
+      view->model(), &QAbstractItemModel::rowsInserted, [&] { ++announcements; });
+  // Sent in batches, with the window running between them, so that the kernel's buffer
+  // never drops a frame the count waits for.
+  const int burst = 2000;
+  for (int sent = 0; sent < burst; sent += 100) {
+    w.Send(100);
+    ProcessEvents(1);
+  }
+  EXPECT_TRUE(WaitFor([&] { return view->model()->rowCount() == burst; }, 30000))
+      << view->model()->rowCount();
+  // Each announcement repaints the view; one per frame would stall the window at high rates.
+  EXPECT_LT(announcements, burst / 10);
+  QObject::disconnect(counting);
+}
+
+TEST(CaptureFlow, TheActiveViewFollowsNewRowsUntilTheUserScrollsUp) {
+  if (!RunningAsRoot()) GTEST_SKIP() << "live capture needs root";
+  Window w;
+  ASSERT_TRUE(w.form->miFollowNewRows->isChecked());
+  w.OpenLoopback();
+  ASSERT_TRUE(w.form->Quarn1.Active()) << w.form->Quarn1.LastError();
+  TListView* view = w.form->ListView(viETH);
+  QScrollBar* bar = view->verticalScrollBar();
+  const auto lastRowVisible = [view] {
+    const int rows = view->model()->rowCount();
+    return rows > 0 &&
+           view->rowViewportPosition(rows - 1) + view->RowHeight() <= view->viewport()->height();
+  };
+  int sent = 0;
+  // Far more rows than the view shows at once, then waits until all are in the view.
+  const auto sendRows = [&] {
+    w.Send(100);
+    sent += 100;
+    return WaitFor([&] { return view->model()->rowCount() == sent; }, 20000);
+  };
+
+  // From an empty view, the rows keep arriving at the bottom.
+  ASSERT_TRUE(sendRows()) << view->model()->rowCount();
+  EXPECT_TRUE(WaitFor(lastRowVisible));
+  ASSERT_GT(bar->maximum(), 0);
+  ASSERT_TRUE(sendRows());
+  EXPECT_TRUE(WaitFor(lastRowVisible));
+
+  // Scrolled up, with a row selected: new rows move neither.
+  bar->setValue(0);
+  view->selectRow(3);
+  ASSERT_TRUE(sendRows());
+  ProcessEvents();
+  EXPECT_EQ(bar->value(), 0);
+  EXPECT_EQ(view->SelectedRow(), 3);
+
+  // Back at the bottom, it follows again.
+  bar->setValue(bar->maximum());
+  ASSERT_TRUE(sendRows());
+  EXPECT_TRUE(WaitFor(lastRowVisible));
+
+  // Turned off, the view stays at what was the last row.
+  w.form->miFollowNewRows->trigger();
+  EXPECT_FALSE(w.form->miFollowNewRows->isChecked());
+  const int stayed = bar->value();
+  ASSERT_TRUE(sendRows());
+  ProcessEvents();
+  EXPECT_EQ(bar->value(), stayed);
+  EXPECT_FALSE(lastRowVisible());
+
+  // The choice outlives the window.
+  w.form->close();
+  w.form.reset();
+  w.scope.Reopen();
+  EXPECT_FALSE(Global->FollowNewRows);
+  w.form = std::make_unique<TMainForm>();
+  w.form->show();
+  ProcessEvents();
+  EXPECT_FALSE(w.form->miFollowNewRows->isChecked());
+  EXPECT_FALSE(w.form->ListView(viETH)->FollowNewRows());
 }
 
 TEST(CaptureFlow, ClosingTheWindowDuringACaptureStopsItAndCleansUp) {
