@@ -33,7 +33,7 @@ const char* const HomePageName = "Trellan documentation";
 // The source's caption takes what the others leave.
 constexpr int StatusPanelWidths[3] = {0, 170, 120};
 // What the source's caption keeps of a narrow window beside a capture's summary.
-constexpr int MinimumCaptionWidth = 120;
+constexpr int MinimumCaptionWidth = 60;
 
 // The program's documentation, shown by Help, Home Page: the README installed beside the
 // program, or for a program run where it was built, the README of its source tree. Empty
@@ -547,7 +547,7 @@ void TMainForm::FormResize() {
   const int shown = StatusPanels[1]->isHidden() ? 0 : StatusPanels[1]->width();
   const int room = statusBar()->width() - StatusBarOverhead_ - shown;
   // The summary is shown whole, but in a narrow window the source's caption keeps enough room
-  // to be read, and the summary is shortened in the middle (its tooltip has all of it).
+  // to be read, and the summary loses its end, the least of it (its tooltip has all of it).
   QLabel* summary = StatusPanels[2];
   const int margins = 2 * summary->frameWidth() + 2 * summary->margin() + 8;
   const int advance = summary->fontMetrics().horizontalAdvance(CaptureSummary_);
@@ -556,7 +556,7 @@ void TMainForm::FormResize() {
   summary->setFixedWidth(width);
   summary->setText(advance <= width - margins
                        ? CaptureSummary_
-                       : summary->fontMetrics().elidedText(CaptureSummary_, Qt::ElideMiddle,
+                       : summary->fontMetrics().elidedText(CaptureSummary_, Qt::ElideRight,
                                                            width - margins));
   StatusPanels[0]->setFixedWidth(std::max(0, room - width));
 }
