@@ -34,7 +34,7 @@ bpf_u_int32 NetmaskOf(const pcap_if_t* adapter) {
 // time-out of 0 or less therefore asks for immediate mode, which hands each frame over as it
 // arrives and needs no time-out; the read then waits without one, and Close still wakes it.
 pcap_t* OpenLocalAdapter(const char* name, int snaplen, int flags, int readTimeout, char* errbuf,
-                         int* statusOut) {
+                         int* statusOut, int ringBytes) {
   if (statusOut) *statusOut = PCAP_ERROR;
   pcap_t* handle = pcap_create(name, errbuf);
   if (!handle) return nullptr;
@@ -43,7 +43,7 @@ pcap_t* OpenLocalAdapter(const char* name, int snaplen, int flags, int readTimeo
   if (status >= 0 && (flags & PCAP_OPENFLAG_PROMISCUOUS)) status = pcap_set_promisc(handle, 1);
   if (status >= 0 && immediate) status = pcap_set_immediate_mode(handle, 1);
   if (status >= 0) status = pcap_set_timeout(handle, std::max(readTimeout, 0));
-  if (status >= 0) status = pcap_set_buffer_size(handle, LocalRingBytes);
+  if (status >= 0) status = pcap_set_buffer_size(handle, ringBytes);
   if (status >= 0) status = pcap_activate(handle);
   if (statusOut) *statusOut = status;
   if (status >= 0) return handle;

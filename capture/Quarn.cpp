@@ -66,13 +66,13 @@ constexpr int MinRemoteReadTimeout = 2;
 // Every other source (a remote adapter, or a source string the library must judge) goes
 // through pcap_open.
 pcap_t* OpenSource(const std::string& source, int snaplen, int flags, int readTimeout,
-                   pcap_rmtauth* auth, char* errbuf, int& localStatus) {
+                   int ringBytes, pcap_rmtauth* auth, char* errbuf, int& localStatus) {
   char name[PCAP_BUF_SIZE + 1] = "";
   int type = 0;
   if (source.size() <= PCAP_BUF_SIZE &&
       pcap_parsesrcstr(source.c_str(), &type, nullptr, nullptr, name, errbuf) == 0 &&
       type == PCAP_SRC_IFLOCAL)
-    return OpenLocalAdapter(name, snaplen, flags, readTimeout, errbuf, &localStatus);
+    return OpenLocalAdapter(name, snaplen, flags, readTimeout, errbuf, &localStatus, ringBytes);
   errbuf[0] = 0;
   return pcap_open(source.c_str(), snaplen, flags, std::max(readTimeout, MinRemoteReadTimeout),
                    auth, errbuf);
@@ -295,15 +295,21 @@ bool TCustomQuarn::DoOpen(const std::string& source, pcap_rmtauth* auth,
                           const pcap_if* adapter) {
   char errbuf[PCAP_ERRBUF_SIZE] = "";
   static constexpr std::string_view FileScheme = "file://";
+  pcap* opened = nullptr;
   if (source.starts_with(FileScheme))
-    Handle_ = OpenCaptureFile(source.substr(FileScheme.size()), FileBuffer_, errbuf);
+    opened = OpenCaptureFile(source.substr(FileScheme.size()), FileBuffer_, errbuf);
   else {
     int localStatus = 0;
-    Handle_ = OpenSource(source, SnapLen_, Flags_, ReadTimeout_, auth, errbuf, localStatus);
+    opened = OpenSource(source, SnapLen_, Flags_, ReadTimeout_, BufferSize_, auth, errbuf,
+                        localStatus);
     // A program without the rights to capture opens a local adapter through the helper, which
     // alone holds them; its text replaces the library's when it runs and fails too.
-    if (!Handle_ && localStatus == PCAP_ERROR_PERM_DENIED && adapter)
-      Handle_ = OpenThroughHelper(adapter, errbuf);
+    if (!opened && localStatus == PCAP_ERROR_PERM_DENIED && adapter)
+      opened = OpenThroughHelper(adapter, errbuf);
+  }
+  {
+    std::lock_guard lock(HandleLock_);
+    Handle_ = opened;
   }
   if (!Handle_) {
     SetLastError(LibraryText(errbuf));
@@ -416,12 +422,29 @@ bool TCustomQuarn::Close() {
 
 void TCustomQuarn::CloseHandle() {
   StopHelper();
-  pcap_close(Handle_);
-  Handle_ = nullptr;
+  {
+    std::lock_guard lock(HandleLock_);
+    pcap_close(Handle_);
+    Handle_ = nullptr;
+  }
   FilterProgram_.reset();
   FirstHeader_ = nullptr;
   FirstData_ = nullptr;
   Active_ = false;
+}
+
+// On Linux the counters come from the socket and from the interface, and for a remote source
+// from a request to the daemon on the control connection; neither touches what the capture
+// thread reads with, so that thread need not stop. A file has none to give.
+bool TCustomQuarn::Statistics(TCaptureStatistics& statistics) {
+  std::lock_guard lock(HandleLock_);
+  if (!Handle_ || pcap_file(Handle_)) return false;
+  pcap_stat counted{};
+  if (pcap_stats(Handle_, &counted) != 0) return false;
+  statistics.Received = counted.ps_recv;
+  statistics.KernelDropped = counted.ps_drop;
+  statistics.InterfaceDropped = counted.ps_ifdrop;
+  return true;
 }
 
 void TCustomQuarn::Deliver(const pcap_pkthdr* header, const uint8_t* data) {

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "capture/LocalAdapter.h"
 #include "capture/QuarnFrame.h"
 
 struct pcap;
@@ -20,6 +21,17 @@ struct pcap_rmtauth;
 class TQuarnThread;
 
 class TCustomQuarn;
+
+// What the library counts for an open source since it opened: the frames that passed the
+// capture filter, and those lost before this program could read them, because the kernel's
+// ring was full or the interface itself had no room. A remote source reports what its capture
+// host counts.
+struct TCaptureStatistics {
+  uint64_t Received = 0;
+  uint64_t KernelDropped = 0;
+  uint64_t InterfaceDropped = 0;
+};
+
 using TStringList = std::vector<std::string>;
 using TOnCaptureEvent = std::function<void(TCustomQuarn& Sender, const PCAP_PKTHDR* PKTHdr,
                                            const ETH_HDR* ETHHdr)>;
@@ -62,6 +74,15 @@ class TCustomQuarn {
   void SetFlags(int32_t value) { Flags_ = value; }
   int32_t ReadTimeout() const { return ReadTimeout_; }
   void SetReadTimeout(int32_t value) { ReadTimeout_ = value; }
+  // The kernel's ring for a local adapter, in bytes; the next Open uses it.
+  int32_t BufferSize() const { return BufferSize_; }
+  void SetBufferSize(int32_t value) { BufferSize_ = value; }
+
+  // The library's counters for the open source; false when there is none or it keeps none (a
+  // file, or an adapter read through the capture helper's stream). Any thread may ask, also
+  // while the capture thread reads; the counters are gone once the source has closed, so a
+  // caller that wants the final ones asks before Close.
+  bool Statistics(TCaptureStatistics& statistics);
 
   // Written by the capture thread when a read fails; read by the window after Close.
   std::string LastError() const;
@@ -130,12 +151,15 @@ class TCustomQuarn {
   int32_t Flags_ = 1;
   int32_t ReadTimeout_ = 1;
   int32_t SnapLen_ = 65535;
+  int32_t BufferSize_ = LocalRingBytes;
   bool ThreadSafe_ = true;
   bool CaptureEnabled_ = true;
   mutable std::mutex ErrorLock_;
   std::string LastError_;
   std::string Source_;
   std::unique_ptr<TQuarnThread> Thread_;
+  // Held while Handle_ closes, so that Statistics never asks a handle that is going.
+  std::mutex HandleLock_;
   pcap* Handle_ = nullptr;
   // The compiled capture filter, kept for Matches; null without a filter.
   std::unique_ptr<struct bpf_program, void (*)(struct bpf_program*)> FilterProgram_{nullptr,

@@ -176,6 +176,7 @@ bool TCapturePipeline::Add(const PCAP_PKTHDR* header, const uint8_t* data) {
   }
   for (int32_t view = 0; view < ViewCount; ++view)
     if (lists & ListBit(view)) Seen_[size_t(view)].fetch_add(1, std::memory_order_relaxed);
+  SeenBytes_.fetch_add(header->len, std::memory_order_relaxed);
   Pending_.push_back({LiveFile_.Append(*header, data), lists});
   if (LiveFile_.PendingBytes() >= FlushBytes) return FlushLocked();
   return true;
@@ -264,6 +265,7 @@ void TCapturePipeline::Clear() {
 
 void TCapturePipeline::ResetSeen() {
   for (auto& seen : Seen_) seen.store(0, std::memory_order_relaxed);
+  SeenBytes_.store(0, std::memory_order_relaxed);
 }
 
 // ---- Saving ---------------------------------------------------------------------------------

@@ -98,6 +98,9 @@ class TCapturePipeline {
   TPacketList Items(int32_t view) const { return Lists_[view].Items(Store_); }
   // Frames of each category since the source opened (the capture window's counters).
   int32_t Seen(int32_t view) const { return Seen_[size_t(view)].load(std::memory_order_relaxed); }
+  // Bytes of the live frames counted in Seen, as long as they were on the wire (not cut to the
+  // snapshot length): the traffic the capture window's rate reports.
+  uint64_t SeenBytes() const { return SeenBytes_.load(std::memory_order_relaxed); }
   void ResetSeen();
   bool Failed() const { return Failed_.load(std::memory_order_acquire); }
   std::string Error() const;
@@ -126,6 +129,7 @@ class TCapturePipeline {
   // Frames the store and every list have room for; found at the first frame unless given.
   size_t Room_ = 0;
   std::array<std::atomic<int32_t>, ViewCount> Seen_{};
+  std::atomic<uint64_t> SeenBytes_{0};
 
   bool Live_ = false;
   bool Running_ = false;

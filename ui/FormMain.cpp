@@ -29,6 +29,10 @@
 
 namespace {
 const char* const HomePageName = "Trellan documentation";
+// The source's caption takes what the others leave.
+constexpr int StatusPanelWidths[3] = {0, 170, 120};
+// What the source's caption keeps of a narrow window beside a capture's summary.
+constexpr int MinimumCaptionWidth = 60;
 
 // The program's documentation, shown by Help, Home Page: the README installed beside the
 // program, or for a program run where it was built, the README of its source tree. Empty
@@ -256,7 +260,7 @@ void TMainForm::CreatePages() {
 }
 
 void TMainForm::CreateStatusBar() {
-  const int widths[3] = {0, 170, 120};
+  const int* widths = StatusPanelWidths;
   for (int i = 0; i < 3; ++i) {
     auto* panel = new QLabel(this);
     panel->setObjectName(QString("StatusPanel%1").arg(i));
@@ -421,13 +425,39 @@ void TMainForm::UpdateActions() {
 }
 
 void TMainForm::ActionCloseExecute() {
+  // The library's counts go with the source's handle: they are read before it closes.
+  const bool live = Quarn1.Active() && CapturingForm && CapturingForm->isVisible();
+  TCaptureStatistics final;
+  const bool counted = live && Quarn1.Statistics(final);
+  const int64_t elapsed = live ? CapturingForm->Elapsed() : 0;
   Quarn1.Close();
   // What is still pending reaches the file and the views.
   Capture->Stop();
   if (CapturingForm && CapturingForm->isVisible()) CapturingForm->close();
   if (RefreshWhileCapturing_) RefreshActiveView();
   if (!Global->ThreadSafe) UpdateAllViewCounts();
+  if (live) ShowCaptureSummary(CaptureSummary(counted ? &final : nullptr, elapsed));
   UpdateActions();
+}
+
+// In the words of tcpdump's closing lines, which a user who knows them reads at once. The
+// frames are those this program kept, after the capture filter.
+QString TMainForm::CaptureSummary(const TCaptureStatistics* counted, int64_t elapsed) const {
+  QString text = GroupedNumber(uint64_t(std::max(Capture->Seen(viETH), 0))) + " frames captured";
+  if (counted)
+    text += ", " + GroupedNumber(counted->KernelDropped) + " dropped by the kernel, " +
+            GroupedNumber(counted->InterfaceDropped) + " by the interface";
+  return text + ", in " + ElapsedText(elapsed);
+}
+
+// The summary stays in the status bar until the next source opens. It takes the place of the
+// documentation's caption, which says nothing about the capture, so that the whole of it fits
+// beside the source's caption in a window of the first start's size.
+void TMainForm::ShowCaptureSummary(const QString& text) {
+  CaptureSummary_ = text;
+  StatusPanels[1]->setVisible(text.isEmpty());
+  StatusPanels[2]->setToolTip(text);
+  FormResize();
 }
 
 void TMainForm::EmptyCapture() {
@@ -515,9 +545,31 @@ void TMainForm::FormShow() {
   UpdateActions();
 }
 
+// The source's caption takes the room the other panels leave. The status bar's margins,
+// spacing and size grip take some too: the panels that do not fit are cut off at the right.
 void TMainForm::FormResize() {
-  const int rest = statusBar()->width() - StatusPanels[1]->width() - StatusPanels[2]->width();
-  StatusPanels[0]->setFixedWidth(std::max(0, rest));
+  // The status bar lays out a panel that was hidden a moment ago only later: what the bar
+  // takes for itself is measured while every panel is in it, which is at least as much.
+  if (!StatusPanels[1]->isHidden()) {
+    int panels = 0;
+    for (const QLabel* panel : StatusPanels) panels += panel->minimumWidth();
+    StatusBarOverhead_ = std::max(0, statusBar()->minimumSizeHint().width() - panels);
+  }
+  const int shown = StatusPanels[1]->isHidden() ? 0 : StatusPanels[1]->width();
+  const int room = statusBar()->width() - StatusBarOverhead_ - shown;
+  // The summary is shown whole, but in a narrow window the source's caption keeps enough room
+  // to be read, and the summary loses its end, the least of it (its tooltip has all of it).
+  QLabel* summary = StatusPanels[2];
+  const int margins = 2 * summary->frameWidth() + 2 * summary->margin() + 8;
+  const int advance = summary->fontMetrics().horizontalAdvance(CaptureSummary_);
+  const int most = room - std::min(MinimumCaptionWidth, room / 3);
+  const int width = std::max(StatusPanelWidths[2], std::min(advance + margins, most));
+  summary->setFixedWidth(width);
+  summary->setText(advance <= width - margins
+                       ? CaptureSummary_
+                       : summary->fontMetrics().elidedText(CaptureSummary_, Qt::ElideRight,
+                                                           width - margins));
+  StatusPanels[0]->setFixedWidth(std::max(0, room - width));
 }
 
 void TMainForm::FormClose() {

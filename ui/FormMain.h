@@ -90,6 +90,12 @@ class TMainForm : public QMainWindow {
   // (its file cannot be written) is stopped. For a capture file: a file that another
   // program changed is reported.
   void WatchCapture();
+  // What the status bar says of a live capture that stopped: the frames kept, those the
+  // library counted lost when it has counts (`counted`), and how long it ran.
+  QString CaptureSummary(const TCaptureStatistics* counted, int64_t elapsed) const;
+  void ShowCaptureSummary(const QString& text);
+  QString CaptureSummary_;
+  int StatusBarOverhead_ = 0;
   QTimer* WatchTimer = nullptr;
   bool FileChangeReported = false;
   QPlainTextEdit* GetActiveMemo() const;

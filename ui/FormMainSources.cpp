@@ -92,7 +92,11 @@ void TMainForm::OpenSource(bool applyFilter) {
       CapturingForm = new TCapturingForm(this);
       CapturingForm->OnStop = [this] { Execute(ActionClose); };
       CapturingForm->Counts = [this](int32_t view) { return Capture->Seen(view); };
+      CapturingForm->Bytes = [this] { return Capture->SeenBytes(); };
+      CapturingForm->Statistics = [this](TCaptureStatistics& s) { return Quarn1.Statistics(s); };
     }
+    // The previous capture's summary does not stand beside the new source.
+    ShowCaptureSummary({});
     if (Global->OpenType == 0) {
       Quarn1.SetAdapterIndex(Global->AdapterIndex);
       Quarn1.Open(true);
@@ -104,6 +108,7 @@ void TMainForm::OpenSource(bool applyFilter) {
       UpdateActions();
       return;
     }
+    CapturingForm->Start();
     CapturingForm->show();
   }
   StatusPanels[0]->setText(Text(SourceCaption()));

@@ -13,6 +13,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QStatusBar>
 #include <QTabWidget>
 #include <QTimer>
 #include <QToolButton>
@@ -849,4 +850,72 @@ TEST(CaptureFlow, ALongOpenShowsProgressAndCancelKeepsWhatWasRead) {
   EXPECT_TRUE(w.Boxes()[0].startsWith(
       QString::fromStdString("Only the first 2 frames of " + cut + " were read: truncated dump file")))
       << w.Boxes()[0].toStdString();
+}
+
+TEST(CaptureFlow, TheCaptureWindowShowsRatesAndTheKernelsDropsAndTheStatusBarSumsThemUp) {
+  if (!RunningAsRoot()) GTEST_SKIP() << "creating an adapter needs root";
+  VethPair veth("trld" + std::to_string(getpid() % 100000));
+  ASSERT_TRUE(veth.Ok());
+  Window w;
+  const auto& names = w.form->Quarn1.AdapterNames();
+  Global->OpenType = 0;
+  Global->AdapterIndex =
+      int32_t(std::find(names.begin(), names.end(), veth.Name()) - names.begin());
+  Global->Filter = "";
+  ASSERT_TRUE(Global->ThreadSafe);  // every frame waits for the main thread
+  // The smallest ring the kernel takes, so that a main thread that is away overflows it.
+  w.form->Quarn1.SetBufferSize(64 << 10);
+  w.form->OpenSource();
+  ASSERT_TRUE(w.form->Quarn1.Active()) << w.form->Quarn1.LastError();
+  TCapturingForm& window = *w.form->CapturingForm;
+  const auto number = [](const QLabel* label) { return label->text().remove(',').toLongLong(); };
+  const QRegularExpression clock("^\\d\\d:\\d\\d:\\d\\d$");
+
+  const Bytes frame = UdpFrame(7, 9, Text("drop payload"));
+  std::atomic<bool> stop{false};
+  std::thread sender([&] { veth.Blast(frame, stop); });
+  // While the window is served, the rates of the last second show the traffic.
+  EXPECT_TRUE(WaitFor([&] { return number(window.lblFrameRate) > 0; }, 60000));
+  EXPECT_TRUE(window.lblByteRate->text().endsWith("/s"))
+      << window.lblByteRate->text().toStdString();
+  EXPECT_NE(window.lblByteRate->text(), "0 B/s");
+  EXPECT_TRUE(clock.match(window.lblElapsed->text()).hasMatch())
+      << window.lblElapsed->text().toStdString();
+  EXPECT_FALSE(window.RateGraph->Rates().empty());
+
+  // Away from its events, the main thread takes no frames and the ring overflows.
+  TCaptureStatistics counted;
+  EXPECT_TRUE(PollUntil(60000, [&] {
+    return w.form->Quarn1.Statistics(counted) && counted.KernelDropped > 0;
+  }));
+  stop = true;
+  sender.join();
+  // Served again, the window shows the loss, in red, as the library counts it.
+  EXPECT_TRUE(WaitFor([&] { return number(window.lblKernelDrops) > 0; }, 60000));
+  ASSERT_TRUE(w.form->Quarn1.Statistics(counted));
+  window.ShowCounters();
+  EXPECT_GT(counted.KernelDropped, 0u);
+  EXPECT_EQ(number(window.lblKernelDrops), int64_t(counted.KernelDropped));
+  EXPECT_EQ(window.lblKernelDrops->palette().color(QPalette::WindowText), QColor(Qt::red));
+  EXPECT_EQ(number(window.lblInterfaceDrops), int64_t(counted.InterfaceDropped));
+
+  // Stopped: the status bar sums the capture up with the same loss.
+  Click(window, "btnClose");
+  ASSERT_FALSE(w.form->Quarn1.Active());
+  const QLabel* summary = w.form->StatusPanels[2];
+  const QString expected = GroupedNumber(uint64_t(window.Counter(viETH))) +
+                           " frames captured, " + GroupedNumber(counted.KernelDropped) +
+                           " dropped by the kernel, " + GroupedNumber(counted.InterfaceDropped) +
+                           " by the interface, in ";
+  const QString whole = summary->toolTip();
+  EXPECT_TRUE(whole.startsWith(expected)) << whole.toStdString();
+  EXPECT_TRUE(clock.match(whole.mid(expected.size())).hasMatch()) << whole.toStdString();
+  // A window wide enough shows all of it, in the bar, beside the source's caption.
+  w.form->resize(1000, w.form->height());
+  ProcessEvents();
+  EXPECT_EQ(summary->text(), whole);
+  EXPECT_LE(summary->geometry().right(), w.form->statusBar()->contentsRect().right());
+  const QLabel* caption = w.form->StatusPanels[0];
+  EXPECT_EQ(caption->text().toStdString(), veth.Name());
+  EXPECT_GE(caption->width(), caption->fontMetrics().horizontalAdvance(caption->text()));
 }
