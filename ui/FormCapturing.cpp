@@ -173,8 +173,8 @@ void TCapturingForm::Start() {
 }
 
 void TCapturingForm::ShowCounters() {
-  for (int32_t i = 0; i < ViewCount; ++i)
-    ValueLabels[size_t(i)]->setText(GroupedNumber(uint64_t(std::max(Counter(i), 0))));
+  // The eight counters keep their plain figures; the new rows group thousands.
+  for (int32_t i = 0; i < ViewCount; ++i) ValueLabels[size_t(i)]->setText(QString::number(Counter(i)));
   lblElapsed->setText(ElapsedText(Elapsed()));
   ShowDrops();
 }
