@@ -273,20 +273,14 @@ TEST(QuarnLive, AFloodOfFramesReachesTheMainThreadEachOnceAndInOrder) {
   // Numbered datagrams out of the other end of the pair, as fast as the kernel takes them.
   constexpr uint32_t Sent = 200000;
   std::atomic<bool> done{false};
+  std::atomic<uint32_t> sent{0};
   std::thread sender([&] {
-    const int fd = socket(AF_PACKET, SOCK_RAW, 0);
-    sockaddr_ll to{};
-    to.sll_family = AF_PACKET;
-    to.sll_ifindex = int(if_nametoindex(veth.Peer().c_str()));
-    to.sll_halen = 6;
-    for (uint32_t n = 1; n <= Sent;) {
+    const auto numbered = [](uint32_t n) {
       Bytes payload(64, 0);
       std::memcpy(payload.data(), &n, sizeof n);
-      const Bytes frame = UdpFrame(4000, 5000, payload);
-      if (sendto(fd, frame.data(), frame.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to) > 0)
-        ++n;
-    }
-    close(fd);
+      return UdpFrame(4000, 5000, payload);
+    };
+    veth.BlastNumbered(numbered, Sent, std::atomic<bool>{false}, sent);
     done = true;
     platform::WakeServingWait();
   });

@@ -47,6 +47,23 @@ VethPair::~VethPair() {
   if (ok_) (void)std::system(("ip link del " + name_ + " >/dev/null 2>&1").c_str());
 }
 
+void VethPair::BlastNumbered(const std::function<std::vector<uint8_t>(uint32_t)>& frame,
+                             uint32_t count, const std::atomic<bool>& stop,
+                             std::atomic<uint32_t>& sent) const {
+  const int fd = socket(AF_PACKET, SOCK_RAW, 0);
+  if (fd < 0) return;
+  sockaddr_ll to{};
+  to.sll_family = AF_PACKET;
+  to.sll_ifindex = int(if_nametoindex(Peer().c_str()));
+  to.sll_halen = 6;
+  for (uint32_t n = 1; !stop && (count == 0 || n <= count);) {
+    const std::vector<uint8_t> bytes = frame(n);
+    if (sendto(fd, bytes.data(), bytes.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to) > 0)
+      sent = n++;
+  }
+  close(fd);
+}
+
 long VethPair::Blast(const std::vector<uint8_t>& frame, const std::atomic<bool>& stop) const {
   const int fd = socket(AF_PACKET, SOCK_RAW, 0);
   if (fd < 0) return 0;

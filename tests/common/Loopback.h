@@ -22,6 +22,11 @@ class VethPair {
   // Sends `frame` out of the peer end as fast as the kernel takes it, until `stop`; returns
   // the number sent.
   long Blast(const std::vector<uint8_t>& frame, const std::atomic<bool>& stop) const;
+  // Sends frame(1), frame(2) ... out of the peer end as fast as the kernel takes them, each
+  // once, up to frame(count) (no end for 0) or until `stop`; `sent` follows the last number
+  // the kernel took.
+  void BlastNumbered(const std::function<std::vector<uint8_t>(uint32_t)>& frame, uint32_t count,
+                     const std::atomic<bool>& stop, std::atomic<uint32_t>& sent) const;
 
  private:
   std::string name_;

@@ -241,20 +241,8 @@ TEST(CapturePipeline, AKilledCaptureLeavesAFileWithEveryFrameUpToTheLastFlush) {
   // Numbered frames out of the other end of the pair, as fast as the kernel takes them.
   std::atomic<bool> stop{false};
   std::atomic<uint32_t> sent{0};
-  std::thread sender([&] {
-    const int fd = socket(AF_PACKET, SOCK_RAW, 0);
-    sockaddr_ll to{};
-    to.sll_family = AF_PACKET;
-    to.sll_ifindex = int(if_nametoindex(veth.Peer().c_str()));
-    to.sll_halen = 6;
-    for (uint32_t n = 1; !stop; ++n) {
-      const Record r = Numbered(n, 200);
-      if (sendto(fd, r.frame.data(), r.frame.size(), 0, reinterpret_cast<sockaddr*>(&to),
-                 sizeof to) > 0)
-        sent = n;
-    }
-    close(fd);
-  });
+  std::thread sender(
+      [&] { veth.BlastNumbered([](uint32_t n) { return Numbered(n, 200).frame; }, 0, stop, sent); });
   // The probe says how many frames its file holds; once it has written a good many, the
   // last number it gave is a floor for what the file must hold after the kill.
   long held = 0;
