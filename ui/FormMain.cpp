@@ -427,8 +427,8 @@ void TMainForm::UpdateActions() {
 void TMainForm::ActionCloseExecute() {
   // The library's counts go with the source's handle: they are read before it closes.
   const bool live = Quarn1.Active() && CapturingForm && CapturingForm->isVisible();
-  TCaptureStatistics final;
-  const bool counted = live && Quarn1.Statistics(final);
+  TCaptureStatistics lastCounts;
+  const bool counted = live && Quarn1.Statistics(lastCounts);
   const int64_t elapsed = live ? CapturingForm->Elapsed() : 0;
   Quarn1.Close();
   // What is still pending reaches the file and the views.
@@ -436,7 +436,7 @@ void TMainForm::ActionCloseExecute() {
   if (CapturingForm && CapturingForm->isVisible()) CapturingForm->close();
   if (RefreshWhileCapturing_) RefreshActiveView();
   if (!Global->ThreadSafe) UpdateAllViewCounts();
-  if (live) ShowCaptureSummary(CaptureSummary(counted ? &final : nullptr, elapsed));
+  if (live) ShowCaptureSummary(CaptureSummary(counted ? &lastCounts : nullptr, elapsed));
   UpdateActions();
 }
 
