@@ -512,6 +512,37 @@ void RunEventLoop(int ms) {
   loop.exec();
 }
 
+// One step of an open capturer of ours: the sender runs while the main thread's event loop
+// serves the frames handed to it, then the capturer has its time to catch up, and the step
+// gets the frames sent, the adapter's count, the library's statistics and (for a capturer
+// that handles frames on the main thread) the main thread's processor time per frame.
+void SendAndServe(TStep& step, pcap_t* handle, TFramePool& pool, const TBenchLink& link,
+                  long rate, double seconds, const std::function<long()>& seen,
+                  bool onMainThread) {
+  RunEventLoop(SettleMs);
+  const long arrived0 = RxPackets(link.Capture);
+  const double cpu0 = ThreadCpuNs();
+  QEventLoop loop;
+  TGeneratorRun generator(pool, link, rate, seconds, [&loop] {
+    QMetaObject::invokeMethod(&loop, [&loop] { loop.quit(); }, Qt::QueuedConnection);
+  });
+  loop.exec();  // serves the frames handed to the main thread until the generator is done
+  step.Sent = generator.Join();
+  RunEventLoop(TrellanReadTimeoutMs + DrainMs);
+  step.Arrived = RxPackets(link.Capture) - arrived0;
+  const long handled = seen();
+  if (onMainThread && handled > 0) step.MainNsPerFrame = (ThreadCpuNs() - cpu0) / double(handled);
+  pcap_stat stats{};
+  if (pcap_stats(handle, &stats) == 0) {
+    step.Received = long(stats.ps_recv);
+    step.Dropped = long(stats.ps_drop);
+    step.IfDropped = long(stats.ps_ifdrop);
+    step.Unread = step.Received - step.Dropped - handled;
+  } else {
+    step.Error = std::string("pcap_stats: ") + pcap_geterr(handle);
+  }
+}
+
 TStep TrellanStep(bool threadSafe, TFramePool& pool, const TBenchLink& link, long rate,
                   double seconds) {
   TStep step;
@@ -536,30 +567,8 @@ TStep TrellanStep(bool threadSafe, TFramePool& pool, const TBenchLink& link, lon
     step.Error = "open: " + quarn.LastError();
     return step;
   }
-  RunEventLoop(SettleMs);
-
-  const long arrived0 = RxPackets(link.Capture);
-  const double cpu0 = ThreadCpuNs();
-  QEventLoop loop;
-  TGeneratorRun generator(pool, link, rate, seconds, [&loop] {
-    QMetaObject::invokeMethod(&loop, [&loop] { loop.quit(); }, Qt::QueuedConnection);
-  });
-  loop.exec();  // serves the frames handed to the main thread until the generator is done
-  step.Sent = generator.Join();
-  RunEventLoop(TrellanReadTimeoutMs + DrainMs);
-  step.Arrived = RxPackets(link.Capture) - arrived0;
-
-  pcap_stat stats{};
-  const long seen = f.Seen.load();
-  if (threadSafe && seen > 0) step.MainNsPerFrame = (ThreadCpuNs() - cpu0) / double(seen);
-  if (pcap_stats(quarn.Handle(), &stats) == 0) {
-    step.Received = long(stats.ps_recv);
-    step.Dropped = long(stats.ps_drop);
-    step.IfDropped = long(stats.ps_ifdrop);
-    step.Unread = step.Received - step.Dropped - seen;
-  } else {
-    step.Error = std::string("pcap_stats: ") + pcap_geterr(quarn.Handle());
-  }
+  SendAndServe(step, quarn.Handle(), pool, link, rate, seconds, [&f] { return f.Seen.load(); },
+               threadSafe);
   quarn.Close();  // hands over a delivery that was waiting, if any
   f.Capture.Stop();  // as the window does when the source closes: the rest written and filed
   step.Saw = f.Seen.load();
@@ -596,26 +605,9 @@ TStep WindowStep(TFramePool& pool, const TBenchLink& link, long rate, double sec
     if (!form->Quarn1.Active()) {
       step.Error = "open: " + form->Quarn1.LastError();
     } else {
-      RunEventLoop(SettleMs);
-      const long arrived0 = RxPackets(link.Capture);
-      const double cpu0 = ThreadCpuNs();
-      QEventLoop loop;
-      TGeneratorRun generator(pool, link, rate, seconds, [&loop] {
-        QMetaObject::invokeMethod(&loop, [&loop] { loop.quit(); }, Qt::QueuedConnection);
-      });
-      loop.exec();
-      step.Sent = generator.Join();
-      RunEventLoop(TrellanReadTimeoutMs + DrainMs);
-      step.Arrived = RxPackets(link.Capture) - arrived0;
-      pcap_stat stats{};
-      const long seen = form->Capture->Seen(viETH);
-      if (seen > 0) step.MainNsPerFrame = (ThreadCpuNs() - cpu0) / double(seen);
-      if (pcap_stats(form->Quarn1.Handle(), &stats) == 0) {
-        step.Received = long(stats.ps_recv);
-        step.Dropped = long(stats.ps_drop);
-        step.IfDropped = long(stats.ps_ifdrop);
-        step.Unread = step.Received - step.Dropped - seen;
-      }
+      TMainForm& window = *form;
+      SendAndServe(step, window.Quarn1.Handle(), pool, link, rate, seconds,
+                   [&window] { return long(window.Capture->Seen(viETH)); }, true);
       form->ActionCloseExecute();  // Stop: the rest written and filed
       step.Saw = form->Capture->Seen(viETH);
       if (form->Capture->Count() != step.Saw)
