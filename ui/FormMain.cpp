@@ -342,6 +342,8 @@ const TNodeList* TMainForm::GetActiveList() const {
                                                              : nullptr;
 }
 
+TPacketList TMainForm::ShownItems(int32_t view) const { return Capture->Items(view); }
+
 QPlainTextEdit* TMainForm::GetActiveMemo() const { return Memo(ActiveViewIndex); }
 
 void TMainForm::RefreshActiveView() {

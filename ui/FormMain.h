@@ -85,6 +85,9 @@ class TMainForm : public QMainWindow {
   void BuildViews();
   TListView* GetActiveListView() const;
   const TNodeList* GetActiveList() const;
+  // The rows view `view` shows, in the order it shows them: row r of the list view is
+  // element r.
+  TPacketList ShownItems(int32_t view) const;
   // While a capture runs: new rows into the active view (the only place they reach it, ten
   // times a second at most, whatever the frame rate), and a capture that cannot go on
   // (its file cannot be written) is stopped. For a capture file: a file that another
