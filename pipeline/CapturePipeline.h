@@ -89,6 +89,10 @@ class TCapturePipeline {
   // The temporary file is removed when the pipeline goes; after a save it is not temporary.
   bool Temporary() const { return Temporary_; }
   const std::string& FileName() const { return File_.Path(); }
+  // The link type and snapshot length of the capture's file, which a display filter is
+  // compiled for; Ethernet and 262144 (libpcap's default) while no file is open.
+  int32_t LinkType() const { return File_.IsOpen() ? Records_.LinkType() : 1; }
+  int32_t SnapLength() const { return File_.IsOpen() ? Records_.SnapLen() : 262144; }
 
   // ---- What the window observes ----
 

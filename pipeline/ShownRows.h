@@ -46,6 +46,8 @@ class TDisplayFilter {
   const std::string& Error() const { return Error_; }
   // Whether the filter passes `frame`; an unreadable frame never passes, no filter passes all.
   bool Matches(const TFrame& frame) const;
+  // Exchanges two compiled filters: a new one replaces the one in use only once it applies.
+  void Swap(TDisplayFilter& other);
 
  private:
   struct TProgram;
@@ -61,6 +63,13 @@ using TRowsProgress = std::function<bool(int64_t done, int64_t total)>;
 // value, addresses by their bytes, times by the capture time, the rest as text (bytes).
 enum class TSortKind { Number, Hex, Mac, IPv4, Time, Text };
 TSortKind SortKindOf(const std::string& caption);
+
+// Where the Data columns of the TCP and UDP views start in their payloads: the window's
+// data offsets, which decide what a Data cell shows and so how it sorts.
+struct TDataOffsets {
+  int32_t TCPData = 0;
+  int32_t UDPData = 0;
+};
 
 // The rows of one view as it is shown.
 class TShownRows {
@@ -80,22 +89,23 @@ class TShownRows {
  private:
   friend class TShownViews;
   bool Own() const { return Filtered_ || SortColumn_ >= 0; }
+  // Back to the list itself: no rows of its own, no filter, no sort.
+  void Drop();
   std::vector<uint32_t> Numbers_;
   // List rows taken in so far (Extend continues from here).
   int32_t Taken_ = 0;
   bool Filtered_ = false;
   int32_t SortColumn_ = -1;
   bool Descending_ = false;
+  // The data offsets the view was sorted with: rows taken in later are placed by the same texts.
+  TDataOffsets Offsets_;
 };
 
 // The eight views of one capture as shown.
 class TShownViews {
  public:
   // Row texts a sort needs: the window's data offsets.
-  struct TOffsets {
-    int32_t TCPData = 0;
-    int32_t UDPData = 0;
-  };
+  using TOffsets = TDataOffsets;
 
   const TShownRows& View(int32_t view) const { return Views_[size_t(view)]; }
   TPacketList Items(const TCapturePipeline& capture, int32_t view) const;
@@ -121,8 +131,21 @@ class TShownViews {
   void Reset();
   // Memory held beyond the lists, for the benchmarks.
   size_t Bytes() const;
+  // The most memory the last Sort or ApplyFilter held for a while beyond what it kept, for
+  // the benchmarks.
+  size_t PeakTransientBytes() const { return PeakTransient_; }
 
  private:
+  // Puts the frames `numbers` of view `view` in the order of column `column`, equal cells in
+  // capture order; false, with `numbers` as they were, when cancelled.
+  bool SortNumbers(const TCapturePipeline& capture, int32_t view, int32_t column,
+                   bool descending, const TOffsets& offsets, std::vector<uint32_t>& numbers,
+                   const TRowsProgress& progress);
+  // Places the frames `added` (newer than every row of the sorted view `rows`) by its column.
+  void MergeSorted(const TCapturePipeline& capture, int32_t view, TShownRows& rows,
+                   std::vector<uint32_t>& added);
+
+  size_t PeakTransient_ = 0;
   TDisplayFilter Filter_;
   std::array<TShownRows, ViewCount> Views_;
 };

@@ -50,6 +50,9 @@ class TNodeList {
   size_t CommittedBytes() const {
     return decltype(Items_)::CommittedBytes(size_t(Count_.load(std::memory_order_relaxed)));
   }
+  // The frame numbers themselves (Count() of them are good): for walks over a whole list
+  // that would otherwise turn every row into a frame.
+  const uint32_t* Numbers() const { return Items_.Data(); }
 
  private:
   platform::TReservedArray<uint32_t> Items_;

@@ -37,31 +37,47 @@ std::string HexDumpLines(const uint8_t* start, size_t count) {
   return dump;
 }
 
-std::string PayloadText(int32_t view, const TFrame& frame, int32_t dataOffset, bool hex) {
-  if (!frame.Readable) return {};
+namespace {
+// Where the TCP or UDP payload of a readable frame starts and how long its header says it is.
+bool LocatePayload(int32_t view, const TFrame& frame, const uint8_t** payload, int32_t* length) {
+  if (!frame.Readable) return false;
   const uint8_t* end = frame.DataEnd();
   const IP_HDR* ip = nullptr;
-  if (!GetIPHeader(frame.Frame(), end, &ip)) return {};
-  const uint8_t* payload = nullptr;
-  int32_t length = 0;
+  if (!GetIPHeader(frame.Frame(), end, &ip)) return false;
   // Unlike the Data column, the pane is not limited by the IP total length: it shows what
   // the transport header says, within the captured bytes.
   if (view == viTCP || view == viTCPData) {
     const TCP_HDR* tcp = nullptr;
-    if (!GetTCPHeader(ip, end, &tcp)) return {};
-    GetTCPData(ip, tcp, end, &payload, &length);
+    if (!GetTCPHeader(ip, end, &tcp)) return false;
+    GetTCPData(ip, tcp, end, payload, length);
   } else if (view == viUDP || view == viUDPData) {
     const UDP_HDR* udp = nullptr;
-    if (!GetUDPHeader(ip, end, &udp)) return {};
-    GetUDPData(ip, udp, end, &payload, &length);
+    if (!GetUDPHeader(ip, end, &udp)) return false;
+    GetUDPData(ip, udp, end, payload, length);
   } else {
-    return {};
+    return false;
   }
-  if (!payload || int64_t(length) - dataOffset <= 0) return {};
-  const std::string_view bytes = CapturedWindow(frame.Data(), end, payload, dataOffset, length);
+  return *payload != nullptr;
+}
+}  // namespace
+
+std::string PayloadText(int32_t view, const TFrame& frame, int32_t dataOffset, bool hex) {
+  const uint8_t* payload = nullptr;
+  int32_t length = 0;
+  if (!LocatePayload(view, frame, &payload, &length) || int64_t(length) - dataOffset <= 0)
+    return {};
+  const std::string_view bytes =
+      CapturedWindow(frame.Data(), frame.DataEnd(), payload, dataOffset, length);
   if (hex) return HexDumpLines(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
   // The pane holds text, which ends at the first zero byte; the dump shows every byte.
   return std::string(UpToZero(bytes));
+}
+
+std::string_view TransportPayload(int32_t view, const TFrame& frame) {
+  const uint8_t* payload = nullptr;
+  int32_t length = 0;
+  if (!LocatePayload(view, frame, &payload, &length) || length <= 0) return {};
+  return CapturedWindow(frame.Data(), frame.DataEnd(), payload, 0, length);
 }
 
 std::string PaneLines(std::string_view text) {

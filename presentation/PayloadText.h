@@ -27,6 +27,11 @@ std::string PaneLines(std::string_view text);
 
 // ---- Captured bytes of a payload, shared by the Data column and the pane ----------------------
 
+// The captured bytes of the TCP (TCP and TCP Data views) or UDP (UDP and UDP Data views)
+// payload of `frame`, as long as the transport header says and within the captured bytes;
+// empty for the other views, an unreadable frame, or a frame without that payload.
+std::string_view TransportPayload(int32_t view, const TFrame& frame);
+
 // The bytes from payload + from up to payload + to that lie within [frame, end). A negative
 // data offset may reach in front of the payload: the window then starts no earlier than the
 // first byte of the frame (the headers show as text), never before it. A length field that

@@ -1,0 +1,299 @@
+#include "pipeline/ShownRows.h"
+
+#include <pcap/pcap.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "pipeline/CapturePipeline.h"
+#include "pipeline/RowWork.h"
+
+// ---- Display filter ---------------------------------------------------------------------------
+
+struct TDisplayFilter::TProgram {
+  bpf_program Code{};
+  ~TProgram() { pcap_freecode(&Code); }
+};
+
+TDisplayFilter::TDisplayFilter() = default;
+TDisplayFilter::~TDisplayFilter() = default;
+
+namespace {
+bool Blank(const std::string& text) {
+  return text.find_first_not_of(" \t\r\n") == std::string::npos;
+}
+}  // namespace
+
+bool TDisplayFilter::Compile(const std::string& expression, int32_t linkType, int32_t snapLen) {
+  if (Blank(expression)) {
+    Program_.reset();
+    Expression_.clear();
+    Error_.clear();
+    return true;
+  }
+  // A dead handle is all pcap_compile needs: the link type decides how headers are found and
+  // the snapshot length bounds the program's loads, as for a capture of that file.
+  pcap_t* dead = pcap_open_dead(linkType, snapLen);
+  if (!dead) {
+    Error_ = "libpcap cannot compile filters for this link type";
+    return false;
+  }
+  auto program = std::make_unique<TProgram>();
+  // The netmask is unknown: the file does not carry one. Only "ip broadcast" needs it, and
+  // libpcap then refuses the expression with its own message, as tcpdump -r does.
+  if (pcap_compile(dead, &program->Code, expression.c_str(), 1, PCAP_NETMASK_UNKNOWN) < 0) {
+    Error_ = pcap_geterr(dead);
+    pcap_close(dead);
+    return false;
+  }
+  pcap_close(dead);
+  Program_ = std::move(program);
+  Expression_ = expression;
+  Error_.clear();
+  return true;
+}
+
+bool TDisplayFilter::Empty() const { return !Program_; }
+
+bool TDisplayFilter::Matches(const TFrame& frame) const {
+  if (!Program_) return true;
+  if (!frame.Readable) return false;
+  // libpcap's header has a wider time stamp than the file's; the program reads only the lengths.
+  pcap_pkthdr header{};
+  header.caplen = frame.PktHdr.caplen;
+  header.len = frame.PktHdr.len;
+  return pcap_offline_filter(&Program_->Code, &header, frame.Bytes) != 0;
+}
+
+void TDisplayFilter::Swap(TDisplayFilter& other) {
+  std::swap(Program_, other.Program_);
+  std::swap(Expression_, other.Expression_);
+  std::swap(Error_, other.Error_);
+}
+
+// ---- One view's rows --------------------------------------------------------------------------
+
+TPacketList TShownRows::Items(const TNodeList& list, const TFrameStore& store) const {
+  if (!Own()) return list.Items(store);
+  return {Numbers_.data(), Numbers_.size(), &store};
+}
+
+int32_t TShownRows::Count(const TNodeList& list) const {
+  return Own() ? int32_t(Numbers_.size()) : list.Count();
+}
+
+int32_t TShownRows::RowOf(int32_t index, const TNodeList& list) const {
+  const uint32_t number = uint32_t(index);
+  const uint32_t* first = Own() ? Numbers_.data() : list.Numbers();
+  const uint32_t* last = first + Count(list);
+  if (!Sorted()) {
+    // Capture order: the numbers rise, as they were filed.
+    const uint32_t* found = std::lower_bound(first, last, number);
+    return found != last && *found == number ? int32_t(found - first) : -1;
+  }
+  const uint32_t* found = std::find(first, last, number);
+  return found != last ? int32_t(found - first) : -1;
+}
+
+size_t TShownRows::Bytes() const { return Numbers_.capacity() * sizeof(uint32_t); }
+
+void TShownRows::Drop() {
+  std::vector<uint32_t>().swap(Numbers_);
+  Taken_ = 0;
+  Filtered_ = false;
+  SortColumn_ = -1;
+  Descending_ = false;
+}
+
+// ---- The eight views --------------------------------------------------------------------------
+
+TPacketList TShownViews::Items(const TCapturePipeline& capture, int32_t view) const {
+  return Views_[size_t(view)].Items(capture.List(view), capture.Store());
+}
+
+int32_t TShownViews::Count(const TCapturePipeline& capture, int32_t view) const {
+  return Views_[size_t(view)].Count(capture.List(view));
+}
+
+size_t TShownViews::Bytes() const {
+  size_t bytes = 0;
+  for (const TShownRows& view : Views_) bytes += view.Bytes();
+  return bytes;
+}
+
+void TShownViews::Reset() {
+  for (TShownRows& view : Views_) {
+    view.Drop();
+    // The expression stays: the frames that come are filtered by it from the first one.
+    view.Filtered_ = !Filter_.Empty();
+  }
+}
+
+namespace {
+// One bit a frame of the store, set for the frames the filter passes; frame n is bit n.
+class TFrameBits {
+ public:
+  explicit TFrameBits(int32_t frames) : Words_(size_t(frames) / 64 + 1, 0) {}
+  bool Test(uint32_t number) const { return Words_[number / 64] >> (number % 64) & 1; }
+  // Frames from `first` to `last` (inclusive), a whole number of 64-frame words, so that two
+  // threads never write the same word.
+  void Fill(const TDisplayFilter& filter, const TFrameStore& store, int32_t first,
+            int32_t last) {
+    constexpr int32_t Ahead = 16;
+    for (int32_t number = first; number <= last; ++number) {
+      store.Prefetch(number + Ahead);
+      if (filter.Matches(store.Frame(number)))
+        Words_[size_t(number) / 64] |= uint64_t(1) << (number % 64);
+    }
+  }
+
+ private:
+  std::vector<uint64_t> Words_;
+};
+}  // namespace
+
+bool TShownViews::ApplyFilter(const TCapturePipeline& capture, const std::string& expression,
+                              std::string& error, const TRowsProgress& progress) {
+  error.clear();
+  TDisplayFilter filter;
+  if (!filter.Compile(expression, capture.LinkType(), capture.SnapLength())) {
+    error = filter.Error();
+    return false;
+  }
+  const TFrameStore& store = capture.Store();
+  std::array<int32_t, ViewCount> counts{};
+  for (int32_t view = 0; view < ViewCount; ++view) counts[size_t(view)] = capture.List(view).Count();
+  // Every frame of the lists is in the store; the store may be ahead of them while a capture
+  // files a frame, which the next Extend takes in.
+  const int32_t frames = store.Count();
+
+  std::array<std::vector<uint32_t>, ViewCount> shown;
+  std::array<bool, ViewCount> keep{};
+  if (!filter.Empty()) {
+    TFrameBits passes(frames);
+    // Blocks of whole 64-frame words, so that each bit word has one writer.
+    constexpr int64_t Block = 64 * 1024;
+    const bool done = ForBlocks(
+        (int64_t(frames) + Block) / Block, progress, int64_t(frames),
+        [&](int32_t, int64_t block) {
+          const int64_t first = std::max<int64_t>(block * Block, 1);
+          const int64_t last = std::min<int64_t>((block + 1) * Block - 1, frames);
+          if (first <= last) passes.Fill(filter, store, int32_t(first), int32_t(last));
+          return std::min<int64_t>(Block, std::max<int64_t>(last - first + 1, 0));
+        });
+    if (!done) return false;
+    for (int32_t view = 0; view < ViewCount; ++view) {
+      const uint32_t* numbers = capture.List(view).Numbers();
+      const int32_t count = counts[size_t(view)];
+      size_t passed = 0;
+      for (int32_t row = 0; row < count; ++row) passed += passes.Test(numbers[row]);
+      std::vector<uint32_t>& rows = shown[size_t(view)];
+      rows.reserve(passed);
+      for (int32_t row = 0; row < count; ++row)
+        if (passes.Test(numbers[row])) rows.push_back(numbers[row]);
+    }
+  } else {
+    for (int32_t view = 0; view < ViewCount; ++view) {
+      // Without a filter an unsorted view shows its list and needs no rows of its own.
+      if (!Views_[size_t(view)].Sorted()) continue;
+      const uint32_t* numbers = capture.List(view).Numbers();
+      shown[size_t(view)].assign(numbers, numbers + counts[size_t(view)]);
+    }
+  }
+  // A sorted view keeps its column: its new rows are sorted by it again.
+  for (int32_t view = 0; view < ViewCount; ++view) {
+    const TShownRows& rows = Views_[size_t(view)];
+    keep[size_t(view)] = rows.Sorted();
+    if (!rows.Sorted()) continue;
+    if (!SortNumbers(capture, view, rows.SortColumn_, rows.Descending_, rows.Offsets_,
+                     shown[size_t(view)], progress))
+      return false;
+  }
+  // Nothing can fail from here on: the views change together.
+  Filter_.Swap(filter);
+  for (int32_t view = 0; view < ViewCount; ++view) {
+    TShownRows& rows = Views_[size_t(view)];
+    rows.Numbers_ = std::move(shown[size_t(view)]);
+    rows.Filtered_ = !Filter_.Empty();
+    rows.Taken_ = counts[size_t(view)];
+    if (!keep[size_t(view)] && !rows.Filtered_) rows.Drop();
+  }
+  return true;
+}
+
+bool TShownViews::Sort(const TCapturePipeline& capture, int32_t view, int32_t column,
+                       bool descending, const TOffsets& offsets, const TRowsProgress& progress) {
+  TShownRows& rows = Views_[size_t(view)];
+  const TNodeList& list = capture.List(view);
+  if (column < 0) {
+    if (rows.Filtered_) {
+      // Capture order is the order of the frame numbers.
+      if (rows.Sorted()) std::sort(rows.Numbers_.begin(), rows.Numbers_.end());
+      rows.SortColumn_ = -1;
+      rows.Descending_ = false;
+    } else {
+      rows.Drop();
+    }
+    return true;
+  }
+  std::vector<uint32_t> numbers;
+  int32_t taken = rows.Taken_;
+  if (rows.Own()) {
+    numbers = rows.Numbers_;
+  } else {
+    taken = list.Count();
+    numbers.assign(list.Numbers(), list.Numbers() + taken);
+  }
+  if (!SortNumbers(capture, view, column, descending, offsets, numbers, progress)) return false;
+  rows.Numbers_ = std::move(numbers);
+  rows.Taken_ = taken;
+  rows.SortColumn_ = column;
+  rows.Descending_ = descending;
+  rows.Offsets_ = offsets;
+  return true;
+}
+
+void TShownViews::Extend(const TCapturePipeline& capture, const TOffsets& offsets) {
+  (void)offsets;  // a sorted view keeps the offsets it was sorted with, as its rows show them
+  const TFrameStore& store = capture.Store();
+  // A frame is tested once however many views take it in: the verdicts of the new frames,
+  // from the lowest number any view takes in.
+  uint32_t lowest = UINT32_MAX;
+  for (int32_t view = 0; view < ViewCount; ++view) {
+    TShownRows& rows = Views_[size_t(view)];
+    const TNodeList& list = capture.List(view);
+    if (!rows.Own()) continue;
+    if (list.Count() < rows.Taken_) {
+      // The capture was emptied under the view: start again from its first row.
+      const bool filtered = rows.Filtered_;
+      rows.Drop();
+      rows.Filtered_ = filtered;
+    }
+    if (list.Count() > rows.Taken_) lowest = std::min(lowest, list.Numbers()[rows.Taken_]);
+  }
+  if (lowest == UINT32_MAX) return;
+  std::vector<uint8_t> verdicts;  // 0 untested, 1 passes, 2 fails; frame lowest + i
+  auto passes = [&](uint32_t number) {
+    const size_t at = number - lowest;
+    if (at >= verdicts.size()) verdicts.resize(at + 1, 0);
+    if (!verdicts[at]) verdicts[at] = Filter_.Matches(store.Frame(int32_t(number))) ? 1 : 2;
+    return verdicts[at] == 1;
+  };
+  for (int32_t view = 0; view < ViewCount; ++view) {
+    TShownRows& rows = Views_[size_t(view)];
+    if (!rows.Own()) continue;
+    const TNodeList& list = capture.List(view);
+    const int32_t count = list.Count();
+    std::vector<uint32_t> added;
+    for (int32_t row = rows.Taken_; row < count; ++row) {
+      const uint32_t number = list.Numbers()[row];
+      if (!rows.Filtered_ || passes(number)) added.push_back(number);
+    }
+    rows.Taken_ = count;
+    if (added.empty()) continue;
+    if (rows.Sorted())
+      MergeSorted(capture, view, rows, added);
+    else
+      rows.Numbers_.insert(rows.Numbers_.end(), added.begin(), added.end());
+  }
+}

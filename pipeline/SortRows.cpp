@@ -1,0 +1,368 @@
+// Sorting a view by a column: the keys come from the very cell texts the view shows, so that
+// the order agrees with what the user reads, and equal cells keep capture order (the frame
+// number decides between them).
+#include <algorithm>
+#include <cstring>
+#include <functional>
+#include <string_view>
+#include <thread>
+
+#include "pipeline/CapturePipeline.h"
+#include "pipeline/RowWork.h"
+#include "pipeline/ShownRows.h"
+
+TSortKind SortKindOf(const std::string& caption) {
+  static const char* const Numbers[] = {
+      "Index", "Capture", "Len", "Service", "Ident", "TimeLive", "HardwareType",
+      "ProtocolType", "HLen", "PLen", "Operation", "Type", "Code", "Src Port", "Dst Port",
+      "Window", "UrgPoint", "TCPDataLen", "UDPDataLen"};
+  static const char* const Macs[] = {"DstMac", "SrcMac", "SenderHA", "TargetHA"};
+  static const char* const Addresses[] = {"SrcIP", "DstIP", "SenderIP", "TargetIP"};
+  auto among = [&](const auto& names) {
+    return std::any_of(std::begin(names), std::end(names),
+                       [&](const char* name) { return caption == name; });
+  };
+  if (among(Numbers)) return TSortKind::Number;
+  if (caption.size() >= 3 && caption.compare(caption.size() - 3, 3, "(x)") == 0)
+    return TSortKind::Hex;
+  if (among(Macs)) return TSortKind::Mac;
+  if (among(Addresses)) return TSortKind::IPv4;
+  if (caption == "Time") return TSortKind::Time;
+  return TSortKind::Text;
+}
+
+namespace {
+// The captions of a view's columns, numbered as its row texts number their cells.
+std::vector<std::string> ColumnCaptions(int32_t view) {
+  std::vector<std::string> captions;
+  for (int32_t group : ViewSpecs[size_t(view)].Groups)
+    for (const TColumnSpec& column : ColumnGroup(group)) captions.emplace_back(column.Caption);
+  return captions;
+}
+
+int32_t HexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  return -1;
+}
+
+// A cell's value as a number that orders as the cell should, one more than the value so that
+// an empty cell (0) comes before every value.
+uint64_t NumericKey(TSortKind kind, std::string_view cell) {
+  if (cell.empty()) return 0;
+  uint64_t value = 0;
+  switch (kind) {
+    case TSortKind::Number:
+      for (char c : cell) {
+        if (c < '0' || c > '9') break;
+        value = value * 10 + uint64_t(c - '0');
+      }
+      break;
+    case TSortKind::Hex:
+      // "ABCD(1234)" (a checksum that differs from the computed one) and "19 ACK PSH" (flags)
+      // sort by the value they begin with.
+      for (char c : cell) {
+        const int32_t digit = HexDigit(c);
+        if (digit < 0) break;
+        value = value << 4 | uint64_t(digit);
+      }
+      break;
+    case TSortKind::Mac:
+      // Twelve hex digits with a dash in the middle: the six bytes in order.
+      for (char c : cell)
+        if (const int32_t digit = HexDigit(c); digit >= 0) value = value << 4 | uint64_t(digit);
+      break;
+    case TSortKind::IPv4: {
+      // Dotted quad: the four bytes in order, so that 9.x comes before 10.x.
+      uint64_t part = 0;
+      for (char c : cell) {
+        if (c == '.') {
+          value = value << 8 | (part & 0xFF);
+          part = 0;
+        } else if (c >= '0' && c <= '9') {
+          part = part * 10 + uint64_t(c - '0');
+        }
+      }
+      value = value << 8 | (part & 0xFF);
+      break;
+    }
+    default: break;
+  }
+  return value + 1;
+}
+
+// Builds the cells of single rows of one view, for a frame number at a time.
+class TCellReader {
+ public:
+  TCellReader(const TFrameStore& store, int32_t view, int32_t column, const TDataOffsets& offsets)
+      : Store_(store), View_(view), Column_(size_t(column)), Offsets_(offsets) {}
+  // The cell of the column for frame `number`; empty when the row has no such cell (an
+  // unreadable frame). Good until the next call.
+  std::string_view Cell(uint32_t number) {
+    ViewRowText(View_, TPacketList(&number, 1, &Store_), 0, Offsets_.TCPData, Offsets_.UDPData,
+                Row_);
+    return Column_ < Row_.Count() ? std::string_view(Row_[Column_]) : std::string_view();
+  }
+  // The key of a column that sorts by a number, in the sort's direction.
+  uint64_t Key(TSortKind kind, uint32_t number, bool descending) {
+    uint64_t key = 0;
+    if (kind == TSortKind::Time) {
+      // The capture time itself: the cell shows the time of day only, which turns at midnight.
+      const TFrame frame = Store_.Frame(int32_t(number));
+      if (frame.Readable)
+        key = uint64_t(uint32_t(frame.PktHdr.ts.tv_sec)) * 1000000 +
+              uint32_t(frame.PktHdr.ts.tv_usec) + 1;
+    } else {
+      key = NumericKey(kind, Cell(number));
+    }
+    return descending ? ~key : key;
+  }
+  void Prefetch(uint32_t number) const { Store_.Prefetch(int32_t(number)); }
+
+ private:
+  const TFrameStore& Store_;
+  int32_t View_;
+  size_t Column_;
+  TDataOffsets Offsets_;
+  TRowText Row_;
+};
+
+// Row i after a sort, kept apart from the frame numbers while the keys are compared.
+struct TKeyRow {
+  uint64_t Key;
+  uint32_t Number;
+  bool operator<(const TKeyRow& other) const {
+    return Key != other.Key ? Key < other.Key : Number < other.Number;
+  }
+};
+
+// Sorts `rows` on two threads, each half alone, then merges the halves.
+template <class TRow>
+void SortInTwo(std::vector<TRow>& rows) {
+  const auto middle = rows.begin() + ptrdiff_t(rows.size() / 2);
+  if (rows.size() < size_t(2 * RowsPerBlock)) {
+    std::sort(rows.begin(), rows.end());
+    return;
+  }
+  std::thread second([&] { std::sort(middle, rows.end()); });
+  std::sort(rows.begin(), middle);
+  second.join();
+  std::inplace_merge(rows.begin(), middle, rows.end());
+}
+
+// ---- Text columns -----------------------------------------------------------------------------
+//
+// Texts are compared eight bytes at a time, most significant first: each pass packs the next
+// eight bytes of every row still tied with others into a number and sorts each tied run by it.
+// Cell texts hold no zero byte (a payload is cut at its first one), so the zeros that pad a
+// short text sort it before every longer text it begins. Random payloads part after one pass.
+// Many copies of one text would need a pass for every eight bytes of it: a run whose rows all
+// have the same length and hash is checked once against its first row instead, and is done.
+
+struct TTextRow {
+  uint64_t Chunk;
+  uint64_t Hash;
+  uint32_t Length;
+  uint32_t Number;
+  bool operator<(const TTextRow& other) const {
+    return Chunk != other.Chunk ? Chunk < other.Chunk : Number < other.Number;
+  }
+};
+
+uint64_t ChunkOf(std::string_view text, size_t pass, bool descending) {
+  uint64_t chunk = 0;
+  const size_t from = pass * 8;
+  for (size_t i = 0; i < 8; ++i)
+    chunk = chunk << 8 | (from + i < text.size() ? uint8_t(text[from + i]) : 0);
+  return descending ? ~chunk : chunk;
+}
+
+struct TTiedRun {
+  size_t Begin, End;
+  bool Checked;  // the rows' hashes agreed but their texts did not: no shortcut again
+};
+
+class TTextSort {
+ public:
+  TTextSort(const TFrameStore& store, int32_t view, int32_t column, const TDataOffsets& offsets,
+            bool descending, const TRowsProgress& progress)
+      : Store_(store), View_(view), Column_(column), Offsets_(offsets),
+        Descending_(descending), Progress_(progress) {}
+
+  bool Run(std::vector<uint32_t>& numbers, size_t& transient) {
+    Rows_.resize(numbers.size());
+    for (size_t i = 0; i < numbers.size(); ++i) Rows_[i] = {0, 0, 0, numbers[i]};
+    transient = Rows_.capacity() * sizeof(TTextRow) * 3 / 2;  // with the merge's half buffer
+    if (!Pass(0, nullptr, true)) return false;
+    SortInTwo(Rows_);
+    std::vector<TTiedRun> runs;
+    FindTies({0, Rows_.size(), false}, 1, runs);
+    for (size_t pass = 1; !runs.empty(); ++pass) {
+      std::vector<TTiedRun> open;
+      for (const TTiedRun& run : runs) {
+        if (run.Checked || !AllSame(run))
+          open.push_back(run);
+        else if (!EqualTexts(run))
+          open.push_back({run.Begin, run.End, true});
+      }
+      std::vector<uint32_t> at;
+      for (const TTiedRun& run : open)
+        for (size_t i = run.Begin; i < run.End; ++i) at.push_back(uint32_t(i));
+      if (!Pass(pass, &at, false)) return false;
+      runs.clear();
+      for (TTiedRun& run : open) {
+        std::sort(Rows_.begin() + ptrdiff_t(run.Begin), Rows_.begin() + ptrdiff_t(run.End));
+        FindTies(run, pass + 1, runs);
+      }
+    }
+    for (size_t i = 0; i < numbers.size(); ++i) numbers[i] = Rows_[i].Number;
+    return true;
+  }
+
+ private:
+  // Reads the cells of the rows at `at` (all rows when null) and takes their chunk `pass`;
+  // the first pass also takes their length and hash.
+  bool Pass(size_t pass, const std::vector<uint32_t>* at, bool first) {
+    const int64_t count = at ? int64_t(at->size()) : int64_t(Rows_.size());
+    TCellReader readers[2] = {{Store_, View_, Column_, Offsets_}, {Store_, View_, Column_, Offsets_}};
+    return ForBlocks(BlocksOf(count), Progress_, count, [&](int32_t worker, int64_t block) {
+      const int64_t from = block * RowsPerBlock, to = std::min(count, from + RowsPerBlock);
+      for (int64_t i = from; i < to; ++i) {
+        TTextRow& row = Rows_[at ? (*at)[size_t(i)] : size_t(i)];
+        if (i + 16 < to) readers[worker].Prefetch(Rows_[at ? (*at)[size_t(i + 16)] : size_t(i + 16)].Number);
+        const std::string_view cell = readers[worker].Cell(row.Number);
+        row.Chunk = ChunkOf(cell, pass, Descending_);
+        if (first) {
+          row.Length = uint32_t(cell.size());
+          row.Hash = std::hash<std::string_view>()(cell);
+        }
+      }
+      return to - from;
+    });
+  }
+  // Appends the runs of [Begin, End) whose rows share their chunk and go on past `pass` chunks.
+  void FindTies(const TTiedRun& within, size_t pass, std::vector<TTiedRun>& runs) const {
+    for (size_t i = within.Begin; i < within.End;) {
+      size_t j = i + 1;
+      bool longer = Rows_[i].Length > pass * 8;
+      while (j < within.End && Rows_[j].Chunk == Rows_[i].Chunk) longer |= Rows_[j++].Length > pass * 8;
+      if (j - i > 1 && longer) runs.push_back({i, j, within.Checked});
+      i = j;
+    }
+  }
+  bool AllSame(const TTiedRun& run) const {
+    for (size_t i = run.Begin + 1; i < run.End; ++i)
+      if (Rows_[i].Length != Rows_[run.Begin].Length || Rows_[i].Hash != Rows_[run.Begin].Hash)
+        return false;
+    return true;
+  }
+  // Whether every row of the run shows the first row's text: the rows stay in capture order.
+  bool EqualTexts(const TTiedRun& run) {
+    TCellReader reader(Store_, View_, Column_, Offsets_);
+    const std::string first(reader.Cell(Rows_[run.Begin].Number));
+    std::atomic<bool> equal{true};
+    const int64_t count = int64_t(run.End - run.Begin - 1);
+    TCellReader readers[2] = {{Store_, View_, Column_, Offsets_}, {Store_, View_, Column_, Offsets_}};
+    ForBlocks(BlocksOf(count), {}, count, [&](int32_t worker, int64_t block) {
+      const int64_t from = block * RowsPerBlock, to = std::min(count, from + RowsPerBlock);
+      for (int64_t i = from; i < to && equal.load(std::memory_order_relaxed); ++i)
+        if (readers[worker].Cell(Rows_[run.Begin + 1 + size_t(i)].Number) != first) equal = false;
+      return to - from;
+    });
+    return equal;
+  }
+
+  const TFrameStore& Store_;
+  int32_t View_;
+  int32_t Column_;
+  TDataOffsets Offsets_;
+  bool Descending_;
+  const TRowsProgress& Progress_;
+  std::vector<TTextRow> Rows_;
+};
+}  // namespace
+
+bool TShownViews::SortNumbers(const TCapturePipeline& capture, int32_t view, int32_t column,
+                              bool descending, const TOffsets& offsets,
+                              std::vector<uint32_t>& numbers, const TRowsProgress& progress) {
+  const std::vector<std::string> captions = ColumnCaptions(view);
+  const TSortKind kind =
+      size_t(column) < captions.size() ? SortKindOf(captions[size_t(column)]) : TSortKind::Text;
+  const TFrameStore& store = capture.Store();
+  if (kind == TSortKind::Text) {
+    TTextSort sort(store, view, column, offsets, descending, progress);
+    size_t transient = 0;
+    const bool done = sort.Run(numbers, transient);
+    PeakTransient_ = std::max(PeakTransient_, transient);
+    return done;
+  }
+  std::vector<TKeyRow> rows(numbers.size());
+  TCellReader readers[2] = {{store, view, column, offsets}, {store, view, column, offsets}};
+  const int64_t count = int64_t(numbers.size());
+  const bool done = ForBlocks(BlocksOf(count), progress, count, [&](int32_t worker, int64_t block) {
+    const int64_t from = block * RowsPerBlock, to = std::min(count, from + RowsPerBlock);
+    for (int64_t i = from; i < to; ++i) {
+      if (i + 16 < to) readers[worker].Prefetch(numbers[size_t(i + 16)]);
+      rows[size_t(i)] = {readers[worker].Key(kind, numbers[size_t(i)], descending), numbers[size_t(i)]};
+    }
+    return to - from;
+  });
+  // The keys, and the half of them the merge borrows.
+  PeakTransient_ = std::max(PeakTransient_, rows.capacity() * sizeof(TKeyRow) * 3 / 2);
+  if (!done) return false;
+  SortInTwo(rows);
+  for (size_t i = 0; i < rows.size(); ++i) numbers[i] = rows[i].Number;
+  return true;
+}
+
+void TShownViews::MergeSorted(const TCapturePipeline& capture, int32_t view, TShownRows& rows,
+                              std::vector<uint32_t>& added) {
+  const std::vector<std::string> captions = ColumnCaptions(view);
+  const int32_t column = rows.SortColumn_;
+  const TSortKind kind =
+      size_t(column) < captions.size() ? SortKindOf(captions[size_t(column)]) : TSortKind::Text;
+  const bool descending = rows.Descending_;
+  TCellReader reader(capture.Store(), view, column, rows.Offsets_);
+  std::vector<uint32_t>& shown = rows.Numbers_;
+  // Where each new frame goes: after every row that sorts before or with it, since it is newer
+  // than all of them. The new frames are sorted first, so each search starts at the last place.
+  std::vector<size_t> places(added.size());
+  auto place = [&](auto keyOf, auto less) {
+    using TKey = decltype(keyOf(0u));
+    std::vector<std::pair<TKey, uint32_t>> keyed;
+    for (uint32_t number : added) keyed.emplace_back(keyOf(number), number);
+    std::stable_sort(keyed.begin(), keyed.end(),
+                     [&](const auto& a, const auto& b) { return less(a.first, b.first); });
+    size_t from = 0;
+    for (size_t j = 0; j < keyed.size(); ++j) {
+      size_t low = from, high = shown.size();
+      while (low < high) {
+        const size_t middle = low + (high - low) / 2;
+        if (less(keyed[j].first, keyOf(shown[middle])))
+          high = middle;
+        else
+          low = middle + 1;
+      }
+      places[j] = from = low;
+      added[j] = keyed[j].second;
+    }
+  };
+  if (kind == TSortKind::Text)
+    place([&](uint32_t number) { return std::string(reader.Cell(number)); },
+          [&](const std::string& a, const std::string& b) { return descending ? b < a : a < b; });
+  else
+    place([&](uint32_t number) { return reader.Key(kind, number, descending); },
+          [](uint64_t a, uint64_t b) { return a < b; });
+  // Moves the rows up from the end, each by the number of new frames placed before it.
+  const size_t old = shown.size();
+  shown.resize(old + added.size());
+  size_t source = old;
+  for (size_t j = added.size(); j-- > 0;) {
+    while (source > places[j]) {
+      --source;
+      shown[source + j + 1] = shown[source];
+    }
+    shown[places[j] + j] = added[j];
+  }
+}
