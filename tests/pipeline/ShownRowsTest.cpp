@@ -44,6 +44,18 @@ std::vector<Record> MixedCapture() {
   return records;
 }
 
+// A capture file written from `records` and read through a pipeline.
+struct TReadCapture {
+  explicit TReadCapture(const std::vector<Record>& records) : File(Dir.File("capture.pcap")) {
+    WritePcap(File, records);
+    Result = Capture.ReadFile(File, "");
+  }
+  TempDir Dir;
+  std::string File;
+  TCapturePipeline Capture;
+  TCapturePipeline::TReadResult Result;
+};
+
 // The frames tcpdump passes with `expression`, as it writes them to a file and libpcap reads it.
 int64_t TcpdumpCount(const std::string& file, const std::string& expression, const TempDir& dir) {
   const std::string out = dir.File("tcpdump.pcap");
@@ -108,11 +120,9 @@ bool SmallEnough(const TShownViews& views, const TCapturePipeline& capture) {
 
 TEST(ShownRows, TheDisplayFilterPassesTheFramesTcpdumpPassesInEveryView) {
   if (std::system("command -v tcpdump >/dev/null") != 0) GTEST_SKIP() << "tcpdump is missing";
-  TempDir dir;
-  const std::string file = dir.File("mix.pcap");
-  WritePcap(file, MixedCapture());
-  TCapturePipeline capture;
-  ASSERT_EQ(capture.ReadFile(file, ""), TCapturePipeline::TReadResult::Complete);
+  TReadCapture read(MixedCapture());
+  ASSERT_EQ(read.Result, TCapturePipeline::TReadResult::Complete);
+  const TCapturePipeline& capture = read.Capture;
   TShownViews views;
   for (const char* expression :
        {"tcp", "udp", "arp", "icmp", "host 10.0.0.1", "tcp port 80", "net 192.168.0.0/16",
@@ -121,7 +131,7 @@ TEST(ShownRows, TheDisplayFilterPassesTheFramesTcpdumpPassesInEveryView) {
     std::string error;
     ASSERT_TRUE(views.ApplyFilter(capture, expression, error)) << error;
     const std::vector<uint32_t> passed = IndexesOf(views, capture, viETH);
-    EXPECT_EQ(int64_t(passed.size()), TcpdumpCount(file, expression, dir));
+    EXPECT_EQ(int64_t(passed.size()), TcpdumpCount(read.File, expression, read.Dir));
     const std::set<uint32_t> passing(passed.begin(), passed.end());
     for (int32_t view = 0; view < ViewCount; ++view) {
       std::vector<uint32_t> expected;
@@ -135,11 +145,9 @@ TEST(ShownRows, TheDisplayFilterPassesTheFramesTcpdumpPassesInEveryView) {
 }
 
 TEST(ShownRows, ARefusedOrCancelledFilterChangesNothingAndAnEmptyOneShowsEveryRow) {
-  TempDir dir;
-  const std::string file = dir.File("mix.pcap");
-  WritePcap(file, MixedCapture());
-  TCapturePipeline capture;
-  ASSERT_EQ(capture.ReadFile(file, ""), TCapturePipeline::TReadResult::Complete);
+  TReadCapture read(MixedCapture());
+  ASSERT_EQ(read.Result, TCapturePipeline::TReadResult::Complete);
+  const TCapturePipeline& capture = read.Capture;
   TShownViews views;
   std::string error;
   ASSERT_TRUE(views.ApplyFilter(capture, "tcp", error));
@@ -205,11 +213,9 @@ std::vector<Record> SortingCapture() {
 }  // namespace
 
 TEST(ShownRows, AColumnSortsByWhatItsCellsShowWithTiesInCaptureOrder) {
-  TempDir dir;
-  const std::string file = dir.File("sort.pcap");
-  WritePcap(file, SortingCapture());
-  TCapturePipeline capture;
-  ASSERT_EQ(capture.ReadFile(file, ""), TCapturePipeline::TReadResult::Complete);
+  TReadCapture read(SortingCapture());
+  ASSERT_EQ(read.Result, TCapturePipeline::TReadResult::Complete);
+  const TCapturePipeline& capture = read.Capture;
   TShownViews views;
   struct TCase {
     const char* Caption;
@@ -311,14 +317,12 @@ struct TQuery {
 }  // namespace
 
 TEST(ShownRows, FindLooksInCellsAndPayloadsAndGoesRoundOnce) {
-  TempDir dir;
-  const std::string file = dir.File("find.pcap");
-  WritePcap(file, {Segment(1, Ip("10.0.0.1"), 1, 1, "GET / HTTP/1.1"),
+  TReadCapture read({Segment(1, Ip("10.0.0.1"), 1, 1, "GET / HTTP/1.1"),
                    Segment(2, Ip("10.0.0.2"), 1, 1, "hello World"),
                    Segment(3, Ip("172.16.5.5"), 1, 1, "nothing"),
                    Segment(4, Ip("10.0.0.2"), 1, 1, "WORLD again")});
-  TCapturePipeline capture;
-  ASSERT_EQ(capture.ReadFile(file, ""), TCapturePipeline::TReadResult::Complete);
+  ASSERT_EQ(read.Result, TCapturePipeline::TReadResult::Complete);
+  const TCapturePipeline& capture = read.Capture;
   const TPacketList tcp = capture.Items(viTCP);
   auto find = [&](int32_t view, int32_t from, bool forward, const TQuery& q) {
     TFindQuery query;
