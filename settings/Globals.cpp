@@ -98,12 +98,17 @@ void TGlobal::Load() {
   ThreadSafe = ini.ReadBool(kQuarn, "ThreadSafe", true);
   ViewHexa = ini.ReadBool(kOption, "ViewHexa", false);
   FollowNewRows = ini.ReadBool(kOption, "FollowNewRows", true);
-  FilterList = platform::ParseCommaText(ini.ReadString(kOption, "FilterList", ""));
   // Save writes the leading entries whose line fits in a value. A line that reads as a longer
   // one (written by hand, or cut inside a quoted entry by the length limit) keeps just those,
   // so that the history is saved and loaded again as it is.
-  FilterList.resize(platform::ParseCommaText(
-      platform::CommaText(FilterList, platform::ProfileFile::MaxValueLength)).size());
+  auto readHistory = [&](const char* key) {
+    std::vector<std::string> history = platform::ParseCommaText(ini.ReadString(kOption, key, ""));
+    history.resize(platform::ParseCommaText(
+        platform::CommaText(history, platform::ProfileFile::MaxValueLength)).size());
+    return history;
+  };
+  FilterList = readHistory("FilterList");
+  DisplayFilterList = readHistory("DisplayFilterList");
   TCPDataOffset = ini.ReadInteger(kOption, "TCPDataOffset", 0);
   UDPDataOffset = ini.ReadInteger(kOption, "UDPDataOffset", 0);
 }
@@ -115,6 +120,8 @@ void TGlobal::Save() {
   // that do not fit are left out instead.
   const std::string history =
       platform::CommaText(FilterList, platform::ProfileFile::MaxValueLength);
+  const std::string displayHistory =
+      platform::CommaText(DisplayFilterList, platform::ProfileFile::MaxValueLength);
   const bool written =
       ini.WriteInteger(kCoordination, "WindowState", WindowState) &&
       ini.WriteInteger(kCoordination, "Left", Left) &&
@@ -136,6 +143,7 @@ void TGlobal::Save() {
       ini.WriteBool(kOption, "ViewHexa", ViewHexa) &&
       ini.WriteBool(kOption, "FollowNewRows", FollowNewRows) &&
       ini.WriteString(kOption, "FilterList", history) &&
+      ini.WriteString(kOption, "DisplayFilterList", displayHistory) &&
       ini.WriteInteger(kOption, "TCPDataOffset", TCPDataOffset) &&
       ini.WriteInteger(kOption, "UDPDataOffset", UDPDataOffset) && ini.Commit();
   if (!written) throw EIniFileException(platform::Format("Unable to write to %s", {IniFileName}));

@@ -76,6 +76,7 @@ class TGlobal {
   bool ViewHexa{};
   bool FollowNewRows = true;  // a view at its last row keeps to the newest rows
   std::vector<std::string> FilterList;  // filter history, most recent first
+  std::vector<std::string> DisplayFilterList;  // display filter history, most recent first
   int32_t TCPDataOffset{};
   int32_t UDPDataOffset{};
 };

@@ -54,15 +54,6 @@ TMainForm::~TMainForm() {
   Quarn1.Close();
 }
 
-template <class F>
-void TMainForm::Guarded(F&& handler) {
-  try {
-    handler();
-  } catch (const std::exception& e) {
-    TApplication::ReportException(e.what());
-  }
-}
-
 // ---- Creation -----------------------------------------------------------------------------
 
 void TMainForm::FormCreate() {
@@ -73,11 +64,13 @@ void TMainForm::FormCreate() {
   resize(600, 450);
   CreateActions();
   CreateToolBar();
+  CreateFilterBar();
   CreateMenus();
   CreatePages();
+  CreateFindBar();
+  Capture = std::make_unique<TCapturePipeline>();
   CreateStatusBar();
   BuildViews();
-  Capture = std::make_unique<TCapturePipeline>();
   WatchTimer = new QTimer(this);
   WatchTimer->setInterval(100);
   connect(WatchTimer, &QTimer::timeout, this, [this] { WatchCapture(); });
@@ -186,6 +179,16 @@ void TMainForm::CreateMenus() {
   file->addSeparator();
   miExit = item(file, "miExit", "E&xit", [this] { ActionExitExecute(); });
 
+  QMenu* edit = menuBar()->addMenu("&Edit");
+  miFind = item(edit, "miFind", "&Find...", [this] { FindClick(); }, QKeySequence("Ctrl+F"));
+  miFindNext = item(edit, "miFindNext", "Find &Next", [this] { FindInView(true); },
+                    QKeySequence("F3"));
+  miFindPrevious = item(edit, "miFindPrevious", "Find &Previous", [this] { FindInView(false); },
+                        QKeySequence("Shift+F3"));
+  edit->addSeparator();
+  miGoToFrame = item(edit, "miGoToFrame", "&Go to Frame...", [this] { GoToFrameClick(); },
+                     QKeySequence("Ctrl+G"));
+
   QMenu* capture = menuBar()->addMenu("Capture");
   miAdapter = item(capture, "miAdapter", "Adapter", [this] { AdapterToolButtonClick(); },
                    QKeySequence("Ctrl+A"));
@@ -234,6 +237,8 @@ void TMainForm::CreatePages() {
             [this, list](const QPoint& at) { pmList->popup(list->viewport()->mapToGlobal(at)); });
     list->Model()->SetRowHandler(
         [this, v](int32_t position, TRowText& row) { RowText(v, position, row); });
+    connect(list, &TListView::ColumnClicked, this,
+            [this, v](int column) { Guarded([&] { SortColumnClick(v, column); }); });
     Views_[size_t(v)] = *views[size_t(v)] = list;
     QWidget* page = list;
     if (memos[size_t(v)]) {
@@ -260,6 +265,10 @@ void TMainForm::CreatePages() {
 }
 
 void TMainForm::CreateStatusBar() {
+  ShownPanel = new QLabel(this);
+  ShownPanel->setObjectName("ShownPanel");
+  ShownPanel->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+  statusBar()->addWidget(ShownPanel);
   const int* widths = StatusPanelWidths;
   for (int i = 0; i < 3; ++i) {
     auto* panel = new QLabel(this);
@@ -270,6 +279,7 @@ void TMainForm::CreateStatusBar() {
     StatusPanels[size_t(i)] = panel;
   }
   StatusPanels[1]->setText(HomePageName);
+  UpdateShownCount();
 }
 
 QPlainTextEdit* TMainForm::Memo(int32_t view) const {
@@ -301,11 +311,17 @@ void TMainForm::Quarn1Capture(TCustomQuarn&, const PCAP_PKTHDR* PKTHdr, const ET
 }
 
 void TMainForm::WatchCapture() {
+  // A sort or filter that shows its progress lets the event loop run; the rows it works on
+  // must not change under it.
+  if (Busy_) return;
   if (Quarn1.Active()) {
     // Frames reach the views when they have been written to the capture's file, which is
     // after their own delivery. This timer is the only place a running capture's rows reach
     // the active view, which bounds its repaints to the timer's rate.
-    if (RefreshWhileCapturing_) RefreshActiveView();
+    if (RefreshWhileCapturing_) {
+      Shown.Extend(*Capture, DataOffsets());
+      RefreshActiveView();
+    }
     if (Capture->Failed()) {
       ActionCloseExecute();
       Prompts::ShowError(this, QString::fromLocal8Bit("The capture was stopped: " +
@@ -328,8 +344,7 @@ void TMainForm::WatchCapture() {
 }
 
 void TMainForm::RowText(int32_t view, int32_t position, TRowText& row) const {
-  ViewRowText(view, Capture->Items(view), position, Global->TCPDataOffset, Global->UDPDataOffset,
-              row);
+  ViewRowText(view, ShownItems(view), position, Global->TCPDataOffset, Global->UDPDataOffset, row);
 }
 
 TListView* TMainForm::GetActiveListView() const {
@@ -342,22 +357,31 @@ const TNodeList* TMainForm::GetActiveList() const {
                                                              : nullptr;
 }
 
-TPacketList TMainForm::ShownItems(int32_t view) const { return Capture->Items(view); }
+TPacketList TMainForm::ShownItems(int32_t view) const { return Shown.Items(*Capture, view); }
 
 QPlainTextEdit* TMainForm::GetActiveMemo() const { return Memo(ActiveViewIndex); }
 
 void TMainForm::RefreshActiveView() {
   TListView* view = GetActiveListView();
-  const TNodeList* list = GetActiveList();
-  if (!view || !list) return;
-  if (view->ItemCount() != list->Count()) view->SetItemCount(list->Count());
+  if (!view) return;
+  const int32_t count = Shown.Count(*Capture, ActiveViewIndex);
+  if (view->ItemCount() != count) {
+    view->SetItemCount(count);
+    // New frames take their places among the sorted rows, not only at the end.
+    if (Shown.View(ActiveViewIndex).Sorted()) {
+      view->Model()->Invalidate();
+      view->viewport()->update();
+    }
+  }
+  UpdateShownCount();
 }
 
 void TMainForm::UpdateAllViewCounts() {
   for (int32_t v = 0; v < ViewCount; ++v) {
-    Views_[size_t(v)]->SetItemCount(Capture->List(v).Count());
+    Views_[size_t(v)]->SetItemCount(Shown.Count(*Capture, v));
     Views_[size_t(v)]->Model()->Flush();
   }
+  UpdateShownCount();
 }
 
 void TMainForm::pcViewChange(int index) {
@@ -369,9 +393,8 @@ void TMainForm::pcViewChange(int index) {
 
 void TMainForm::ShowPayload() {
   TListView* view = GetActiveListView();
-  const TNodeList* list = GetActiveList();
-  if (!view || !list) return;
-  const TPacketList items = list->Items(Capture->Store());
+  if (!view) return;
+  const TPacketList items = ShownItems(ActiveViewIndex);
   const int32_t row = view->SelectedRow();
   if (row < 0 || size_t(row) >= items.size()) return;
   QPlainTextEdit* memo = GetActiveMemo();
@@ -435,6 +458,7 @@ void TMainForm::ActionCloseExecute() {
   Quarn1.Close();
   // What is still pending reaches the file and the views.
   Capture->Stop();
+  Shown.Extend(*Capture, DataOffsets());
   if (CapturingForm && CapturingForm->isVisible()) CapturingForm->close();
   if (RefreshWhileCapturing_) RefreshActiveView();
   if (!Global->ThreadSafe) UpdateAllViewCounts();
@@ -465,6 +489,9 @@ void TMainForm::ShowCaptureSummary(const QString& text) {
 void TMainForm::EmptyCapture() {
   // The capture clears its counters under the same lock as its lists.
   Capture->Clear();
+  // The display filter stays, for the frames that come; a sort goes with the rows.
+  Shown.Reset();
+  for (TListView* view : Views_) view->ShowSortIndicator(-1, false);
   if (CapturingForm) CapturingForm->ShowCounters();
   UpdateAllViewCounts();
 }
@@ -517,6 +544,7 @@ void TMainForm::LoadLayout() {
   ViewHex1->setChecked(HexToolButton->isChecked());
   miFollowNewRows->setChecked(Global->FollowNewRows);
   FollowNewRowsClick();
+  FillFilterHistory();
   ActiveViewIndex = Global->ActiveListViewIndex;
   if (ActiveViewIndex >= 0 && ActiveViewIndex < ViewCount) {
     const QSignalBlocker quiet(pcView);
@@ -550,14 +578,18 @@ void TMainForm::FormShow() {
 // The source's caption takes the room the other panels leave. The status bar's margins,
 // spacing and size grip take some too: the panels that do not fit are cut off at the right.
 void TMainForm::FormResize() {
+  // The count of rows shown is as wide as its text.
+  ShownPanel->setFixedWidth(ShownPanel->fontMetrics().horizontalAdvance(ShownPanel->text()) +
+                            2 * ShownPanel->frameWidth() + 8);
   // The status bar lays out a panel that was hidden a moment ago only later: what the bar
   // takes for itself is measured while every panel is in it, which is at least as much.
   if (!StatusPanels[1]->isHidden()) {
-    int panels = 0;
+    int panels = ShownPanel->minimumWidth();
     for (const QLabel* panel : StatusPanels) panels += panel->minimumWidth();
     StatusBarOverhead_ = std::max(0, statusBar()->minimumSizeHint().width() - panels);
   }
-  const int shown = StatusPanels[1]->isHidden() ? 0 : StatusPanels[1]->width();
+  const int shown =
+      (StatusPanels[1]->isHidden() ? 0 : StatusPanels[1]->width()) + ShownPanel->minimumWidth();
   const int room = statusBar()->width() - StatusBarOverhead_ - shown;
   // The summary is shown whole, but in a narrow window the source's caption keeps enough room
   // to be read, and the summary loses its end, the least of it (its tooltip has all of it).

@@ -12,9 +12,14 @@
 
 #include "capture/Quarn.h"
 #include "pipeline/CapturePipeline.h"
+#include "pipeline/ShownRows.h"
+#include "ui/Application.h"
 #include "ui/PacketView.h"
 
 class QAction;
+class QCheckBox;
+class QComboBox;
+class QLineEdit;
 class QTimer;
 class QLabel;
 class QMenu;
@@ -103,6 +108,51 @@ class TMainForm : public QMainWindow {
   bool FileChangeReported = false;
   QPlainTextEdit* GetActiveMemo() const;
 
+  // ---- Display filter, find, sort, go to ----
+  // What the eight views show of the capture: filtered by the display filter, sorted by a
+  // column. Reset with the capture; the display filter stays and applies to the next one.
+  TShownViews Shown;
+  QToolBar* FilterBar = nullptr;
+  QComboBox* cbxDisplayFilter = nullptr;
+  QToolButton *ApplyFilterButton = nullptr, *ClearFilterButton = nullptr;
+  QLabel* lblFilterError = nullptr;
+  QToolBar* FindBar = nullptr;
+  QLineEdit* edFind = nullptr;
+  QCheckBox *chkFindHex = nullptr, *chkFindCase = nullptr;
+  QToolButton *FindNextButton = nullptr, *FindPreviousButton = nullptr;
+  QLabel* lblFindNotice = nullptr;
+  // The status bar's "Shown X of Y" of the active view, with the display filter in force.
+  QLabel* ShownPanel = nullptr;
+  QAction *miFind = nullptr, *miFindNext = nullptr, *miFindPrevious = nullptr,
+          *miGoToFrame = nullptr;
+  // Applies the display filter box's expression (Enter, Apply, a history entry).
+  void ApplyFilterClick();
+  // Narrows every view to the frames `expression` passes; empty shows every frame. False
+  // when libpcap refuses it (its message then shows beside the box and nothing changes) or
+  // when the user cancelled.
+  bool ApplyDisplayFilter(const std::string& expression);
+  // Edit, Find: shows the find bar and puts the cursor in it.
+  void FindClick();
+  // Finds the next (or previous) row of the active view holding the find bar's text, from
+  // the selected row on, and selects it; the bar says when the search went round or found
+  // nothing.
+  void FindInView(bool forward);
+  // Edit, Go to Frame: asks for an Index and goes there.
+  void GoToFrameClick();
+  // Selects the row of the active view that shows frame `index`; tells the user when the
+  // view does not hold it. False then.
+  bool GoToFrame(int32_t index);
+  // A click on a column's header: sorts by it, again the other way, a third time back to
+  // capture order.
+  void SortColumnClick(int32_t view, int32_t column);
+  // The frame of the selected row of `view`, or 0.
+  int32_t SelectedFrame(int32_t view) const;
+  // Shows the rows of every view again after a filter or a sort, with the frames that were
+  // selected still selected where they are shown.
+  void ShowNewOrder(const std::array<int32_t, ViewCount>& selected);
+  void UpdateShownCount();
+  TShownViews::TOffsets DataOffsets() const;
+
   // ---- Payload panes ----
   void ShowPayload();
   void lvDataChange();
@@ -174,6 +224,10 @@ class TMainForm : public QMainWindow {
   void CreateMenus();
   void CreatePages();
   void CreateStatusBar();
+  void CreateFilterBar();
+  void CreateFindBar();
+  // The display filter box lists the history, newest first.
+  void FillFilterHistory();
   std::vector<struct TNamedColumns> NamedViews() const;
   // The row texts of view `view`, for its model.
   void RowText(int32_t view, int32_t position, TRowText& row) const;
@@ -188,6 +242,8 @@ class TMainForm : public QMainWindow {
   // view takes a running capture's rows as they come (on WatchCapture's beat), or waits for a
   // tab change or the stop.
   bool RefreshWhileCapturing_ = true;
+  // A filter, sort or find is running with its progress shown: the capture's rows wait.
+  bool Busy_ = false;
   void MirrorSettings();
   // The status bar's text for the open source, with its filter.
   std::string SourceCaption() const;
@@ -196,3 +252,12 @@ class TMainForm : public QMainWindow {
   struct TFileDialogRequest CaptureFileDialog(bool save, const char* title);
   std::optional<std::string> ChooseCaptureFile(bool save, const char* title);
 };
+
+template <class F>
+void TMainForm::Guarded(F&& handler) {
+  try {
+    handler();
+  } catch (const std::exception& e) {
+    TApplication::ReportException(e.what());
+  }
+}

@@ -70,8 +70,9 @@ void TMainForm::OpenSource(bool applyFilter) {
       // and its rows show in the TCP Data view, and in the active view unless ThreadSafe is
       // off (then it waits for a tab change).
       if (Capture->Count() > 0) Modified = true;
+      Shown.Extend(*Capture, DataOffsets());
       if (RefreshWhileCapturing_) RefreshActiveView();
-      lvTCPData->SetItemCount(Capture->List(viTCPData).Count());
+      lvTCPData->SetItemCount(Shown.Count(*Capture, viTCPData));
     }
     if (result == TCapturePipeline::TReadResult::Failed) {
       // The file did not open, so the capture on screen is still the previous one.
@@ -153,6 +154,16 @@ std::string TMainForm::Quarn1Opened(TCustomQuarn& Sender) {
   for (TListView* view : Views_) view->SetItemCount(0);
   Capture = std::move(incoming);
   ClearAllToolButtonClick();
+  // The display filter stays in force, compiled again for the new source's link type and
+  // snapshot length; one that does not fit it any more is dropped, and the bar says why.
+  if (!Shown.Filter().Empty()) {
+    std::string error, none;
+    if (!Shown.ApplyFilter(*Capture, Shown.Filter().Expression(), error)) {
+      Shown.ApplyFilter(*Capture, {}, none);
+      lblFilterError->setText(QString::fromLocal8Bit(error));
+    }
+    UpdateShownCount();
+  }
   Modified = false;
   FileChangeReported = false;
   if (Global->OpenType != 2) {

@@ -64,6 +64,13 @@ void TPacketModel::Flush() {
 
 void TPacketModel::Invalidate() { CachedRow_ = -1; }
 
+void TPacketModel::Reset(int32_t count) {
+  beginResetModel();
+  Announced_ = Pending_ = std::max(count, 0);
+  CachedRow_ = -1;
+  endResetModel();
+}
+
 void TPacketModel::AddColumn(const QString& caption) {
   beginInsertColumns(QModelIndex(), int(Captions_.size()), int(Captions_.size()));
   Captions_.append(caption);
@@ -119,7 +126,11 @@ TListView::TListView(const QString& name, QWidget* parent)
   setVerticalScrollMode(QAbstractItemView::ScrollPerItem);
   Header_->setSectionResizeMode(QHeaderView::Interactive);
   Header_->setHighlightSections(false);
-  Header_->setSectionsClickable(false);
+  // A click on a header sorts by its column (the window decides how); the arrow shows only
+  // while the rows are sorted.
+  Header_->setSectionsClickable(true);
+  Header_->setSortIndicatorShown(false);
+  connect(Header_, &QHeaderView::sectionClicked, this, [this](int column) { emit ColumnClicked(column); });
   Header_->setMinimumSectionSize(0);
   Header_->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
   Header_->setStretchLastSection(false);
@@ -151,6 +162,11 @@ void TListView::selectRow(int row) {
   selectionModel()->setCurrentIndex(model()->index(row, column),
                                     QItemSelectionModel::ClearAndSelect |
                                         QItemSelectionModel::Rows);
+}
+
+void TListView::ShowSortIndicator(int column, bool descending) {
+  Header_->setSortIndicatorShown(column >= 0);
+  Header_->setSortIndicator(column, descending ? Qt::DescendingOrder : Qt::AscendingOrder);
 }
 
 int TListView::rowViewportPosition(int row) const { return (row - FirstRow()) * RowHeight_; }

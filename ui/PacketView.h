@@ -48,6 +48,9 @@ class TPacketModel : public QAbstractTableModel {
   // Drops the row built last, so that the next request builds it from the frame again
   // (after the frames or the settings behind the rows changed).
   void Invalidate();
+  // The rows were filtered or put in another order: the view starts again with `count`
+  // rows, none selected.
+  void Reset(int32_t count);
 
   // Column captions; the view owns the widths.
   void AddColumn(const QString& caption);
@@ -89,6 +92,8 @@ class TListView : public QAbstractItemView, public TColumnList {
   int32_t SelectedRow() const;
   // Selects `row` alone and makes it the current row (shown, when the view scrolls to it).
   void selectRow(int row);
+  // The arrow in the header of the column the rows are sorted by; column -1 for none.
+  void ShowSortIndicator(int column, bool descending);
   // Whether the view keeps to its newest rows while it is at its last one (on by default).
   void SetFollowNewRows(bool follow) { FollowNewRows_ = follow; }
   bool FollowNewRows() const { return FollowNewRows_; }
@@ -124,6 +129,8 @@ class TListView : public QAbstractItemView, public TColumnList {
  signals:
   // The selected or current row changed (the list view's item change notification).
   void ItemChanged();
+  // The user clicked the header of `column`.
+  void ColumnClicked(int column);
 
  protected:
   QModelIndex moveCursor(CursorAction cursorAction, Qt::KeyboardModifiers modifiers) override;

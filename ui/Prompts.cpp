@@ -25,6 +25,10 @@ void ShowError(QWidget* parent, const QString& text) {
   Box(parent, QStringLiteral("Error"), text, QMessageBox::Critical);
 }
 
+void ShowInformation(QWidget* parent, const QString& text) {
+  Box(parent, QStringLiteral("Trellan"), text, QMessageBox::Information);
+}
+
 void ShowException(QWidget* parent, const QString& text) {
   Box(parent, QStringLiteral("Trellan"), text, QMessageBox::Critical);
 }

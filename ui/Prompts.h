@@ -39,6 +39,8 @@ inline const QString CaptureFileFilter =
 void SetAnswerer(TPromptAnswerer* answerer);
 // A modal message box with an error icon, the caption "Error" and an OK button.
 void ShowError(QWidget* parent, const QString& text);
+// A modal message box with an information icon, the caption "Trellan" and an OK button.
+void ShowInformation(QWidget* parent, const QString& text);
 // The box that reports an exception that ended a user action.
 void ShowException(QWidget* parent, const QString& text);
 // Asks whether to save the capture before it is lost: Save, Discard or Cancel.

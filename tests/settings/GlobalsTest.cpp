@@ -27,7 +27,8 @@ auto Fields(const TGlobal& g) {
   return std::tie(g.WindowState, g.Left, g.Top, g.Width, g.Height, g.ActiveListViewIndex,
                   g.OpenType, g.AdapterIndex, g.Host, g.UserName, g.Password, g.DontShowJustOne,
                   g.FileName, g.Filter, g.Flags, g.ReadTimeout, g.SnapLen, g.ThreadSafe, g.ViewHexa,
-                  g.FollowNewRows, g.FilterList, g.TCPDataOffset, g.UDPDataOffset);
+                  g.FollowNewRows, g.FilterList, g.DisplayFilterList, g.TCPDataOffset,
+                  g.UDPDataOffset);
 }
 
 // A folder in which nothing can be created or renamed. Root ignores permission bits, so for
@@ -101,7 +102,7 @@ TEST_F(Globals, FirstRunGivesEveryDefault) {
     TGlobal g(Path);
     EXPECT_EQ(g.IniFileName, Path);
     EXPECT_EQ(Fields(g), std::make_tuple(0, 212, 159, 600, 450, 0, 0, -1, "", "", "", false, "", "",
-                                         1, 1, 65535, true, false, true, List{}, 0, 0));
+                                         1, 1, 65535, true, false, true, List{}, List{}, 0, 0));
     EXPECT_FALSE(std::filesystem::exists(Path)) << "loading must not create the file";
   }
   // The end of the run saves: the file is there, private, and reads back as it was.
@@ -340,6 +341,7 @@ TEST_F(Globals, FileWrittenFromNothingHoldsEveryKeyInOrder) {
   g->ViewHexa = true;
   g->FollowNewRows = false;
   g->FilterList = {"tcp port 80", "udp"};
+  g->DisplayFilterList = {"ip[8] < 64", "arp"};
   g->TCPDataOffset = 3;
   g->UDPDataOffset = -2;
   g->Save();
@@ -357,6 +359,7 @@ TEST_F(Globals, FileWrittenFromNothingHoldsEveryKeyInOrder) {
             "ViewHexa=1\n"
             "FollowNewRows=0\n"
             "FilterList=\"tcp port 80\",udp\n"
+            "DisplayFilterList=\"ip[8] < 64\",arp\n"
             "TCPDataOffset=3\n"
             "UDPDataOffset=-2\n"
             "\n"

@@ -434,6 +434,29 @@ TEST(CaptureFlow, TheActiveViewFollowsNewRowsUntilTheUserScrollsUp) {
   EXPECT_FALSE(w.form->ListView(viETH)->FollowNewRows());
 }
 
+TEST(CaptureFlow, ADisplayFilterNarrowsALiveCaptureAsFramesArrive) {
+  if (!RunningAsRoot()) GTEST_SKIP() << "live capture needs root";
+  Window w;
+  w.OpenLoopback();
+  ASSERT_TRUE(w.form->Quarn1.Active()) << w.form->Quarn1.LastError();
+  TListView* view = w.form->ListView(viETH);
+  w.Send(100);
+  ASSERT_TRUE(WaitFor([&] { return view->model()->rowCount() == 100; }, 20000));
+  // A UDP length of 18 is "datagram 0" to "datagram 9": ten of each hundred.
+  w.form->cbxDisplayFilter->setEditText("udp[4:2] = 18");
+  w.form->ApplyFilterButton->click();
+  EXPECT_EQ(view->model()->rowCount(), 10);
+  w.Send(100);
+  EXPECT_TRUE(WaitFor(
+      [&] { return w.form->Capture->Count() == 200 && view->model()->rowCount() == 20; }, 20000))
+      << w.form->Capture->Count() << " " << view->model()->rowCount();
+  EXPECT_EQ(w.form->ShownPanel->text(), "Shown 20 of 200   Display filter: udp[4:2] = 18");
+  for (int row = 0; row < view->model()->rowCount(); ++row)
+    EXPECT_EQ(Cell(view, row, 3), "52") << row;  // Ethernet, IP and those 18 bytes
+  Click(*w.form->CapturingForm, "btnClose");  // "Stop"
+  EXPECT_EQ(view->model()->rowCount(), 20);
+}
+
 TEST(CaptureFlow, ClosingTheWindowDuringACaptureStopsItAndCleansUp) {
   if (!RunningAsRoot()) GTEST_SKIP() << "live capture needs root";
   Window w;
