@@ -1,5 +1,7 @@
 #include "tests/common/Conversations.h"
 
+#include <cstdio>
+
 namespace {
 std::string Stream(char first, size_t from, size_t to) {
   std::string s;
@@ -78,4 +80,14 @@ std::vector<Record> ConversationCapture() {
   add(Segment(false, 40000, s + 1400, c + 701, Fin | Ack, ""));             // 20
   add(Segment(true, 40002, 9, 0, Syn, ""), 16);                             // 21 no flags
   return r;
+}
+
+std::string FileContents(const std::string& path) {
+  std::string bytes;
+  if (std::FILE* f = std::fopen(path.c_str(), "rb")) {
+    char buffer[4096];
+    for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, f)) > 0;) bytes.append(buffer, n);
+    std::fclose(f);
+  }
+  return bytes;
 }

@@ -27,3 +27,5 @@ constexpr int32_t UDPQuery = 15, UDPAnswer = 16, UDPCut = 18;
 constexpr int32_t CutHeader = 21;     // a TCP frame cut before its flags: row 16 of TCP
 }  // namespace ConversationFrames
 std::vector<Record> ConversationCapture();
+// The bytes of a file (empty when it cannot be read), to compare a saved stream with.
+std::string FileContents(const std::string& path);

@@ -38,15 +38,6 @@ TFrame FrameOf(const TCapturePipeline& capture, int32_t view, int32_t number) {
   return {};
 }
 
-std::string ReadFileText(const std::string& path) {
-  std::string text;
-  if (std::FILE* f = std::fopen(path.c_str(), "rb")) {
-    char buffer[4096];
-    for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, f)) > 0;) text.append(buffer, n);
-    std::fclose(f);
-  }
-  return text;
-}
 
 bool SendAll(int fd, const std::string& bytes) {
   for (size_t done = 0; done < bytes.size();) {
@@ -240,9 +231,9 @@ TEST(Conversation, ReordersDropsRepeatsAndMarksWhatTheCaptureLacks) {
   ASSERT_TRUE(SaveConversation(capture.Store(), *tcp, TConversationPart::Both, saved));
   std::string both;
   for (const auto& c : tcp->Chunks) both.append(ChunkBytes(capture.Store(), c));
-  EXPECT_EQ(ReadFileText(saved), both);
+  EXPECT_EQ(FileContents(saved), both);
   ASSERT_TRUE(SaveConversation(capture.Store(), *tcp, TConversationPart::SideB, saved));
-  EXPECT_EQ(ReadFileText(saved), SideBytes(capture, *tcp, 1));
+  EXPECT_EQ(FileContents(saved), SideBytes(capture, *tcp, 1));
   errno = 0;
   EXPECT_FALSE(SaveConversation(capture.Store(), *tcp, TConversationPart::Both,
                                 dir.File("no/such/folder")));

@@ -9,24 +9,11 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
-#include <cstdio>
 
 #include "tests/common/Conversations.h"
 #include "tests/ui/WindowFixture.h"
 #include "ui/FormFollowStream.h"
 #include "ui/FormMain.h"
-
-namespace {
-std::string FileBytes(const std::string& path) {
-  std::string bytes;
-  if (std::FILE* f = std::fopen(path.c_str(), "rb")) {
-    char buffer[4096];
-    for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, f)) > 0;) bytes.append(buffer, n);
-    std::fclose(f);
-  }
-  return bytes;
-}
-}  // namespace
 
 TEST(FollowStream, ShowsTheSelectedConversationAndSavesItsBytes) {
   TSettingsScope scope;
@@ -69,11 +56,11 @@ TEST(FollowStream, ShowsTheSelectedConversationAndSavesItsBytes) {
   const std::string both = scope.Dir.File("both.bin"), client = scope.Dir.File("client.bin");
   scope.Answers.Files = {QString::fromStdString(both), QString::fromStdString(client)};
   stream->btnSaveAs->click();
-  EXPECT_EQ(FileBytes(both),
+  EXPECT_EQ(FileContents(both),
             ClientStream(0, 700) + ServerStream(0, 300) + ServerStream(600, 1100));
   stream->cbSavePart->setCurrentIndex(1);
   stream->btnSaveAs->click();
-  EXPECT_EQ(FileBytes(client), ClientStream(0, 700));
+  EXPECT_EQ(FileContents(client), ClientStream(0, 700));
   const std::string nowhere = scope.Dir.File("no/such/stream.bin");
   scope.Answers.Files = {QString::fromStdString(nowhere)};
   stream->btnSaveAs->click();
