@@ -23,11 +23,13 @@ namespace {
 QString Local(const std::string& s) { return QString::fromLocal8Bit(s.data(), qsizetype(s.size())); }
 
 // The bytes as the text area shows them: line ends as the payload pane reads them, and every
-// other control byte as a dot, so that binary data cannot break the lines or hide text.
+// other control byte (C0, DEL and C1, which fonts draw as boxes or not at all) as a dot, so
+// that binary data cannot break the lines or hide text.
 QString ShownText(std::string_view bytes) {
   std::string text = PaneLines(bytes);
   for (char& c : text)
-    if (uint8_t(c) < 0x20 && c != '\n' && c != '\t') c = '.';
+    if ((uint8_t(c) < 0x20 && c != '\n' && c != '\t') || (uint8_t(c) >= 0x7F && uint8_t(c) < 0xA0))
+      c = '.';
   return QString::fromLatin1(text.data(), qsizetype(text.size()));
 }
 }  // namespace
