@@ -3,6 +3,7 @@
 //
 //   trellan-rows [--view NAME|all] [--tcp-offset N] [--udp-offset N] [--filter EXPR] FILE
 //   trellan-rows --payload VIEW:ROW [--hex] [--tcp-offset N] [--udp-offset N] [--filter EXPR] FILE
+//   trellan-rows --follow VIEW:ROW [--hex] [--filter EXPR] FILE
 //   trellan-rows --help | --version
 //
 // The file is read and filed exactly as the window does it. Each chosen view is printed in
@@ -10,6 +11,11 @@
 // tab-separated line per row with every column, hidden ones included. A cell is written as its
 // bytes, with backslash, tab, carriage return and line feed written as \\, \t, \r and \n.
 // --payload prints what the payload pane shows for row ROW (counted from 0) of VIEW.
+// --follow prints the TCP or UDP conversation of that row as the Follow Stream window shows
+// it: per chunk a heading line (">>> A -> B (frame N, L bytes)", "<<< " for the other side)
+// and its bytes (raw, ended by a line feed when they do not end with one, or with --hex as the
+// pane's hex dump), "... N bytes missing ..." for bytes the capture lacks, then one "=== "
+// line per side with its byte counts.
 #include <cctype>
 #include <cstdio>
 #include <cstring>
@@ -20,6 +26,7 @@
 
 #include "capture/Quarn.h"
 #include "pipeline/CapturePipeline.h"
+#include "pipeline/Conversation.h"
 #include "platform/IntegerText.h"
 #include "presentation/CellText.h"
 #include "presentation/PacketLists.h"
@@ -31,6 +38,7 @@ const char* const Usage =
     "usage: trellan-rows [--view NAME|all] [--tcp-offset N] [--udp-offset N] [--filter EXPR] FILE\n"
     "       trellan-rows --payload VIEW:ROW [--hex] [--tcp-offset N] [--udp-offset N]\n"
     "                    [--filter EXPR] FILE\n"
+    "       trellan-rows --follow VIEW:ROW [--hex] [--filter EXPR] FILE\n"
     "       trellan-rows --help | --version\n"
     "NAME is a tab caption (Ethernet, IP, ARP, ICMP, TCP, UDP, \"TCP Data\", \"UDP Data\";\n"
     "letter case and blanks do not matter) or a list view name such as lvTCPData.\n";
@@ -73,6 +81,7 @@ struct Options {
   std::string filter, file;
   std::optional<int32_t> payloadView;
   int64_t payloadRow = -1;
+  bool follow = false;  // --follow: payloadView and payloadRow name the row to follow
   bool hex = false;
   bool help = false, version = false;
 };
@@ -107,10 +116,11 @@ std::string Parse(int argc, char** argv, Options& o) {
       const auto v = value();
       if (!v) return "--filter needs an expression";
       o.filter = *v;
-    } else if (arg == "--payload") {
+    } else if (arg == "--payload" || arg == "--follow") {
+      o.follow = arg == "--follow";
       const auto v = value();
       const size_t colon = v ? v->rfind(':') : std::string::npos;
-      if (colon == std::string::npos) return "--payload needs VIEW:ROW";
+      if (colon == std::string::npos) return arg + " needs VIEW:ROW";
       o.payloadView = ViewByName(v->substr(0, colon));
       if (!o.payloadView) return "no view named '" + v->substr(0, colon) + "'";
       try {
@@ -138,6 +148,31 @@ std::string Parse(int argc, char** argv, Options& o) {
   if (allViews)
     for (int32_t v = 0; v < ViewCount; ++v) o.views.push_back(v);
   return {};
+}
+
+// The conversation of `frame` as --follow prints it; an empty text when it has none.
+std::string FollowText(const TCapturePipeline& capture, const TFrame& frame, bool hex) {
+  const auto conversation = FollowConversation(capture, frame);
+  if (!conversation) return {};
+  std::string out;
+  for (const TConversationChunk& chunk : conversation->Chunks) {
+    if (chunk.Gap) {
+      out += GapText(chunk.Length) + '\n';
+      continue;
+    }
+    out += ChunkHeading(*conversation, chunk) + '\n';
+    const std::string_view bytes = ChunkBytes(capture.Store(), chunk);
+    if (hex)
+      out += HexDumpLines(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+    else
+      out += bytes;
+    if (!out.empty() && out.back() != '\n') out += '\n';
+  }
+  const auto digits = [](uint64_t n) { return std::to_string(n); };
+  for (int side = 0; side < 2; ++side)
+    out += "=== " + DirectionText(*conversation, side) + ": " +
+           SideBytesText(*conversation, side, digits) + '\n';
+  return out;
 }
 }  // namespace
 
@@ -169,7 +204,17 @@ int main(int argc, char** argv) {
                   1);
     const int32_t view = *o.payloadView;
     const int32_t offset = view == viTCP || view == viTCPData ? o.tcpOffset : o.udpOffset;
-    out = PaneLines(PayloadText(view, list[size_t(o.payloadRow)], offset, o.hex));
+    if (o.follow) {
+      if (view != viTCP && view != viUDP && view != viTCPData && view != viUDPData)
+        return Fail("--follow needs a row of the TCP, UDP, TCP Data or UDP Data view", 1);
+      out = FollowText(capture, list[size_t(o.payloadRow)], o.hex);
+      if (out.empty())
+        return Fail("row " + std::to_string(o.payloadRow) +
+                        " has no conversation: its ports were not captured",
+                    1);
+    } else {
+      out = PaneLines(PayloadText(view, list[size_t(o.payloadRow)], offset, o.hex));
+    }
     if (!out.empty() && out.back() != '\n') out += '\n';
   } else {
     TRowText row;

@@ -24,6 +24,7 @@
 #include "ui/Application.h"
 #include "ui/FixedDialog.h"
 #include "ui/FormCapturing.h"
+#include "ui/FormFollowStream.h"
 #include "ui/Prompts.h"
 #include "ui/ToolIcons.h"
 
@@ -114,6 +115,10 @@ void TMainForm::CreateActions() {
   ActionHomePage = command("ActionHomePage", "&Home Page", [this] { ActionHomePageExecute(); });
   ActionPacketField =
       command("ActionPacketField", "Packet Field", [this] { ActionPacketFieldExecute(); });
+  ActionFollowStream =
+      command("ActionFollowStream", "Follow Stream", [this] { ActionFollowStreamExecute(); });
+  ActionFollowStream->setShortcut(QKeySequence("Ctrl+T"));
+  addAction(ActionFollowStream);
 }
 
 void TMainForm::CreateToolBar() {
@@ -205,6 +210,8 @@ void TMainForm::CreateMenus() {
       item(view, "miFollowNewRows", "Follow New Rows", [this] { FollowNewRowsClick(); });
   miFollowNewRows->setCheckable(true);
   miFollowNewRows->setChecked(true);
+  view->addSeparator();
+  view->addAction(ActionFollowStream);
 
   // The one menu item bound to its command: it takes the command's caption and state.
   QMenu* help = menuBar()->addMenu("Help");
@@ -214,6 +221,17 @@ void TMainForm::CreateMenus() {
   pmList = new QMenu(this);
   pmList->setObjectName("pmList");
   miPacketField = item(pmList, "miPacketField", "Select Fields", [this] { ActionPacketFieldExecute(); });
+  pmList->addAction(ActionFollowStream);
+  // The menus show Follow Stream enabled only where it does something; the shortcut stays
+  // live in between, and its handler does nothing elsewhere.
+  for (QMenu* menu : {view, pmList}) {
+    connect(menu, &QMenu::aboutToShow, this, [this] {
+      const int32_t v = ActiveViewIndex;
+      ActionFollowStream->setEnabled((v == viTCP || v == viUDP || v == viTCPData || v == viUDPData) &&
+                                     GetActiveListView()->SelectedRow() >= 0);
+    });
+    connect(menu, &QMenu::aboutToHide, this, [this] { ActionFollowStream->setEnabled(true); });
+  }
 }
 
 void TMainForm::CreatePages() {
@@ -409,6 +427,22 @@ void TMainForm::ShowPayload() {
 }
 
 void TMainForm::lvDataChange() { ShowPayload(); }
+
+void TMainForm::ActionFollowStreamExecute() {
+  const int32_t view = ActiveViewIndex;
+  if (view != viTCP && view != viUDP && view != viTCPData && view != viUDPData) return;
+  const int32_t row = GetActiveListView()->SelectedRow();
+  const TPacketList items = ShownItems(view);
+  if (row < 0 || size_t(row) >= items.size()) return;
+  auto conversation = FollowConversation(*Capture, items[size_t(row)]);
+  if (!conversation) {
+    Prompts::ShowError(this, "The selected frame's TCP or UDP ports were not captured.");
+    return;
+  }
+  auto* form = new TFollowStreamForm(this, *Capture, std::move(*conversation),
+                                     [this] { return Capture.get(); });
+  form->show();
+}
 
 void TMainForm::HexToolButtonClick() {
   // The tool button and the menu item toggle themselves when clicked; the state that counts

@@ -55,6 +55,9 @@ class TMainForm : public QMainWindow {
   // The named commands; their enabled state is set by UpdateActions.
   QAction *ActionOpen, *ActionClose, *ActionClear, *ActionOption, *ActionOpenFile, *ActionSave,
       *ActionSaveAs, *ActionExit, *ActionAbout, *ActionHomePage, *ActionPacketField;
+  // View, Follow Stream (and the lists' context menu): the conversation of the selected row
+  // of the TCP, UDP, TCP Data or UDP Data view in a window of its own.
+  QAction* ActionFollowStream;
 
   // ---- State ----
   TQuarn Quarn1;
@@ -159,6 +162,9 @@ class TMainForm : public QMainWindow {
   void HexToolButtonClick();
   // View, Follow New Rows: every view keeps to its newest rows while at its last one, or not.
   void FollowNewRowsClick();
+  // Opens a Follow Stream window on the selected row's conversation; nothing for another view
+  // or without a selected row.
+  void ActionFollowStreamExecute();
 
   // ---- Commands ----
   // Runs a command object: only while it is enabled, as the command's own trigger does.

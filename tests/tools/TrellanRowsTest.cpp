@@ -1,11 +1,12 @@
 // trellan-rows on capture files written by the test: the rows of every view as text, the
-// payload pane's text, and its errors.
+// payload pane's text, a row's conversation (--follow), and its errors.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <sys/wait.h>
 
+#include "tests/common/Conversations.h"
 #include "tests/common/Frames.h"
 
 namespace {
@@ -59,6 +60,14 @@ std::string CaptureFile(const TempDir& dir) {
   const std::string file = dir.File("rows.cap");
   WritePcap(file, r);
   return file;
+}
+// The heading, gap and summary lines of --follow, without the stream's bytes.
+std::vector<std::string> Markers(const std::string& text) {
+  std::vector<std::string> markers;
+  for (const std::string& line : Lines(text))
+    for (const char* mark : {">>> ", "<<< ", "... ", "=== "})
+      if (line.starts_with(mark)) markers.push_back(line);
+  return markers;
 }
 }  // namespace
 
@@ -141,4 +150,59 @@ TEST(TrellanRows, ErrorsGoToStandardErrorWithAFailingStatus) {
   EXPECT_NE(row.out.find("has no row 0"), std::string::npos) << row.out;
   const Result none = Rows("");
   EXPECT_EQ(none.status, 2);
+}
+
+TEST(TrellanRowsFollow, PrintsBothSidesInOrderWithGapsAndTotals) {
+  TempDir dir;
+  const std::string file = dir.File("conversations.pcap");
+  WritePcap(file, ConversationCapture());
+
+  // Row 6 of TCP Data is the server's first answer (frame 10).
+  const Result tcp = Rows("--follow \"TCP Data:6\" " + file);
+  ASSERT_EQ(tcp.status, 0) << tcp.out;
+  EXPECT_EQ(Markers(tcp.out),
+            (std::vector<std::string>{
+                ">>> 10.0.0.1:40000 -> 10.0.0.2:80 (frame 5, 200 bytes)",
+                ">>> 10.0.0.1:40000 -> 10.0.0.2:80 (frame 7, 200 bytes)",
+                ">>> 10.0.0.1:40000 -> 10.0.0.2:80 (frame 6, 200 bytes)",
+                ">>> 10.0.0.1:40000 -> 10.0.0.2:80 (frame 8, 100 bytes)",
+                "<<< 10.0.0.2:80 -> 10.0.0.1:40000 (frame 10, 300 bytes)",
+                "... 300 bytes missing ...",
+                "<<< 10.0.0.2:80 -> 10.0.0.1:40000 (frame 11, 300 bytes)",
+                "<<< 10.0.0.2:80 -> 10.0.0.1:40000 (frame 13, 200 bytes)",
+                "... 300 bytes missing ...",
+                "=== 10.0.0.1:40000 -> 10.0.0.2:80: 700 bytes",
+                "=== 10.0.0.2:80 -> 10.0.0.1:40000: 800 bytes, 600 missing"}));
+  EXPECT_NE(tcp.out.find("(frame 5, 200 bytes)\n" + ClientStream(0, 200) + "\n>>> "),
+            std::string::npos);
+
+  const Result udp = Rows("--follow udp:1 " + file);
+  ASSERT_EQ(udp.status, 0) << udp.out;
+  EXPECT_EQ(udp.out,
+            ">>> 10.0.0.1:5000 -> 10.0.0.2:53 (frame 15, 5 bytes)\nquery\n"
+            "<<< 10.0.0.2:53 -> 10.0.0.1:5000 (frame 16, 6 bytes)\nanswer\n"
+            ">>> 10.0.0.1:5000 -> 10.0.0.2:53 (frame 18, 60 bytes)\n" +
+                std::string(60, 'q') +
+                "\n... 40 bytes missing ...\n"
+                "=== 10.0.0.1:5000 -> 10.0.0.2:53: 65 bytes, 40 missing\n"
+                "=== 10.0.0.2:53 -> 10.0.0.1:5000: 6 bytes\n");
+  const Result hex = Rows("--follow udp:0 --hex " + file);
+  ASSERT_EQ(hex.status, 0) << hex.out;
+  EXPECT_NE(hex.out.find("(frame 15, 5 bytes)\nquery          [ 71 75 65 72 | 79 ]\n<<< "),
+            std::string::npos)
+      << hex.out;
+
+  const Result ethernet = Rows("--follow Ethernet:4 " + file);
+  EXPECT_EQ(ethernet.status, 1);
+  EXPECT_EQ(ethernet.out,
+            "trellan-rows: --follow needs a row of the TCP, UDP, TCP Data or UDP Data view\n");
+  const Result beyond = Rows("--follow tcp:20 " + file);
+  EXPECT_EQ(beyond.status, 1);
+  EXPECT_EQ(beyond.out, "trellan-rows: view TCP has no row 20\n");
+  const Result cut = Rows("--follow tcp:16 " + file);
+  EXPECT_EQ(cut.status, 1);
+  EXPECT_EQ(cut.out, "trellan-rows: row 16 has no conversation: its ports were not captured\n");
+  const Result noRow = Rows("--follow tcp " + file);
+  EXPECT_EQ(noRow.status, 2);
+  EXPECT_TRUE(noRow.out.starts_with("trellan-rows: --follow needs VIEW:ROW\n")) << noRow.out;
 }
