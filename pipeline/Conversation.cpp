@@ -246,6 +246,36 @@ void FollowTCP(const std::vector<TSegment>& segments, TConversation& conversatio
   }
 }
 
+// A port pair may carry one connection after another: a SYN without ACK and with a new
+// initial sequence number opens the next (a repeated SYN keeps its number), and so do the first
+// SYN after frames of a connection the capture caught in the middle. Only the connection that
+// holds frame `selected` is followed; its first frame decides which side is A.
+void KeepConnectionOf(int32_t selected, std::vector<TSegment>& segments,
+                      TConversation& conversation) {
+  size_t begin = 0, end = segments.size();
+  bool opened = false;
+  uint32_t initial = 0;
+  for (size_t i = 0; i < segments.size(); ++i) {
+    const TSegment& s = segments[i];
+    if ((s.Flags & (SynFlag | AckFlag)) != SynFlag) continue;
+    if (i > begin && (!opened || s.Seq != initial)) {
+      if (s.Frame > selected) {
+        end = i;
+        break;
+      }
+      begin = i;
+    }
+    opened = true;
+    initial = s.Seq;
+  }
+  if (begin == 0 && end == segments.size()) return;
+  segments = std::vector<TSegment>(segments.begin() + ptrdiff_t(begin), segments.begin() + ptrdiff_t(end));
+  if (segments.front().Side == 1) {
+    std::swap(conversation.Sides[0], conversation.Sides[1]);
+    for (TSegment& s : segments) s.Side = uint8_t(1 - s.Side);
+  }
+}
+
 void FollowUDP(const std::vector<TSegment>& datagrams, TConversation& conversation) {
   TChunkWriter out(conversation);
   for (const TSegment& d : datagrams) {
@@ -283,6 +313,7 @@ std::optional<TConversation> FollowConversation(const TCapturePipeline& capture,
     conversation.Sides = {selected.Source, selected.Destination};
     segments.push_back(selected.Segment);
   }
+  if (tcp) KeepConnectionOf(selected.Segment.Frame, segments, conversation);
   conversation.Frames = int64_t(segments.size());
   if (tcp)
     FollowTCP(segments, conversation);

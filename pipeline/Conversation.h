@@ -18,6 +18,9 @@
 // capture. Bytes a frame carried past its captured length (a snapshot length cut) are missing
 // at once: a capture that cuts one segment cuts its retransmissions too.
 //
+// A port pair that carries one TCP connection after another (a new SYN with a new initial
+// sequence number) is as many conversations: the one of the selected frame is followed.
+//
 // UDP: every datagram of the pair in capture order; bytes cut by the snapshot length are
 // missing.
 #include <array>

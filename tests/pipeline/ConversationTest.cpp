@@ -242,3 +242,55 @@ TEST(Conversation, ReordersDropsRepeatsAndMarksWhatTheCaptureLacks) {
   EXPECT_FALSE(SaveConversation(capture.Store(), *tcp, TConversationPart::Both, "/dev/full"));
   EXPECT_EQ(errno, ENOSPC);
 }
+
+TEST(Conversation, APortPairUsedAgainIsANewConnection) {
+  // Two connections from 10.0.0.1:40000 to 10.0.0.2:80, one after the other; the second's SYN
+  // is sent twice, as a client does when the first goes unanswered.
+  IPv4Fields client, server;
+  client.src = server.dst = Ip("10.0.0.1");
+  client.dst = server.src = Ip("10.0.0.2");
+  auto segment = [&](bool fromClient, uint32_t seq, uint32_t ack, uint8_t flags,
+                     const std::string& payload) {
+    TCPFields t;
+    t.srcPort = fromClient ? 40000 : 80;
+    t.dstPort = fromClient ? 80 : 40000;
+    t.seq = seq;
+    t.ack = ack;
+    t.flags = flags;
+    Record r;
+    r.frame = TcpFrame(t, Text(payload), fromClient ? client : server);
+    return r;
+  };
+  const std::vector<Record> records = {
+      segment(true, 1000, 0, 0x02, ""),            // 1 first connection
+      segment(false, 7000, 1001, 0x12, ""),        // 2
+      segment(true, 1001, 7001, 0x18, "first"),    // 3
+      segment(false, 7001, 1006, 0x18, "one"),     // 4
+      segment(true, 1006, 7004, 0x11, ""),         // 5 FIN
+      segment(true, 5000, 0, 0x02, ""),            // 6 second connection
+      segment(true, 5000, 0, 0x02, ""),            // 7 its SYN again
+      segment(false, 9000, 5001, 0x12, ""),        // 8
+      segment(true, 5001, 9001, 0x18, "second"),   // 9
+      segment(false, 9001, 5007, 0x18, "two"),     // 10
+  };
+  TempDir dir;
+  const std::string file = dir.File("reused.pcap");
+  WritePcap(file, records);
+  TCapturePipeline capture;
+  ASSERT_EQ(capture.ReadFile(file, ""), TCapturePipeline::TReadResult::Complete);
+
+  const auto first = FollowConversation(capture, FrameOf(capture, viTCP, 4));
+  ASSERT_TRUE(first);
+  EXPECT_EQ(SideBytes(capture, *first, 0), "first");
+  EXPECT_EQ(SideBytes(capture, *first, 1), "one");
+  EXPECT_EQ(first->Frames, 5);
+  for (int32_t selected : {7, 10}) {
+    const auto second = FollowConversation(capture, FrameOf(capture, viTCP, selected));
+    ASSERT_TRUE(second);
+    EXPECT_EQ(EndpointText(second->Sides[0]), "10.0.0.1:40000");
+    EXPECT_EQ(SideBytes(capture, *second, 0), "second");
+    EXPECT_EQ(SideBytes(capture, *second, 1), "two");
+    EXPECT_EQ(second->Missing, (std::array<uint64_t, 2>{0, 0}));
+    EXPECT_EQ(second->Frames, 5);
+  }
+}
