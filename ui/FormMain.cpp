@@ -118,6 +118,7 @@ void TMainForm::CreateActions() {
   ActionFollowStream =
       command("ActionFollowStream", "Follow Stream", [this] { ActionFollowStreamExecute(); });
   ActionFollowStream->setShortcut(QKeySequence("Ctrl+T"));
+  ActionFollowStream->setEnabled(false);
   addAction(ActionFollowStream);
 }
 
@@ -222,16 +223,6 @@ void TMainForm::CreateMenus() {
   pmList->setObjectName("pmList");
   miPacketField = item(pmList, "miPacketField", "Select Fields", [this] { ActionPacketFieldExecute(); });
   pmList->addAction(ActionFollowStream);
-  // The menus show Follow Stream enabled only where it does something; the shortcut stays
-  // live in between, and its handler does nothing elsewhere.
-  for (QMenu* menu : {view, pmList}) {
-    connect(menu, &QMenu::aboutToShow, this, [this] {
-      const int32_t v = ActiveViewIndex;
-      ActionFollowStream->setEnabled((v == viTCP || v == viUDP || v == viTCPData || v == viUDPData) &&
-                                     GetActiveListView()->SelectedRow() >= 0);
-    });
-    connect(menu, &QMenu::aboutToHide, this, [this] { ActionFollowStream->setEnabled(true); });
-  }
 }
 
 void TMainForm::CreatePages() {
@@ -405,6 +396,7 @@ void TMainForm::UpdateAllViewCounts() {
 void TMainForm::pcViewChange(int index) {
   ActiveViewIndex = index;
   UpdateAllViewCounts();
+  UpdateFollowStream();
 }
 
 // ---- Payload panes ------------------------------------------------------------------------
@@ -426,7 +418,17 @@ void TMainForm::ShowPayload() {
   memo->setPlainText(QString::fromLatin1(text.data(), qsizetype(text.size())));
 }
 
-void TMainForm::lvDataChange() { ShowPayload(); }
+void TMainForm::lvDataChange() {
+  ShowPayload();
+  UpdateFollowStream();
+}
+
+void TMainForm::UpdateFollowStream() {
+  const int32_t v = ActiveViewIndex;
+  const TListView* view = GetActiveListView();
+  ActionFollowStream->setEnabled((v == viTCP || v == viUDP || v == viTCPData || v == viUDPData) &&
+                                 view && view->SelectedRow() >= 0);
+}
 
 void TMainForm::ActionFollowStreamExecute() {
   const int32_t view = ActiveViewIndex;

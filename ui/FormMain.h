@@ -165,6 +165,8 @@ class TMainForm : public QMainWindow {
   // Opens a Follow Stream window on the selected row's conversation; nothing for another view
   // or without a selected row.
   void ActionFollowStreamExecute();
+  // Follow Stream is enabled on a selected row of the TCP, UDP, TCP Data or UDP Data view.
+  void UpdateFollowStream();
 
   // ---- Commands ----
   // Runs a command object: only while it is enabled, as the command's own trigger does.
