@@ -121,6 +121,9 @@ void TMainForm::CreateActions() {
   ActionHomePage = command("ActionHomePage", "&Home Page", [this] { ActionHomePageExecute(); });
   ActionPacketField =
       command("ActionPacketField", "Packet Field", [this] { ActionPacketFieldExecute(); });
+  ActionCopy = command("ActionCopy", "&Copy", [this] { ActionCopyExecute(); });
+  ActionCopy->setShortcut(QKeySequence::Copy);
+  ActionExport = command("ActionExport", "&Export...", [this] { ActionExportExecute(); });
 }
 
 void TMainForm::CreateToolBar() {
@@ -183,8 +186,12 @@ void TMainForm::CreateMenus() {
   miSave = item(file, "miSave", "Save", [this] { ActionSaveExecute(); }, QKeySequence("Ctrl+S"));
   miSaveAs = item(file, "miSaveAs", "Save &As", [this] { ActionSaveAsExecute(); },
                   QKeySequence("Shift+Ctrl+S"));
+  file->addAction(ActionExport);
   file->addSeparator();
   miExit = item(file, "miExit", "E&xit", [this] { ActionExitExecute(); });
+
+  QMenu* edit = menuBar()->addMenu("&Edit");
+  edit->addAction(ActionCopy);
 
   QMenu* capture = menuBar()->addMenu("Capture");
   miAdapter = item(capture, "miAdapter", "Adapter", [this] { AdapterToolButtonClick(); },
@@ -211,6 +218,7 @@ void TMainForm::CreateMenus() {
   pmList = new QMenu(this);
   pmList->setObjectName("pmList");
   miPacketField = item(pmList, "miPacketField", "Select Fields", [this] { ActionPacketFieldExecute(); });
+  pmList->addAction(ActionCopy);
 }
 
 void TMainForm::CreatePages() {
