@@ -32,11 +32,6 @@
 
 enum class TRowFormat { RowsText, TabSeparated, CSV };
 
-// Appends a cell to `out` as the format writes it: escaped for the two tab-separated formats,
-// quoted where needed and in UTF-8 for CSV.
-void AppendTabSeparatedCell(std::string_view cell, std::string& out);
-void AppendCSVCell(std::string_view cell, std::string& out);
-
 // The rows to write: rows of `Items`, a view's rows in the order it shows them.
 struct TRowSource {
   int32_t View = 0;  // a TViewIndex: decides the columns and the row-text handler
