@@ -26,6 +26,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/FunctionRef.h"
 #include "presentation/CellText.h"
@@ -43,6 +44,9 @@ struct TRowSource {
 
   size_t RowCount() const { return Positions ? Positions->size() : Items.size(); }
 };
+
+// The captions of every column of view `view`, hidden ones included: the caption line.
+std::vector<std::string> ColumnCaptions(int32_t view);
 
 // Receives the text in pieces of about a megabyte, in order, with the number of rows written
 // so far (for a progress bar); returns false to stop the writing (a failed write, a Cancel).

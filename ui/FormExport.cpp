@@ -35,22 +35,19 @@ std::string FolderOf(const std::string& path) {
 
 TExportForm::TExportForm(QWidget* parent)
     : TFixedDialog(parent, "ExportForm", QStringLiteral("Export"), 262, 200) {
+  auto radio = [](QGroupBox* group, const char* name, const char* caption, int top) {
+    auto* button = new QRadioButton(QString::fromLatin1(caption), group);
+    button->setObjectName(name);
+    button->setGeometry(12, top, 214, CheckBoxHeight);
+    return button;
+  };
   auto* format = AddGroupBox(this, "FormatGroupBox", QStringLiteral("Format"), 12, 10, 238, 66);
-  rbCSV = new QRadioButton(QStringLiteral("CSV (comma-separated, UTF-8)"), format);
-  rbCSV->setObjectName("rbCSV");
-  rbCSV->setGeometry(12, 18, 214, CheckBoxHeight);
-  rbTabSeparated = new QRadioButton(QStringLiteral("Tab-separated"), format);
-  rbTabSeparated->setObjectName("rbTabSeparated");
-  rbTabSeparated->setGeometry(12, 40, 214, CheckBoxHeight);
+  rbCSV = radio(format, "rbCSV", "CSV (comma-separated, UTF-8)", 18);
+  rbTabSeparated = radio(format, "rbTabSeparated", "Tab-separated", 40);
   rbCSV->setChecked(true);
-
   auto* rows = AddGroupBox(this, "RowsGroupBox", QStringLiteral("Rows"), 12, 84, 238, 66);
-  rbShownRows = new QRadioButton(QStringLiteral("Only the rows the view shows"), rows);
-  rbShownRows->setObjectName("rbShownRows");
-  rbShownRows->setGeometry(12, 18, 214, CheckBoxHeight);
-  rbAllRows = new QRadioButton(QStringLiteral("All rows of the view"), rows);
-  rbAllRows->setObjectName("rbAllRows");
-  rbAllRows->setGeometry(12, 40, 214, CheckBoxHeight);
+  rbShownRows = radio(rows, "rbShownRows", "Only the rows the view shows", 18);
+  rbAllRows = radio(rows, "rbAllRows", "All rows of the view", 40);
   rbShownRows->setChecked(true);
 
   AddOKCancel(this, "btnOK", {88, 162, 76, 24}, "btnCancel", {174, 162, 76, 24},

@@ -72,15 +72,6 @@ std::string Utf8FromLatin1(const std::string& s) {
   return out;
 }
 
-std::vector<std::string> Captions(int32_t view) {
-  TColumnArray columns;
-  for (int32_t group : ViewSpecs[size_t(view)].Groups)
-    AddColumnGroup(columns, ViewSpecs[size_t(view)].Number, group);
-  std::vector<std::string> captions;
-  for (int32_t c = 0; c < columns.ColumnCount(); ++c) captions.push_back(columns.Caption(c));
-  return captions;
-}
-
 std::vector<std::string> RowCells(int32_t view, TPacketList items, int32_t position) {
   TRowText row;
   ViewRowText(view, items, position, 0, 0, row);
@@ -102,7 +93,7 @@ TEST(RowExport, CSVAndTabSeparatedReadBackToTheRowTextsOfEveryCell) {
     TRowSource rows;
     rows.View = view;
     rows.Items = store.List();
-    Table expected{Captions(view)};
+    Table expected{ColumnCaptions(view)};
     for (int32_t r = 0; r < int32_t(store.List().size()); ++r) {
       std::vector<std::string> cells = RowCells(view, store.List(), r);
       cells.resize(expected[0].size());  // a frame without the view's headers: empty cells
