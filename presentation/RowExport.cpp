@@ -29,11 +29,11 @@ constexpr std::array<char, 256> EscapeLetters = [] {
 
 // Bytes that make a CSV field need work: the four that force quotes, and every byte of 0x80
 // and above, which becomes two bytes of UTF-8.
-constexpr std::array<bool, 256> CSVSpecial = [] {
-  std::array<bool, 256> special{};
-  for (char c : {',', '"', '\r', '\n'}) special[uint8_t(c)] = true;
-  for (size_t c = 0x80; c < 256; ++c) special[c] = true;
-  return special;
+constexpr std::array<bool, 256> CSVNeedsCare = [] {
+  std::array<bool, 256> care{};
+  for (char c : {',', '"', '\r', '\n'}) care[uint8_t(c)] = true;
+  for (size_t c = 0x80; c < 256; ++c) care[c] = true;
+  return care;
 }();
 
 // Whether any of the eight bytes of `v` may need an escape: a backslash, or a byte below
@@ -80,7 +80,7 @@ char* EscapeTabSeparated(std::string_view cell, char* out) {
 char* QuoteCSV(std::string_view cell, char* out) {
   bool quoted = false, plain = true;
   for (char c : cell) {
-    if (!CSVSpecial[uint8_t(c)]) continue;
+    if (!CSVNeedsCare[uint8_t(c)]) continue;
     plain = false;
     if (uint8_t(c) < 0x80) quoted = true;
   }
