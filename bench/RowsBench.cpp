@@ -137,7 +137,7 @@ int main(int argc, char** argv) {
               build.Cpu * 1e9 / double(rows));
   if (haveTshark) {
     line("tshark", reference);
-    std::printf("throughput against tshark (target >= 10):\n");
+    std::printf("throughput against tshark (targets: rows >= 10, trellan-rows >= 50):\n");
     std::printf("  rows          %8.1f x (wall) %8.1f x (cpu)\n", reference.Wall / build.Wall,
                 reference.Cpu / build.Cpu);
     std::printf("  trellan-rows  %8.1f x (wall) %8.1f x (cpu)\n", reference.Wall / tool.Wall,

@@ -110,4 +110,37 @@ bool CopyFile(const std::string& from, const std::string& to) {
   return CopyThroughTemporary(from, to);
 }
 
+TFileBeside::~TFileBeside() {
+  if (Fd_ < 0 && Temporary_.empty()) return;
+  SavedErrno keep;
+  if (Fd_ >= 0) ::close(Fd_);
+  ::unlink(Temporary_.c_str());
+}
+
+bool TFileBeside::Create(const std::string& target) {
+  Target_ = target;
+  Temporary_ = target + ".XXXXXX";
+  Fd_ = mkostemp(Temporary_.data(), O_CLOEXEC);
+  if (Fd_ < 0) {
+    Temporary_.clear();
+    return false;
+  }
+  const mode_t mask = ::umask(0);
+  ::umask(mask);
+  return fchmod(Fd_, 0666 & ~mask) == 0;
+}
+
+bool TFileBeside::Write(std::string_view text) {
+  return WriteAll(Fd_, text.data(), ssize_t(text.size()));
+}
+
+bool TFileBeside::Commit() {
+  if (fsync(Fd_) != 0) return false;
+  const int fd = Fd_;
+  Fd_ = -1;
+  if (::close(fd) != 0 || ::rename(Temporary_.c_str(), Target_.c_str()) != 0) return false;
+  Temporary_.clear();
+  return true;
+}
+
 }  // namespace platform

@@ -2,6 +2,7 @@
 // File operations with the semantics the program's save and temporary files rely on.
 // Each returns false on failure with errno telling why (LastError()).
 #include <string>
+#include <string_view>
 
 namespace platform {
 
@@ -20,5 +21,27 @@ bool MoveFile(const std::string& from, const std::string& to);
 // renamed into place, so a failed copy leaves the old target intact. Copying a file onto
 // itself succeeds and leaves it untouched.
 bool CopyFile(const std::string& from, const std::string& to);
+
+// A new file written beside its target and renamed over it once complete, so that a write
+// that fails or is given up never leaves part of a file under the target's name. Each call
+// returns false on failure with errno telling why; the temporary file goes with the object
+// unless Commit succeeded.
+class TFileBeside {
+ public:
+  TFileBeside() = default;
+  TFileBeside(const TFileBeside&) = delete;
+  TFileBeside& operator=(const TFileBeside&) = delete;
+  ~TFileBeside();
+  // Creates the temporary file in the target's folder, with the mode of a new file (0666
+  // less the umask).
+  bool Create(const std::string& target);
+  bool Write(std::string_view text);
+  // Flushes the file to the disk and renames it to the target.
+  bool Commit();
+
+ private:
+  std::string Target_, Temporary_;
+  int Fd_ = -1;
+};
 
 }  // namespace platform

@@ -31,6 +31,7 @@
 #include "presentation/CellText.h"
 #include "presentation/PacketLists.h"
 #include "presentation/PayloadText.h"
+#include "presentation/RowExport.h"
 #include "presentation/Views.h"
 
 namespace {
@@ -61,18 +62,6 @@ std::optional<int32_t> ViewByName(std::string_view name) {
         Folded(name) == Folded(ViewSpecs[size_t(v)].Name))
       return v;
   return std::nullopt;
-}
-
-void WriteCell(const std::string& cell, std::string& out) {
-  for (char c : cell) {
-    switch (c) {
-      case '\\': out += "\\\\"; break;
-      case '\t': out += "\\t"; break;
-      case '\r': out += "\\r"; break;
-      case '\n': out += "\\n"; break;
-      default: out += c;
-    }
-  }
 }
 
 struct Options {
@@ -195,7 +184,7 @@ int main(int argc, char** argv) {
   const auto read = capture.ReadFile(o.file, o.filter);
   if (read == TCapturePipeline::TReadResult::Failed) return Fail(capture.Error(), 1);
 
-  std::string out;
+  bool written = true;
   if (o.payloadView) {
     const TPacketList list = capture.Items(*o.payloadView);
     if (o.payloadRow < 0 || size_t(o.payloadRow) >= list.size())
@@ -204,6 +193,7 @@ int main(int argc, char** argv) {
                   1);
     const int32_t view = *o.payloadView;
     const int32_t offset = view == viTCP || view == viTCPData ? o.tcpOffset : o.udpOffset;
+    std::string out;
     if (o.follow) {
       if (view != viTCP && view != viUDP && view != viTCPData && view != viUDPData)
         return Fail("--follow needs a row of the TCP, UDP, TCP Data or UDP Data view", 1);
@@ -216,39 +206,30 @@ int main(int argc, char** argv) {
       out = PaneLines(PayloadText(view, list[size_t(o.payloadRow)], offset, o.hex));
     }
     if (!out.empty() && out.back() != '\n') out += '\n';
+    written = std::fwrite(out.data(), 1, out.size(), stdout) == out.size();
   } else {
-    TRowText row;
+    // Pieces of about a megabyte go straight to the descriptor: stdio would only copy them.
+    auto sink = [](std::string_view text, size_t) {
+      return std::fwrite(text.data(), 1, text.size(), stdout) == text.size();
+    };
     for (int32_t view : o.views) {
-      TColumnArray columns;
-      for (int32_t group : ViewSpecs[size_t(view)].Groups)
-        AddColumnGroup(columns, ViewSpecs[size_t(view)].Number, group);
-      out += "# ";
-      out += ViewSpecs[size_t(view)].Caption;
-      out += '\n';
-      for (int32_t c = 0; c < columns.ColumnCount(); ++c) {
-        if (c) out += '\t';
-        WriteCell(columns.Caption(c), out);
-      }
-      out += '\n';
-      const TPacketList items = capture.Items(view);
-      for (int32_t r = 0; r < int32_t(items.size()); ++r) {
-        ViewRowText(view, items, r, o.tcpOffset, o.udpOffset, row);
-        for (int32_t c = 0; c < columns.ColumnCount(); ++c) {
-          if (c) out += '\t';
-          if (size_t(c) < row.Count()) WriteCell(row[size_t(c)], out);
-        }
-        out += '\n';
-        if (out.size() > (1 << 20)) {
-          std::fwrite(out.data(), 1, out.size(), stdout);
-          out.clear();
-        }
+      TRowSource rows;
+      rows.View = view;
+      rows.Items = capture.Items(view);
+      rows.TCPDataOffset = o.tcpOffset;
+      rows.UDPDataOffset = o.udpOffset;
+      // Building a row costs several times what writing it does: a second thread builds
+      // every other piece of rows, so that a script waits about half as long on two cores.
+      if (!WriteRows(TRowFormat::RowsText, rows, sink, true)) {
+        written = false;
+        break;
       }
     }
   }
-  std::fwrite(out.data(), 1, out.size(), stdout);
   // A file that could not be read to its end: what was read is printed, and the error told,
   // so that a script never takes part of a capture for all of it.
   if (read != TCapturePipeline::TReadResult::Complete) return Fail(capture.Error(), 1);
-  if (std::fflush(stdout) != 0 || std::ferror(stdout)) return Fail("cannot write the rows", 1);
+  if (!written || std::fflush(stdout) != 0 || std::ferror(stdout))
+    return Fail("cannot write the rows", 1);
   return 0;
 }

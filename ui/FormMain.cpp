@@ -120,6 +120,9 @@ void TMainForm::CreateActions() {
   ActionFollowStream->setShortcut(QKeySequence("Ctrl+T"));
   ActionFollowStream->setEnabled(false);
   addAction(ActionFollowStream);
+  ActionCopy = command("ActionCopy", "&Copy", [this] { ActionCopyExecute(); });
+  ActionCopy->setShortcut(QKeySequence::Copy);
+  ActionExport = command("ActionExport", "&Export...", [this] { ActionExportExecute(); });
 }
 
 void TMainForm::CreateToolBar() {
@@ -182,10 +185,13 @@ void TMainForm::CreateMenus() {
   miSave = item(file, "miSave", "Save", [this] { ActionSaveExecute(); }, QKeySequence("Ctrl+S"));
   miSaveAs = item(file, "miSaveAs", "Save &As", [this] { ActionSaveAsExecute(); },
                   QKeySequence("Shift+Ctrl+S"));
+  file->addAction(ActionExport);
   file->addSeparator();
   miExit = item(file, "miExit", "E&xit", [this] { ActionExitExecute(); });
 
   QMenu* edit = menuBar()->addMenu("&Edit");
+  edit->addAction(ActionCopy);
+  edit->addSeparator();
   miFind = item(edit, "miFind", "&Find...", [this] { FindClick(); }, QKeySequence("Ctrl+F"));
   miFindNext = item(edit, "miFindNext", "Find &Next", [this] { FindInView(true); },
                     QKeySequence("F3"));
@@ -222,6 +228,7 @@ void TMainForm::CreateMenus() {
   pmList = new QMenu(this);
   pmList->setObjectName("pmList");
   miPacketField = item(pmList, "miPacketField", "Select Fields", [this] { ActionPacketFieldExecute(); });
+  pmList->addAction(ActionCopy);
   pmList->addAction(ActionFollowStream);
 }
 

@@ -34,6 +34,7 @@ class TOpenForm;
 class TRemoteAdapterForm;
 class TPacketFieldForm;
 class TOptionForm;
+class TExportForm;
 
 class TMainForm : public QMainWindow {
   Q_OBJECT
@@ -54,7 +55,8 @@ class TMainForm : public QMainWindow {
       *miSelectFields, *ViewHex1, *miFollowNewRows, *miHomePage, *miPacketField;
   // The named commands; their enabled state is set by UpdateActions.
   QAction *ActionOpen, *ActionClose, *ActionClear, *ActionOption, *ActionOpenFile, *ActionSave,
-      *ActionSaveAs, *ActionExit, *ActionAbout, *ActionHomePage, *ActionPacketField;
+      *ActionSaveAs, *ActionExit, *ActionAbout, *ActionHomePage, *ActionPacketField, *ActionCopy,
+      *ActionExport;
   // View, Follow Stream (and the lists' context menu): the conversation of the selected row
   // of the TCP, UDP, TCP Data or UDP Data view in a window of its own.
   QAction* ActionFollowStream;
@@ -79,6 +81,7 @@ class TMainForm : public QMainWindow {
   TRemoteAdapterForm* RemoteAdapterForm = nullptr;
   TPacketFieldForm* PacketFieldForm = nullptr;
   TOptionForm* OptionForm = nullptr;
+  TExportForm* ExportForm = nullptr;
   void CreateSourceDialogs();
 
   TListView* ListView(int32_t view) const { return Views_[size_t(view)]; }
@@ -182,6 +185,10 @@ class TMainForm : public QMainWindow {
   void ActionOpenExecute();
   void ActionOptionExecute();
   void ActionPacketFieldExecute();
+  // Edit > Copy: the selected rows of the active view to the clipboard (ui/FormExport.h).
+  void ActionCopyExecute();
+  // File > Export: rows of the active view to a CSV or tab-separated file.
+  void ActionExportExecute();
   void Quarn1GetRemoteAdapterInfo(TCustomQuarn& Sender, const TStringList& AdapterNames,
                                   const TStringList& AdapterDescriptions, int32_t& AdapterIndex);
   // Opens the source the settings name. applyFilter false opens it without the stored

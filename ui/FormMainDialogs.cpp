@@ -5,6 +5,7 @@
 #include "settings/Globals.h"
 #include "ui/AdapterUnit.h"
 #include "ui/FormMain.h"
+#include "ui/FormExport.h"
 #include "ui/FormOpen.h"
 #include "ui/FormOption.h"
 #include "ui/FormPacketField.h"
@@ -56,6 +57,17 @@ void TMainForm::ActionPacketFieldExecute() {
   if (!PacketFieldForm) PacketFieldForm = new TPacketFieldForm(this);
   PacketFieldForm->SetListView(view);
   PacketFieldForm->exec();
+}
+
+void TMainForm::ActionCopyExecute() {
+  if (TListView* view = GetActiveListView())
+    CopySelectedRows(*view, ActiveViewIndex, ShownItems(ActiveViewIndex));
+}
+
+void TMainForm::ActionExportExecute() {
+  if (!ExportForm) ExportForm = new TExportForm(this);
+  ExportForm->Run(ActiveViewIndex, ShownItems(ActiveViewIndex), Capture->Items(ActiveViewIndex),
+                  LastFolder_);
 }
 
 void TMainForm::Quarn1GetRemoteAdapterInfo(TCustomQuarn&, const TStringList& AdapterNames,

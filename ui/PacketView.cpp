@@ -120,7 +120,8 @@ TListView::TListView(const QString& name, QWidget* parent)
   setItemDelegate(new TCellDelegate(this));
   Header_->setModel(Model_);
   setSelectionBehavior(QAbstractItemView::SelectRows);
-  setSelectionMode(QAbstractItemView::SingleSelection);
+  // Shift and Ctrl with a click or the arrow keys select several rows, to copy or export.
+  setSelectionMode(QAbstractItemView::ExtendedSelection);
   setEditTriggers(QAbstractItemView::NoEditTriggers);
   setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
   setVerticalScrollMode(QAbstractItemView::ScrollPerItem);
@@ -148,8 +149,23 @@ TListView::TListView(const QString& name, QWidget* parent)
 }
 
 int32_t TListView::SelectedRow() const {
-  const QModelIndexList rows = selectionModel()->selectedRows();
-  return rows.isEmpty() ? -1 : rows.first().row();
+  // The row the user moved to last, which the payload pane shows; not the first of the
+  // selected rows, which may be far from it. A current row that Ctrl+click took out of the
+  // selection is no selected row.
+  const QModelIndex current = currentIndex();
+  if (!current.isValid() || !selectionModel()->isRowSelected(current.row())) return -1;
+  return current.row();
+}
+
+std::vector<int32_t> TListView::SelectedRows() const {
+  // From the ranges, not selectedRows(): that makes an index for every row of a selection,
+  // which after Shift+Ctrl+End over ten million rows is a pause and a gigabyte.
+  std::vector<int32_t> rows;
+  for (const QItemSelectionRange& range : selectionModel()->selection())
+    for (int row = range.top(); row <= range.bottom(); ++row) rows.push_back(row);
+  std::sort(rows.begin(), rows.end());
+  rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
+  return rows;
 }
 
 void TListView::selectRow(int row) {
@@ -316,10 +332,15 @@ bool TListView::isIndexHidden(const QModelIndex& index) const {
 }
 
 void TListView::setSelection(const QRect& rect, QItemSelectionModel::SelectionFlags command) {
+  // A Shift+click or Shift+arrow selects from the row it started at, which may have scrolled
+  // out of sight: a point above the viewport (negative) or below it is a row all the same.
+  auto rowAt = [this](int y) {
+    return FirstRow() + (y >= 0 ? y / RowHeight_ : -((RowHeight_ - 1 - y) / RowHeight_));
+  };
   const QRect area = rect.normalized();
   const int rows = model()->rowCount();
-  const int top = FirstRow() + std::max(0, area.top()) / RowHeight_;
-  const int bottom = std::min(rows - 1, FirstRow() + std::max(0, area.bottom()) / RowHeight_);
+  const int top = std::max(0, rowAt(area.top()));
+  const int bottom = std::min(rows - 1, rowAt(area.bottom()));
   const int columns = model()->columnCount();
   if (top > bottom || columns == 0) {
     selectionModel()->select(QItemSelection(), command);

@@ -88,8 +88,11 @@ class TListView : public QAbstractItemView, public TColumnList {
   TPacketModel* Model() const { return Model_; }
   void SetItemCount(int32_t count) { Model_->SetItemCount(count); }
   int32_t ItemCount() const { return Model_->ItemCount(); }
-  // The selected row, or -1.
+  // The current row (the one the user moved to last) when it is selected, or -1.
   int32_t SelectedRow() const;
+  // Every selected row, in row order: Shift and Ctrl with a click or an arrow key select
+  // several.
+  std::vector<int32_t> SelectedRows() const;
   // Selects `row` alone and makes it the current row (shown, when the view scrolls to it).
   void selectRow(int row);
   // The arrow in the header of the column the rows are sorted by; column -1 for none.

@@ -39,24 +39,6 @@
 #include "ui/FormMain.h"
 
 namespace {
-// Answers the next modal dialog the program shows, as a user would.
-void OnNextDialog(std::function<void(QDialog&)> answer) {
-  auto* poll = new QTimer;
-  auto started = std::make_shared<uint32_t>(platform::TickCount());
-  QObject::connect(poll, &QTimer::timeout, [poll, answer, started] {
-    if (auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget())) {
-      poll->stop();
-      poll->deleteLater();
-      answer(*dialog);
-    } else if (platform::TickCount() - *started > 5000) {
-      poll->stop();
-      poll->deleteLater();
-      ADD_FAILURE() << "no dialog was shown";
-    }
-  });
-  poll->start(5);
-}
-
 // Points the temporary folder at a folder of the test for as long as it lives.
 class TempFolderScope {
  public:

@@ -1,6 +1,28 @@
 #include "tests/ui/WindowFixture.h"
 
 #include <QCoreApplication>
+#include <QTimer>
+#include <gtest/gtest.h>
+#include <memory>
+
+#include "platform/System.h"
+
+void OnNextDialog(std::function<void(QDialog&)> answer) {
+  auto* poll = new QTimer;
+  auto started = std::make_shared<uint32_t>(platform::TickCount());
+  QObject::connect(poll, &QTimer::timeout, [poll, answer, started] {
+    if (auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget())) {
+      poll->stop();
+      poll->deleteLater();
+      answer(*dialog);
+    } else if (platform::TickCount() - *started > 5000) {
+      poll->stop();
+      poll->deleteLater();
+      ADD_FAILURE() << "no dialog was shown";
+    }
+  });
+  poll->start(5);
+}
 
 void ProcessEvents(int rounds) {
   for (int i = 0; i < rounds; ++i) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);

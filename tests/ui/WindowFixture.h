@@ -2,8 +2,10 @@
 // What the window tests share: a settings file of their own in a temporary folder, answers
 // for message boxes and file dialogs, and a helper to read a view's cells through its model.
 #include <QApplication>
+#include <QDialog>
 #include <QString>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -84,6 +86,9 @@ class TSettingsScope {
   }
 };
 
+// Answers the next modal dialog the program shows, as a user would; a test failure when none
+// shows within five seconds.
+void OnNextDialog(std::function<void(QDialog&)> answer);
 // Lets queued events (row announcements, repaints) run.
 void ProcessEvents(int rounds = 3);
 // The text of a cell as the view shows it.
