@@ -1,13 +1,15 @@
 // A capture file, as a damaged or hostile file brings it, through the whole path a file takes
 // in the window: the capture reading it in place, filing into the eight views, every row of
-// every view, and the payload pane (text and hex dump) of every row of the four views that
-// have one. The frames must be exactly those libpcap's own reader delivers.
+// every view, the payload pane (text and hex dump) of every row of the four views that have
+// one, the views filtered, sorted by every column and searched, and conversations followed. The frames must be exactly those libpcap's own reader delivers.
 //
 // Input: the TCP data offset (4 bytes, little-endian), the UDP data offset (4 bytes), then
 // the file's bytes.
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <array>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -16,6 +18,8 @@
 
 #include "capture/Quarn.h"
 #include "pipeline/CapturePipeline.h"
+#include "pipeline/Conversation.h"
+#include "pipeline/ShownRows.h"
 #include "fuzz/FuzzSupport.h"
 #include "presentation/CellText.h"
 #include "presentation/Filing.h"
@@ -148,6 +152,55 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     ViewRowText(view, items, int32_t(items.size()), tcpOffset, udpOffset, row);
     FUZZ_CHECK(row.Count() == 0);
+  }
+
+  // The views as shown: filtered, then sorted by each column both ways, every view holds
+  // exactly the frames of its list the filter passes, and a search ends.
+  TShownViews shown;
+  std::string error;
+  FUZZ_CHECK(shown.ApplyFilter(capture, "tcp or udp or arp", error));
+  const TShownViews::TOffsets offsets{tcpOffset, udpOffset};
+  for (int32_t view = 0; view < ViewCount; ++view) {
+    std::vector<uint32_t> passed;
+    const TPacketList list = capture.Items(view);
+    for (size_t r = 0; r < list.size(); ++r)
+      if (shown.Filter().Matches(list[r])) passed.push_back(uint32_t(list[r].Index));
+    const int32_t columns = int32_t(ViewColumnCount(view));
+    for (int32_t column = -1; column < columns; ++column) {
+      for (const bool descending : {false, true}) {
+        FUZZ_CHECK(shown.Sort(capture, view, column, descending, offsets));
+        const TPacketList items = shown.Items(capture, view);
+        std::vector<uint32_t> numbers;
+        for (size_t r = 0; r < items.size(); ++r) numbers.push_back(uint32_t(items[r].Index));
+        std::sort(numbers.begin(), numbers.end());
+        FUZZ_CHECK(numbers == passed);
+      }
+    }
+    TFindQuery query;
+    query.Text = "GET";
+    FindRow(view, shown.Items(capture, view), -1, true, query, offsets);
+  }
+
+  // A conversation followed from the first and the last row of the TCP and UDP views refers
+  // only to bytes its frames hold, and counts them.
+  for (const int32_t view : {viTCP, viUDP}) {
+    const TPacketList items = capture.Items(view);
+    if (items.size() == 0) continue;
+    for (const size_t r : {size_t(0), items.size() - 1}) {
+      const auto conversation = FollowConversation(capture, items[r]);
+      if (!conversation) continue;
+      std::array<uint64_t, 2> bytes{}, missing{};
+      for (const TConversationChunk& chunk : conversation->Chunks) {
+        FUZZ_CHECK(chunk.Side < 2);
+        if (chunk.Gap) {
+          missing[chunk.Side] += chunk.Length;
+          continue;
+        }
+        FUZZ_CHECK(ChunkBytes(capture.Store(), chunk).size() == chunk.Length);
+        bytes[chunk.Side] += chunk.Length;
+      }
+      FUZZ_CHECK(bytes == conversation->Bytes && missing == conversation->Missing);
+    }
   }
   return 0;
 }

@@ -249,8 +249,14 @@ void TCapturePipeline::Stop() {
   if (Flusher_.joinable()) Flusher_.join();
 }
 
+uint64_t TCapturePipeline::NewIdentity() {
+  static std::atomic<uint64_t> next{1};
+  return next.fetch_add(1, std::memory_order_relaxed);
+}
+
 void TCapturePipeline::Clear() {
   std::lock_guard lock(Lock_);
+  Identity_.store(NewIdentity(), std::memory_order_relaxed);
   Pending_.clear();
   Store_.Clear();
   Lists_.Clear();

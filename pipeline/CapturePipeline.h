@@ -113,6 +113,10 @@ class TCapturePipeline {
   bool CheckFileChanged();
   // This program's memory for the capture: the store and the lists.
   size_t CommittedBytes() const;
+  // Unique to this pipeline and its frames since the last Clear: no other pipeline of the
+  // process, even one at the same address later, and no later Clear gives the same number, so
+  // whoever keeps frame numbers can tell that they still mean the same frames.
+  uint64_t Identity() const { return Identity_.load(std::memory_order_relaxed); }
 
  private:
   bool OpenForReading(const std::string& path, std::string& error);
@@ -133,6 +137,8 @@ class TCapturePipeline {
   // Frames the store and every list have room for; found at the first frame unless given.
   size_t Room_ = 0;
   std::array<std::atomic<int32_t>, ViewCount> Seen_{};
+  static uint64_t NewIdentity();
+  std::atomic<uint64_t> Identity_{NewIdentity()};
   std::atomic<uint64_t> SeenBytes_{0};
 
   bool Live_ = false;

@@ -38,11 +38,9 @@ TFollowStreamForm::TFollowStreamForm(QWidget* parent, const TCapturePipeline& ca
                                      TConversation conversation, TCaptureSource currentCapture)
     : QDialog(parent),
       Capture_(&capture),
-      CaptureFile_(capture.FileName()),
+      CaptureIdentity_(capture.Identity()),
       Conversation_(std::move(conversation)),
       CurrentCapture_(std::move(currentCapture)) {
-  for (const TConversationChunk& chunk : Conversation_.Chunks)
-    LastFrame_ = std::max(LastFrame_, chunk.Frame);
   setObjectName("FollowStreamForm");
   setAttribute(Qt::WA_DeleteOnClose);
   setModal(false);
@@ -105,9 +103,8 @@ TFollowStreamForm::TFollowStreamForm(QWidget* parent, const TCapturePipeline& ca
 const TCapturePipeline* TFollowStreamForm::Capture() const {
   const TCapturePipeline* current = CurrentCapture_ ? CurrentCapture_() : Capture_;
   // Cleared, or replaced by another capture (which may even have the old one's address).
-  const bool same = current == Capture_ && current->FileName() == CaptureFile_ &&
-                    current->Count() >= LastFrame_;
-  return same ? current : nullptr;
+  return current && current == Capture_ && current->Identity() == CaptureIdentity_ ? current
+                                                                                     : nullptr;
 }
 
 void TFollowStreamForm::ShowStream() {

@@ -45,8 +45,7 @@ class TFollowStreamForm : public QDialog {
   const TCapturePipeline* Capture() const;
 
   const TCapturePipeline* Capture_;
-  std::string CaptureFile_;
+  uint64_t CaptureIdentity_;
   TConversation Conversation_;
-  int32_t LastFrame_ = 0;
   TCaptureSource CurrentCapture_;
 };

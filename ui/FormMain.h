@@ -257,8 +257,19 @@ class TMainForm : public QMainWindow {
   // view takes a running capture's rows as they come (on WatchCapture's beat), or waits for a
   // tab change or the stop.
   bool RefreshWhileCapturing_ = true;
-  // A filter, sort or find is running with its progress shown: the capture's rows wait.
+  // A filter, sort, find or export is running with its progress shown: the rows it reads
+  // must not move, so the capture's new rows wait.
   bool Busy_ = false;
+  class TBusyScope {
+   public:
+    explicit TBusyScope(bool& busy) : Busy_(busy) { Busy_ = true; }
+    ~TBusyScope() { Busy_ = false; }
+    TBusyScope(const TBusyScope&) = delete;
+    TBusyScope& operator=(const TBusyScope&) = delete;
+
+   private:
+    bool& Busy_;
+  };
   void MirrorSettings();
   // The status bar's text for the open source, with its filter.
   std::string SourceCaption() const;

@@ -65,7 +65,10 @@ void TMainForm::ActionCopyExecute() {
 }
 
 void TMainForm::ActionExportExecute() {
+  if (Busy_) return;
   if (!ExportForm) ExportForm = new TExportForm(this);
+  // The progress bar lets a running capture's timer in; the shown rows must stay put.
+  const TBusyScope busy(Busy_);
   ExportForm->Run(ActiveViewIndex, ShownItems(ActiveViewIndex), Capture->Items(ActiveViewIndex),
                   LastFolder_);
 }

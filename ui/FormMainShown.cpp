@@ -28,6 +28,18 @@ QString Latin1(const std::string& text) {
 
 QString ViewCaption(int32_t view) { return QString::fromLatin1(ViewSpecs[size_t(view)].Caption); }
 
+// A bar that stays where it is put, with a caption in front of its first control.
+QToolBar* FixedBar(QMainWindow* window, Qt::ToolBarArea area, const char* name,
+                   const QString& title, const QString& caption) {
+  auto* bar = new QToolBar(title, window);
+  bar->setObjectName(name);
+  bar->setMovable(false);
+  bar->setFloatable(false);
+  window->addToolBar(area, bar);
+  bar->addWidget(new QLabel(caption, bar));
+  return bar;
+}
+
 QToolButton* TextButton(QToolBar* bar, const char* name, const QString& caption,
                         const QString& tip) {
   auto* button = new QToolButton(bar);
@@ -48,13 +60,7 @@ TShownViews::TOffsets TMainForm::DataOffsets() const {
 
 void TMainForm::CreateFilterBar() {
   addToolBarBreak(Qt::TopToolBarArea);
-  FilterBar = new QToolBar("Display Filter", this);
-  FilterBar->setObjectName("FilterBar");
-  FilterBar->setMovable(false);
-  FilterBar->setFloatable(false);
-  addToolBar(Qt::TopToolBarArea, FilterBar);
-  auto* label = new QLabel(" Display filter: ", FilterBar);
-  FilterBar->addWidget(label);
+  FilterBar = FixedBar(this, Qt::TopToolBarArea, "FilterBar", "Display Filter", " Display filter: ");
   cbxDisplayFilter = new QComboBox(FilterBar);
   cbxDisplayFilter->setObjectName("cbxDisplayFilter");
   cbxDisplayFilter->setEditable(true);
@@ -65,7 +71,6 @@ void TMainForm::CreateFilterBar() {
   cbxDisplayFilter->setToolTip(
       "Shows only the frames this expression passes, in every view (Enter applies it; empty "
       "shows every frame)");
-  label->setBuddy(cbxDisplayFilter);
   FilterBar->addWidget(cbxDisplayFilter);
   connect(cbxDisplayFilter->lineEdit(), &QLineEdit::returnPressed, this,
           [this] { Guarded([this] { ApplyFilterClick(); }); });
@@ -107,10 +112,9 @@ bool TMainForm::ApplyDisplayFilter(const std::string& expression) {
   std::string error;
   bool applied;
   {
-    Busy_ = true;
+    const TBusyScope busy(Busy_);
     TWorkProgress progress(this, "Display Filter", "Filtering the frames with " + Latin1(expression));
     applied = Shown.ApplyFilter(*Capture, expression, error, progress.Handler());
-    Busy_ = false;
   }
   if (!applied) {
     // libpcap's own words: the user knows them from tcpdump.
@@ -188,13 +192,12 @@ void TMainForm::SortColumnClick(int32_t view, int32_t column) {
   for (int32_t v = 0; v < ViewCount; ++v) selected[size_t(v)] = SelectedFrame(v);
   bool sorted;
   {
-    Busy_ = true;
+    const TBusyScope busy(Busy_);
     const QString caption = Views_[size_t(view)]->Model()->Caption(column);
     TWorkProgress progress(this, "Sort",
                            by < 0 ? "Putting the " + ViewCaption(view) + " view back in capture order"
                                   : "Sorting the " + ViewCaption(view) + " view by " + caption);
     sorted = Shown.Sort(*Capture, view, by, descending, DataOffsets(), progress.Handler());
-    Busy_ = false;
   }
   if (sorted) ShowNewOrder(selected);
 }
@@ -202,20 +205,13 @@ void TMainForm::SortColumnClick(int32_t view, int32_t column) {
 // ---- Find ---------------------------------------------------------------------------------
 
 void TMainForm::CreateFindBar() {
-  FindBar = new QToolBar("Find", this);
-  FindBar->setObjectName("FindBar");
-  FindBar->setMovable(false);
-  FindBar->setFloatable(false);
-  addToolBar(Qt::BottomToolBarArea, FindBar);
-  auto* label = new QLabel(" Find: ", FindBar);
-  FindBar->addWidget(label);
+  FindBar = FixedBar(this, Qt::BottomToolBarArea, "FindBar", "Find", " Find: ");
   edFind = new QLineEdit(FindBar);
   edFind->setObjectName("edFind");
   edFind->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
   edFind->setMinimumWidth(120);
   edFind->setToolTip("A text searched in the cells of the view and in the payloads, or with Hex, "
                      "bytes such as 47 45 54");
-  label->setBuddy(edFind);
   FindBar->addWidget(edFind);
   connect(edFind, &QLineEdit::returnPressed, this,
           [this] { Guarded([this] { FindInView(true); }); });
@@ -280,12 +276,11 @@ void TMainForm::FindInView(bool forward) {
     if (view->Width(c) > 0) query.Columns.push_back(c);
   TFindResult found;
   {
-    Busy_ = true;
+    const TBusyScope busy(Busy_);
     TWorkProgress progress(this, "Find", "Looking for " + text + " in the " +
                                              ViewCaption(ActiveViewIndex) + " view");
     found = FindRow(ActiveViewIndex, ShownItems(ActiveViewIndex), view->SelectedRow(), forward,
                     query, DataOffsets(), progress.Handler());
-    Busy_ = false;
   }
   if (found.Cancelled) {
     notice({}, false);

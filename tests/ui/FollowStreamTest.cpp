@@ -9,6 +9,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QToolButton>
 
 #include "tests/common/Conversations.h"
 #include "tests/ui/WindowFixture.h"
@@ -74,6 +75,11 @@ TEST(FollowStream, ShowsTheSelectedConversationAndSavesItsBytes) {
   ASSERT_EQ(scope.Answers.Boxes.size(), 2u);
   EXPECT_TRUE(scope.Answers.Boxes[1].Error);
   EXPECT_EQ(form.findChildren<TFollowStreamForm*>().size(), 1);
+  // Emptied by Clear All, the capture no longer holds the stream's frames: nothing is saved.
+  form.ClearAllToolButton->click();
+  scope.Answers.Files = {QString::fromStdString(both)};
+  stream->btnSaveAs->click();
+  ASSERT_EQ(scope.Answers.Boxes.size(), 3u);
   // Once another capture is on screen, the window no longer reads the old one's frames.
   const std::string other = scope.Dir.File("other.pcap");
   WritePcap(other, ConversationCapture());
@@ -82,6 +88,6 @@ TEST(FollowStream, ShowsTheSelectedConversationAndSavesItsBytes) {
   stream->rbHex->setChecked(false);
   scope.Answers.Files = {QString::fromStdString(both)};
   stream->btnSaveAs->click();
-  EXPECT_EQ(scope.Answers.Boxes.size(), 3u);
+  EXPECT_EQ(scope.Answers.Boxes.size(), 4u);
   stream->close();
 }
