@@ -126,12 +126,7 @@ int main(int argc, char** argv) {
     std::sort(numbers.begin(), numbers.end());
   });
   for (const char* caption : {"Window", "Data"}) {
-    int32_t column = 0, at = 0;
-    for (int32_t group : ViewSpecs[viTCP].Groups)
-      for (const TColumnSpec& spec : ColumnGroup(group)) {
-        if (caption == std::string(spec.Caption) && column == 0) column = at;
-        ++at;
-      }
+    const int32_t column = ColumnOfCaption(viTCP, caption);
     std::unique_ptr<TShownViews> views;
     TBest sort = Time(runs, [&] {
       views = std::make_unique<TShownViews>();

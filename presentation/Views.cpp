@@ -138,3 +138,13 @@ void BuildViews(const std::array<TColumnList*, ViewCount>& views) {
     for (int32_t group : ViewSpecs[size_t(v)].Groups)
       AddColumnGroup(*views[size_t(v)], ViewSpecs[size_t(v)].Number, group);
 }
+
+int32_t ColumnOfCaption(int32_t view, const std::string& caption, int32_t nth) {
+  int32_t column = 0;
+  for (int32_t group : ViewSpecs[size_t(view)].Groups)
+    for (const TColumnSpec& groupColumn : ColumnGroup(group)) {
+      if (groupColumn.Caption == caption && nth-- == 0) return column;
+      ++column;
+    }
+  return -1;
+}

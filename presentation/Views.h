@@ -71,6 +71,11 @@ class TColumnArray final : public TColumnList {
   std::vector<TColumn> Columns_;
 };
 
+// The column of view `view` (a TViewIndex) captioned `caption`, as the row texts number
+// them (0 is Index); `nth` picks among columns of the same caption (two "Len" in some
+// views). -1 when there is none.
+int32_t ColumnOfCaption(int32_t view, const std::string& caption, int32_t nth = 0);
+
 // Appends the columns of `group` with the default widths the list gives them, hiding (width 0)
 // those that do not start visible in the view numbered `viewNumber`. A group outside 1 to 9
 // adds nothing.

@@ -88,16 +88,6 @@ std::array<std::vector<uint32_t>, ViewCount> AllIndexes(const TShownViews& views
   return all;
 }
 
-// The column of `view` with `caption` (the nth of that name), as the row texts number them.
-int32_t ColumnOf(int32_t view, const std::string& caption, int32_t nth = 0) {
-  int32_t column = 0;
-  for (int32_t group : ViewSpecs[size_t(view)].Groups)
-    for (const TColumnSpec& spec : ColumnGroup(group)) {
-      if (spec.Caption == caption && nth-- == 0) return column;
-      ++column;
-    }
-  return -1;
-}
 
 std::vector<std::string> CellsOf(const TShownViews& views, const TCapturePipeline& capture,
                                  int32_t view, int32_t column) {
@@ -151,7 +141,7 @@ TEST(ShownRows, ARefusedOrCancelledFilterChangesNothingAndAnEmptyOneShowsEveryRo
   TShownViews views;
   std::string error;
   ASSERT_TRUE(views.ApplyFilter(capture, "tcp", error));
-  ASSERT_TRUE(views.Sort(capture, viTCP, ColumnOf(viTCP, "Window"), false, {}));
+  ASSERT_TRUE(views.Sort(capture, viTCP, ColumnOfCaption(viTCP, "Window"), false, {}));
   const auto before = AllIndexes(views, capture);
   for (const char* refused : {"tcp port", "foo bar"}) {
     EXPECT_FALSE(views.ApplyFilter(capture, refused, error));
@@ -170,7 +160,7 @@ TEST(ShownRows, ARefusedOrCancelledFilterChangesNothingAndAnEmptyOneShowsEveryRo
     EXPECT_FALSE(views.View(view).Filtered());
   }
   // The sorted view shows every row again, still by its column.
-  const auto windows = CellsOf(views, capture, viTCP, ColumnOf(viTCP, "Window"));
+  const auto windows = CellsOf(views, capture, viTCP, ColumnOfCaption(viTCP, "Window"));
   // An empty cell (a frame cut before its window) comes first.
   auto value = [](const std::string& cell) { return cell.empty() ? 0 : std::stoul(cell) + 1; };
   EXPECT_TRUE(std::is_sorted(windows.begin(), windows.end(),
@@ -230,7 +220,7 @@ TEST(ShownRows, AColumnSortsByWhatItsCellsShowWithTiesInCaptureOrder) {
   };
   for (const TCase& c : cases) {
     SCOPED_TRACE(c.Caption);
-    const int32_t column = ColumnOf(viTCP, c.Caption);
+    const int32_t column = ColumnOfCaption(viTCP, c.Caption);
     ASSERT_TRUE(views.Sort(capture, viTCP, column, false, {}));
     EXPECT_EQ(IndexesOf(views, capture, viTCP), c.Rising);
     // Falling: runs of equal cells in the reverse order, each still in capture order.
@@ -249,7 +239,7 @@ TEST(ShownRows, AColumnSortsByWhatItsCellsShowWithTiesInCaptureOrder) {
   }
   // A cancelled sort leaves the view as it was.
   const auto before = IndexesOf(views, capture, viTCP);
-  EXPECT_FALSE(views.Sort(capture, viTCP, ColumnOf(viTCP, "Window"), false, {},
+  EXPECT_FALSE(views.Sort(capture, viTCP, ColumnOfCaption(viTCP, "Window"), false, {},
                           [](int64_t, int64_t) { return false; }));
   EXPECT_EQ(IndexesOf(views, capture, viTCP), before);
   ASSERT_TRUE(views.Sort(capture, viTCP, -1, false, {}));
@@ -259,7 +249,7 @@ TEST(ShownRows, AColumnSortsByWhatItsCellsShowWithTiesInCaptureOrder) {
   // Sorted and filtered together, and back to capture order within the filter.
   std::string error;
   ASSERT_TRUE(views.ApplyFilter(capture, "src net 10.0.0.0/8", error)) << error;
-  ASSERT_TRUE(views.Sort(capture, viTCP, ColumnOf(viTCP, "Window"), false, {}));
+  ASSERT_TRUE(views.Sort(capture, viTCP, ColumnOfCaption(viTCP, "Window"), false, {}));
   EXPECT_EQ(IndexesOf(views, capture, viTCP), (std::vector<uint32_t>{6, 3, 5, 1, 4}));
   ASSERT_TRUE(views.Sort(capture, viTCP, -1, false, {}));
   EXPECT_EQ(IndexesOf(views, capture, viTCP), (std::vector<uint32_t>{1, 3, 4, 5, 6}));
@@ -285,8 +275,8 @@ TEST(ShownRows, ALiveCaptureKeepsASortedFilteredViewSortedAndFiltered) {
   std::string error;
   ASSERT_TRUE(views.ApplyFilter(capture, "tcp", error)) << error;
   // By frame length, falling: every segment is as long as the others, so they tie.
-  ASSERT_TRUE(views.Sort(capture, viETH, ColumnOf(viETH, "Len"), true, {}));
-  ASSERT_TRUE(views.Sort(capture, viTCP, ColumnOf(viTCP, "Window"), false, {}));
+  ASSERT_TRUE(views.Sort(capture, viETH, ColumnOfCaption(viETH, "Len"), true, {}));
+  ASSERT_TRUE(views.Sort(capture, viTCP, ColumnOfCaption(viTCP, "Window"), false, {}));
   for (int round = 0; round < 3; ++round) {
     add(40);
     views.Extend(capture, {});
@@ -294,7 +284,7 @@ TEST(ShownRows, ALiveCaptureKeepsASortedFilteredViewSortedAndFiltered) {
   const std::vector<uint32_t> tcp = IndexesOf(views, capture, viTCP);
   EXPECT_EQ(tcp.size(), size_t(capture.List(viTCP).Count()));
   EXPECT_EQ(views.Count(capture, viETH), capture.List(viTCP).Count());
-  const auto windows = CellsOf(views, capture, viTCP, ColumnOf(viTCP, "Window"));
+  const auto windows = CellsOf(views, capture, viTCP, ColumnOfCaption(viTCP, "Window"));
   for (size_t i = 1; i < tcp.size(); ++i) {
     const auto a = std::stoul(windows[i - 1]), b = std::stoul(windows[i]);
     EXPECT_TRUE(a < b || (a == b && tcp[i - 1] < tcp[i])) << i;
@@ -353,8 +343,8 @@ TEST(ShownRows, FindLooksInCellsAndPayloadsAndGoesRoundOnce) {
   EXPECT_EQ(find(viTCP, -1, false, {"10.0.0.2"}).Row, 3);
   // Cells: an address, in every column or in the ones asked for.
   EXPECT_EQ(find(viTCP, -1, true, {"172.16.5"}).Row, 2);
-  EXPECT_EQ(find(viTCP, -1, true, {"172.16.5", false, false, {ColumnOf(viTCP, "DstIP")}}).Row, -1);
-  EXPECT_EQ(find(viTCP, -1, true, {"172.16.5", false, false, {ColumnOf(viTCP, "SrcIP")}}).Row, 2);
+  EXPECT_EQ(find(viTCP, -1, true, {"172.16.5", false, false, {ColumnOfCaption(viTCP, "DstIP")}}).Row, -1);
+  EXPECT_EQ(find(viTCP, -1, true, {"172.16.5", false, false, {ColumnOfCaption(viTCP, "SrcIP")}}).Row, 2);
   // Bytes: in the payload of a payload view, in the whole frame elsewhere.
   EXPECT_EQ(find(viTCP, -1, true, {"6e 6f:74-68", true}).Row, 2);
   EXPECT_EQ(find(viTCP, -1, true, {"AC10", true}).Row, -1);  // 172.16 is a header's, not payload

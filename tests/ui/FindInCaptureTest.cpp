@@ -88,12 +88,6 @@ struct LoadedWindow {
       indexes.push_back(Cell(list, row, 0).toInt());
     return indexes;
   }
-  int Column(int32_t view, const char* caption) const {
-    TPacketModel* model = form->ListView(view)->Model();
-    for (int c = 0; c < model->columnCount(); ++c)
-      if (model->Caption(c) == caption) return c;
-    return -1;
-  }
   void ClickHeader(int32_t view, int column) {
     TListView* list = form->ListView(view);
     // Brought into sight first, as the user scrolls to a column to click it.
@@ -185,8 +179,8 @@ TEST(FindInCapture, AHeaderClickSortsUpThenDownThenBackToCaptureOrder) {
   LoadedWindow w;
   w.ShowView(viTCP);
   TListView* tcp = w.form->lvTCP;
-  const int len = w.Column(viTCP, "Len");
-  const int source = w.Column(viTCP, "SrcIP");
+  const int len = ColumnOfCaption(viTCP, "Len");
+  const int source = ColumnOfCaption(viTCP, "SrcIP");
   ASSERT_GE(len, 0);
   ASSERT_GE(source, 0);
   auto lengths = [&] {
