@@ -129,7 +129,7 @@ TFindResult FindRow(int32_t view, const TPacketList& list, int32_t from, bool fo
     const int64_t first = block * RowsPerBlock, last = std::min(count, first + RowsPerBlock);
     for (int64_t k = first; k < last && k < found.load(std::memory_order_relaxed); ++k) {
       const int64_t row = rowAt(k);
-      list.Prefetch(size_t(rowAt(k + 16) ));
+      list.Prefetch(size_t(rowAt(k + 16)));
       if (matchers[worker].Matches(list, int32_t(row))) {
         // Blocks are taken in order, but the other thread may hold an earlier one.
         int64_t known = found.load();

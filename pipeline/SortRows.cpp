@@ -32,14 +32,6 @@ TSortKind SortKindOf(const std::string& caption) {
 }
 
 namespace {
-// The captions of a view's columns, numbered as its row texts number their cells.
-std::vector<std::string> ColumnCaptions(int32_t view) {
-  std::vector<std::string> captions;
-  for (int32_t group : ViewSpecs[size_t(view)].Groups)
-    for (const TColumnSpec& column : ColumnGroup(group)) captions.emplace_back(column.Caption);
-  return captions;
-}
-
 int32_t HexDigit(char c) {
   if (c >= '0' && c <= '9') return c - '0';
   if (c >= 'A' && c <= 'F') return c - 'A' + 10;

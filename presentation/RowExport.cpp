@@ -151,15 +151,6 @@ void BuildPiece(TRowFormat format, const TRowSource& rows, size_t columns, size_
 }
 }  // namespace
 
-std::vector<std::string> ColumnCaptions(int32_t view) {
-  TColumnArray columns;
-  for (int32_t group : ViewSpecs[size_t(view)].Groups)
-    AddColumnGroup(columns, ViewSpecs[size_t(view)].Number, group);
-  std::vector<std::string> captions;
-  for (int32_t c = 0; c < columns.ColumnCount(); ++c) captions.push_back(columns.Caption(c));
-  return captions;
-}
-
 bool WriteRows(TRowFormat format, const TRowSource& rows, TRowSink sink, bool twoThreads) {
   const std::vector<std::string> captions = ColumnCaptions(rows.View);
   TPieceText head;

@@ -45,9 +45,6 @@ struct TRowSource {
   size_t RowCount() const { return Positions ? Positions->size() : Items.size(); }
 };
 
-// The captions of every column of view `view`, hidden ones included: the caption line.
-std::vector<std::string> ColumnCaptions(int32_t view);
-
 // Receives the text in pieces of about a megabyte, in order, with the number of rows written
 // so far (for a progress bar); returns false to stop the writing (a failed write, a Cancel).
 using TRowSink = platform::FunctionRef<bool(std::string_view text, size_t rowsDone)>;

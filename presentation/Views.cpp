@@ -148,3 +148,10 @@ int32_t ColumnOfCaption(int32_t view, const std::string& caption, int32_t nth) {
     }
   return -1;
 }
+
+std::vector<std::string> ColumnCaptions(int32_t view) {
+  std::vector<std::string> captions;
+  for (int32_t group : ViewSpecs[size_t(view)].Groups)
+    for (const TColumnSpec& column : ColumnGroup(group)) captions.emplace_back(column.Caption);
+  return captions;
+}

@@ -71,6 +71,9 @@ class TColumnArray final : public TColumnList {
   std::vector<TColumn> Columns_;
 };
 
+// The captions of the columns of view `view` (a TViewIndex), as the row texts number their
+// cells: hidden columns too.
+std::vector<std::string> ColumnCaptions(int32_t view);
 // The column of view `view` (a TViewIndex) captioned `caption`, as the row texts number
 // them (0 is Index); `nth` picks among columns of the same caption (two "Len" in some
 // views). -1 when there is none.
