@@ -257,8 +257,14 @@ TEST(CapturePipeline, AKilledCaptureLeavesAFileWithEveryFrameUpToTheLastFlush) {
   std::fclose(reports);
   ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
 
+  // The kernel stops the write of a killed process between pages, so the record being written
+  // when the kill came may end the file cut short. Every reader then reads every whole record
+  // before it and says that the file ends early; nothing before the last flush is missing.
   const ReadBack back = ReadWithLibpcap(temp);
-  EXPECT_EQ(back.error, "");
+  const bool cut = !back.error.empty();
+  if (cut) {
+    EXPECT_TRUE(back.error.starts_with("truncated dump file")) << back.error;
+  }
   EXPECT_GE(long(back.numbers.size()), held);
   // Frames may be lost by the kernel on the way, but those in the file are whole, in order
   // and each once. (The kernel sends a few frames of its own on a new link: number 0.)
@@ -269,17 +275,21 @@ TEST(CapturePipeline, AKilledCaptureLeavesAFileWithEveryFrameUpToTheLastFlush) {
   for (size_t i = 1; i < ours.size(); ++i) ASSERT_LT(ours[i - 1], ours[i]) << "at frame " << i;
   const auto [count, complaints] = CountWithTcpdump(temp);
   EXPECT_EQ(count, long(back.numbers.size()));
-  EXPECT_EQ(complaints, "");
+  EXPECT_EQ(complaints, cut ? "tcpdump: pcap_loop: " + back.error + "\n" : "");
   // So do the capture component's LoadFromFile and Trellan's own reader.
   TQuarn quarn;
   size_t loaded = 0;
   quarn.OnCapture = [&](TCustomQuarn&, const PCAP_PKTHDR*, const ETH_HDR*) { ++loaded; };
   EXPECT_TRUE(quarn.LoadFromFile(temp));
-  EXPECT_EQ(quarn.LastError(), "");
+  EXPECT_EQ(quarn.LastError(), cut ? "Quarn Error: pcap_next_ex return -1" : "");
   EXPECT_EQ(loaded, back.numbers.size());
   TCapturePipeline reopened;
-  EXPECT_EQ(reopened.ReadFile(temp, ""), TCapturePipeline::TReadResult::Complete);
+  EXPECT_EQ(reopened.ReadFile(temp, ""), cut ? TCapturePipeline::TReadResult::Incomplete
+                                             : TCapturePipeline::TReadResult::Complete);
   EXPECT_EQ(reopened.Count(), int32_t(back.numbers.size()));
+  if (cut) {
+    EXPECT_EQ(reopened.Error(), back.error);
+  }
 }
 
 TEST(CapturePipeline, APcapAndAPcapngCopyOfOneCaptureShowTheSameCells) {
