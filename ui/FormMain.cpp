@@ -368,11 +368,6 @@ TListView* TMainForm::GetActiveListView() const {
                                                              : nullptr;
 }
 
-const TNodeList* TMainForm::GetActiveList() const {
-  return ActiveViewIndex >= 0 && ActiveViewIndex < ViewCount ? &Capture->List(ActiveViewIndex)
-                                                             : nullptr;
-}
-
 TPacketList TMainForm::ShownItems(int32_t view) const { return Shown.Items(*Capture, view); }
 
 QPlainTextEdit* TMainForm::GetActiveMemo() const { return Memo(ActiveViewIndex); }

@@ -95,7 +95,6 @@ class TMainForm : public QMainWindow {
   void pcViewChange(int index);
   void BuildViews();
   TListView* GetActiveListView() const;
-  const TNodeList* GetActiveList() const;
   // The rows view `view` shows, in the order it shows them: row r of the list view is
   // element r.
   TPacketList ShownItems(int32_t view) const;
