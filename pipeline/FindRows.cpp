@@ -5,16 +5,12 @@
 #include <string_view>
 
 #include "pipeline/RowWork.h"
+#include "platform/IntegerText.h"
 #include "pipeline/ShownRows.h"
 #include "presentation/PayloadText.h"
 
 bool ParseHexBytes(const std::string& text, std::string& bytes) {
-  auto digit = [](char c) -> int {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    return -1;
-  };
+  const auto digit = platform::HexDigitValue;
   std::string parsed;
   for (size_t i = 0; i < text.size();) {
     const char c = text[i];

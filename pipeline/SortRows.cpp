@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "pipeline/CapturePipeline.h"
+#include "platform/IntegerText.h"
 #include "pipeline/RowWork.h"
 #include "pipeline/ShownRows.h"
 
@@ -32,13 +33,6 @@ TSortKind SortKindOf(const std::string& caption) {
 }
 
 namespace {
-int32_t HexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return -1;
-}
-
 // A cell's value as a number that orders as the cell should, one more than the value so that
 // an empty cell (0) comes before every value.
 uint64_t NumericKey(TSortKind kind, std::string_view cell) {
@@ -55,7 +49,7 @@ uint64_t NumericKey(TSortKind kind, std::string_view cell) {
       // "ABCD(1234)" (a checksum that differs from the computed one) and "19 ACK PSH" (flags)
       // sort by the value they begin with.
       for (char c : cell) {
-        const int32_t digit = HexDigit(c);
+        const int32_t digit = platform::HexDigitValue(c);
         if (digit < 0) break;
         value = value << 4 | uint64_t(digit);
       }
@@ -63,7 +57,7 @@ uint64_t NumericKey(TSortKind kind, std::string_view cell) {
     case TSortKind::Mac:
       // Twelve hex digits with a dash in the middle: the six bytes in order.
       for (char c : cell)
-        if (const int32_t digit = HexDigit(c); digit >= 0) value = value << 4 | uint64_t(digit);
+        if (const int32_t digit = platform::HexDigitValue(c); digit >= 0) value = value << 4 | uint64_t(digit);
       break;
     case TSortKind::IPv4: {
       // Dotted quad: the four bytes in order, so that 9.x comes before 10.x.

@@ -7,14 +7,14 @@
 
 namespace platform {
 
-namespace {
-
 int HexDigitValue(char c) {
   if (c >= '0' && c <= '9') return c - '0';
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;
   if (c >= 'A' && c <= 'F') return c - 'A' + 10;
   return -1;
 }
+
+namespace {
 
 // The digits after a hexadecimal prefix, or nothing when text has no such prefix.
 std::optional<std::string_view> HexDigits(std::string_view text) {

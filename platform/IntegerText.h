@@ -9,6 +9,9 @@
 
 namespace platform {
 
+// The value of a hexadecimal digit (either letter case), or -1 for any other character.
+int HexDigitValue(char c);
+
 class EConvertError : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
