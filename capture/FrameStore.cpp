@@ -11,9 +11,11 @@ TFrame TFrameStore::Frame(int32_t number) const {
   TFrame frame;
   if (number < 1 || number > Count() || !Records_) return frame;
   frame.Index = number;
+  frame.Deep = DecodeIPv6AndVLAN();
   TFileRecord record;
   if (!Records_->FrameAt(Offsets_[size_t(number - 1)], record)) return frame;
   frame.Readable = true;
+  frame.LinkType = Records_->LinkType();
   frame.PktHdr = record.Header;
   frame.Bytes = record.Data;
   return frame;

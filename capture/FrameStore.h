@@ -12,6 +12,7 @@
 #include <cstdint>
 
 #include "capture/FileRecords.h"
+#include "capture/PacketLayers.h"
 #include "capture/QuarnFrame.h"
 #include "platform/ReservedArray.h"
 
@@ -23,13 +24,22 @@ struct TFrame {
   // False for a frame whose bytes can no longer be read: the file was cut short by another
   // program after it was opened. Header and bytes are then empty.
   bool Readable = false;
+  // Decoded with IPv6 and VLAN (the store's DecodeIPv6AndVLAN), or by type codes alone.
+  bool Deep = false;
+  // The link type of the frame's interface, as pcap_datalink gives it.
+  int32_t LinkType = 1;
   PCAP_PKTHDR PktHdr{};
   const uint8_t* Bytes = nullptr;
 
   explicit operator bool() const { return Index > 0; }
   const uint8_t* Data() const { return Bytes; }
   const uint8_t* DataEnd() const { return Bytes + PktHdr.caplen; }
-  const ETH_HDR* Frame() const { return reinterpret_cast<const ETH_HDR*>(Bytes); }
+  // Where its headers lie; nothing for a frame that cannot be read.
+  TPacketLayers Layers() const {
+    TPacketLayers layers;
+    DecodeLayers(LinkType, Deep, Bytes, Readable ? DataEnd() : Bytes, layers);
+    return layers;
+  }
 };
 
 class TFrameStore {
@@ -69,6 +79,11 @@ class TFrameStore {
     if (number >= 1 && number <= Count() && Records_) Records_->Prefetch(Offset(number));
   }
 
+  // How the frames are decoded from now on (TFrame::Deep): set while no other thread reads
+  // frames, and file the lists again after it changes.
+  void SetDecodeIPv6AndVLAN(bool deep) { Deep_.store(deep, std::memory_order_relaxed); }
+  bool DecodeIPv6AndVLAN() const { return Deep_.load(std::memory_order_relaxed); }
+
   // The memory the store holds now, for memory reports.
   size_t CommittedBytes() const {
     return decltype(Offsets_)::CommittedBytes(size_t(Count_.load(std::memory_order_relaxed)));
@@ -78,4 +93,5 @@ class TFrameStore {
   const TFileRecords* Records_ = nullptr;
   platform::TReservedArray<uint64_t> Offsets_;
   std::atomic<int32_t> Count_{0};
+  std::atomic<bool> Deep_{false};
 };

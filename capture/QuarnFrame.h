@@ -1,7 +1,7 @@
 #pragma once
-// The records through which the program looks at a captured Ethernet frame, and the small
-// free functions that find headers and payloads in it, render addresses and compute the
-// expected IP, TCP and UDP checksums.
+// The records through which the program looks at the headers of a captured frame, and the
+// small free functions that render addresses and compute the expected IPv4 header checksum.
+// Where each header lies is found by DecodeLayers (PacketLayers.h).
 //
 // The records are overlays on the frame bytes. Every multi-byte field stays in network order
 // and is read through be16()/be32(). All fields are byte arrays, so the records have
@@ -10,8 +10,7 @@
 // Bounds: a stored frame holds only its captured bytes (caplen), and every function here
 // takes `end`, the first byte past them. A function reads a field only when the whole field
 // lies before `end`. Header pointers may point at or past `end` (a header that was not
-// captured is still located); it is the field reads that are bounded. A type code that was
-// not captured counts as absent, so a frame cut before its EtherType is filed as Ethernet only.
+// captured is still located); it is the field reads that are bounded.
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -114,24 +113,10 @@ inline bool Captured(const void* p, long n, const uint8_t* end) {
   return n <= 0 || (b <= end && n <= end - b);
 }
 
-// The transport header always begins 20 bytes after the IP header, whatever the header
-// length nibble says; every length derived from the IP header subtracts 20 likewise.
+// In a frame decoded by type codes, the transport header begins 20 bytes after the IPv4
+// header, whatever the header length nibble says (see PacketLayers.h).
 constexpr int IPHeaderLength = 20;
 
-bool GetIPHeader(const ETH_HDR* frame, const uint8_t* end, const IP_HDR** ip = nullptr);
-bool GetARPHeader(const ETH_HDR* frame, const uint8_t* end, const ARP_HDR** arp = nullptr);
-bool GetICMPHeader(const IP_HDR* ip, const uint8_t* end, const ICMP_HDR** icmp = nullptr);
-bool GetTCPHeader(const IP_HDR* ip, const uint8_t* end, const TCP_HDR** tcp = nullptr);
-bool GetUDPHeader(const IP_HDR* ip, const uint8_t* end, const UDP_HDR** udp = nullptr);
-
-// Payload start = TCP header + data offset × 4; length = IP total length − 20 − data offset × 4.
-// True when the length is above 0. The length comes from the header fields; when those fields
-// were not captured there is no length: *data becomes nullptr, *len 0, result false.
-bool GetTCPData(const IP_HDR* ip, const TCP_HDR* tcp, const uint8_t* end,
-                const uint8_t** data = nullptr, int32_t* len = nullptr);
-// Payload start = UDP header + 8; length = UDP length − 8 (the IP header is not consulted).
-bool GetUDPData(const IP_HDR* ip, const UDP_HDR* udp, const uint8_t* end,
-                const uint8_t** data = nullptr, int32_t* len = nullptr);
 // Options start at TCP header + 20 and run data offset × 4 − 20 bytes; true when above 0.
 // Without a captured data offset: *options nullptr, *len 0, false.
 bool GetTCPOption(const TCP_HDR* tcp, const uint8_t* end, const uint8_t** options,
@@ -142,10 +127,9 @@ std::string MacToStr(const uint8_t mac[6]);
 // An address in host order as dotted decimal.
 std::string IPToStr(uint32_t addr);
 
-// The expected checksums, in host order. A checksum can only be computed over bytes that
-// were captured: when the summed range, the stored checksum or (for TCP and UDP) the
-// addresses of the pseudo-header lie past `end`, or the length that defines the range is
-// negative, the result is empty and the caller shows the stored value without a verdict.
-std::optional<uint16_t> IPChecksum(const IP_HDR* ip, const uint8_t* end);
-std::optional<uint16_t> TCPChecksum(const IP_HDR* ip, const TCP_HDR* tcp, const uint8_t* end);
-std::optional<uint16_t> UDPChecksum(const IP_HDR* ip, const UDP_HDR* udp, const uint8_t* end);
+// The expected checksum of the IPv4 header, `length` bytes long (20 when a frame is decoded
+// by type codes, the header length otherwise), in host order; empty when they were not captured,
+// and the caller then shows the stored value without a verdict. The transport checksums are
+// in PacketLayers.h: they need the frame's network layer.
+std::optional<uint16_t> IPChecksum(const IP_HDR* ip, const uint8_t* end,
+                                   int32_t length = IPHeaderLength);

@@ -60,10 +60,6 @@ inline size_t ViewColumnCount(int32_t view) {
   return n;
 }
 
-inline bool HasPayloadPane(int32_t view) {
-  return view == viTCP || view == viUDP || view == viTCPData || view == viUDPData;
-}
-
 // The payload pane of a row as text and as hex dump, checked against each other: the text is
 // the leading bytes of what the dump shows, up to the first zero byte, so it can never be
 // longer than the dump's lines hold, and the pane's lines are made of it without error.

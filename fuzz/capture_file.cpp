@@ -127,7 +127,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_CHECK(std::basic_string_view<uint8_t>(frame.Data(), frame.PktHdr.caplen) ==
                p.Frames[size_t(n - 1)]);
     FUZZ_CHECK(capture.Items(viETH)[size_t(n - 1)].Index == n);
-    const TListSet lists = FrameLists(frame.Frame(), frame.DataEnd());
+    const TListSet lists = FrameLists(frame.Layers());
     for (int32_t view = viIP; view < ViewCount; ++view) {
       if (!(lists & ListBit(view))) continue;
       const TPacketList items = capture.Items(view);

@@ -1,10 +1,12 @@
 // One frame, with whatever bytes and lengths a damaged file or a hostile sender gives it, held
 // in a heap buffer of exactly its captured length so that AddressSanitizer sees the first read
-// past it: every cell routine with its header found at the usual place whatever the type codes
-// say, the TCP option walk, the filing rule, every view's row and the payload pane.
+// past it: the link-layer and network steps of every link type, decoded by type codes or with
+// IPv6 and VLAN, the TCP option walk, the filing rule, every view's row and the payload pane.
 //
 // Input: seconds, microseconds, wire length, TCP data offset, UDP data offset (4 bytes each,
-// little-endian), then the captured bytes; the captured length is their count.
+// little-endian), a byte choosing the link type (low seven bits) and the decoding (high bit),
+// then the captured bytes; the captured length is their count.
+#include <arpa/inet.h>
 #include <cstdint>
 #include <cstring>
 #include <memory>
@@ -17,18 +19,17 @@
 #include "presentation/Views.h"
 
 namespace {
-constexpr size_t EthernetLength = sizeof(ETH_HDR);
-constexpr size_t TransportAt = EthernetLength + IPHeaderLength;
-
 // A frame as a row reads it, its bytes in an allocation that ends exactly at the last
 // captured byte.
 class ExactFrame {
  public:
-  ExactFrame(const PCAP_PKTHDR& header, const uint8_t* bytes)
+  ExactFrame(const PCAP_PKTHDR& header, const uint8_t* bytes, int32_t linkType, bool deep)
       : Storage_(new uint8_t[header.caplen ? header.caplen : 1]) {
     if (header.caplen) std::memcpy(Storage_.get(), bytes, header.caplen);
     Frame_.Index = 1;
     Frame_.Readable = true;
+    Frame_.LinkType = linkType;
+    Frame_.Deep = deep;
     Frame_.PktHdr = header;
     Frame_.Bytes = Storage_.get();
   }
@@ -39,47 +40,33 @@ class ExactFrame {
   TFrame Frame_;
 };
 
-template <class T>
-const T* At(const TFrame& node, size_t offset) {
-  return reinterpret_cast<const T*>(node.Data() + offset);
-}
-
-// Each cell routine adds its fixed number of cells, captured or not.
-void CheckCells(const TFrame& node, int32_t tcpOffset, int32_t udpOffset) {
-  const uint8_t* end = node.DataEnd();
-  const auto* ip = At<IP_HDR>(node, EthernetLength);
-  const auto* tcp = At<TCP_HDR>(node, TransportAt);
-  const auto* udp = At<UDP_HDR>(node, TransportAt);
-  TRowText row;
-  const auto added = [&](auto&& cells, size_t count) {
-    row.Clear();
-    cells();
-    FUZZ_CHECK(row.Count() == count);
-  };
-  added([&] { FrameCells(row, node); }, 4);
-  added([&] { EthernetCells(row, node.Frame(), end); }, 3);
-  added([&] { IPCells(row, ip, end); }, 10);
-  added([&] { ARPCells(row, At<ARP_HDR>(node, EthernetLength), end); }, 9);
-  added([&] { ICMPCells(row, At<ICMP_HDR>(node, TransportAt), end); }, 4);
-  added([&] { TCPCells(row, ip, tcp, end); }, 10);
-  added([&] { UDPCells(row, ip, udp, end); }, 4);
-
-  const uint8_t* payload = nullptr;
-  int32_t length = 0;
-  GetTCPData(ip, tcp, end, &payload, &length);
-  added([&] { PayloadCells(row, payload, length, tcpOffset, node.Data(), end); }, 2);
-  GetUDPData(ip, udp, end, &payload, &length);
-  added([&] { PayloadCells(row, payload, length, udpOffset, node.Data(), end); }, 2);
-
-  // Option text comes only from captured option bytes: a data offset that claims options and
-  // at least the first of them within the frame.
+// Option text comes only from captured option bytes: a data offset that claims options and
+// at least the first of them within the frame.
+void CheckOptions(const TPacketLayers& layers) {
+  const TCP_HDR* tcp = layers.TCP();
+  if (!tcp) return;
   std::string options;
-  TCPOptionText(tcp, end, options);
+  TCPOptionText(tcp, layers.End, options);
   if (!options.empty()) {
-    FUZZ_CHECK(Captured(tcp->Off_Rsvd, end) && tcp->Off_Rsvd >> 4 > 5);
-    FUZZ_CHECK(node.PktHdr.caplen > TransportAt + sizeof(TCP_HDR));
+    FUZZ_CHECK(Captured(tcp->Off_Rsvd, layers.End) && tcp->Off_Rsvd >> 4 > 5);
+    FUZZ_CHECK(layers.Transport + sizeof(TCP_HDR) < layers.End);
   }
 }
+
+// An IPv6 address reads as inet_ntop writes it.
+void CheckAddressText(const TPacketLayers& layers) {
+  if (layers.Network != TNetworkKind::IPv6) return;
+  const auto* ip = reinterpret_cast<const IPV6_HDR*>(layers.NetworkHeader);
+  if (!Captured(ip->SrcIP, layers.End)) return;
+  char expected[INET6_ADDRSTRLEN];
+  FUZZ_CHECK(inet_ntop(AF_INET6, ip->SrcIP, expected, sizeof expected));
+  std::string text;
+  IPv6Text(ip->SrcIP, text);
+  FUZZ_CHECK(text == expected);
+}
+
+// The link types decoded, and one that is not.
+constexpr int32_t LinkTypes[] = {1, 113, 276, 12, 101, 228, 229, 0, 108, 105, 127, 147};
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -90,15 +77,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   header.len = in.UInt32();
   const int32_t tcpOffset = in.Int32();
   const int32_t udpOffset = in.Int32();
+  const uint8_t choice = in.Byte();
+  const int32_t linkType = LinkTypes[(choice & 0x7F) % std::size(LinkTypes)];
+  const bool deep = choice & 0x80;
   header.caplen = uint32_t(in.Rest().size());
-  const ExactFrame frame(header, in.Rest().data());
+  ExactFrame frame(header, in.Rest().data(), linkType, deep);
   const TFrame& node = frame.Node();
-
-  CheckCells(node, tcpOffset, udpOffset);
+  const TPacketLayers layers = node.Layers();
+  CheckOptions(layers);
+  CheckAddressText(layers);
 
   // The filing rule and the rows agree: a view shows a full row exactly for the frames filed
   // into it, and no row for a position outside its list.
-  const TListSet lists = FrameLists(node.Frame(), node.DataEnd());
+  const TListSet lists = FrameLists(layers);
   FUZZ_CHECK(lists & ListBit(viETH));
   const TPacketList one(&node, 1);
   TRowText row;
@@ -109,7 +100,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       ViewRowText(view, one, position, tcpOffset, udpOffset, row);
       FUZZ_CHECK(row.Count() == 0);
     }
-    const int32_t offset = view == viTCP || view == viTCPData ? tcpOffset : udpOffset;
+    const int32_t offset = PayloadOf(view) == TPayloadKind::TCP ? tcpOffset : udpOffset;
     if (HasPayloadPane(view)) CheckPayloadPane(view, node, offset);
     else FUZZ_CHECK(PayloadText(view, node, offset, false).empty() &&
                     PayloadText(view, node, offset, true).empty());

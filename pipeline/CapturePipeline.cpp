@@ -124,8 +124,8 @@ TCapturePipeline::TReadResult TCapturePipeline::ReadFrames(TCustomQuarn* opener,
     }
     ++frames;
     if (opener && !opener->Matches(record.Header, record.Data)) continue;
-    const TListSet lists = FrameLists(reinterpret_cast<const ETH_HDR*>(record.Data),
-                                      record.Data + record.Header.caplen);
+    const TListSet lists =
+        ListsOf(Records_.LinkType(), record.Data, record.Data + record.Header.caplen);
     if (!File(record.Offset, lists)) return TReadResult::Incomplete;
     if (progress && frames % ProgressEvery == 0 && !progress(frames, Records_.Position(), size))
       return TReadResult::Cancelled;
@@ -159,6 +159,7 @@ bool TCapturePipeline::StartLive(const std::string& path, int32_t linkType, int3
   File_.Renamed(path);
   File_.SetMaxRecord(Records_.MaxRecord());
   Store_.Attach(&Records_);
+  LiveLinkType_ = linkType;
   Live_ = Running_ = Temporary_ = true;
   Flusher_ = std::thread([this] { FlushEverySoOften(); });
   return true;
@@ -166,7 +167,8 @@ bool TCapturePipeline::StartLive(const std::string& path, int32_t linkType, int3
 
 bool TCapturePipeline::Add(const PCAP_PKTHDR* header, const uint8_t* data) {
   // Classified before the lock: it reads only the frame the source handed over.
-  const TListSet lists = FrameLists(reinterpret_cast<const ETH_HDR*>(data), data + header->caplen);
+  const bool deep = Store_.DecodeIPv6AndVLAN();
+  const TListSet lists = ListsOf(LiveLinkType_, data, data + header->caplen);
   std::lock_guard lock(Lock_);
   if (!Running_ || Failed()) return false;
   // Refused before it reaches the file, which holds exactly the frames the capture holds.
@@ -177,7 +179,7 @@ bool TCapturePipeline::Add(const PCAP_PKTHDR* header, const uint8_t* data) {
   for (int32_t view = 0; view < ViewCount; ++view)
     if (lists & ListBit(view)) Seen_[size_t(view)].fetch_add(1, std::memory_order_relaxed);
   SeenBytes_.fetch_add(header->len, std::memory_order_relaxed);
-  Pending_.push_back({LiveFile_.Append(*header, data), lists});
+  Pending_.push_back({LiveFile_.Append(*header, data), lists, deep});
   if (LiveFile_.PendingBytes() >= FlushBytes) return FlushLocked();
   return true;
 }
@@ -196,7 +198,16 @@ bool TCapturePipeline::FlushLocked() {
   // holds every frame the views show.
   for (const TPendingFrame& frame : Pending_) {
     if (frame.Offset >= LiveFile_.WrittenSize()) break;
-    if (!File(frame.Offset, frame.Lists)) break;
+    // A frame classified before the decoding changed is classified again from the file.
+    if (frame.Deep != Store_.DecodeIPv6AndVLAN()) {
+      TFileRecord record;
+      if (!Records_.FrameAt(frame.Offset, record)) break;
+      if (!File(frame.Offset, FrameLists(LiveLinkType_, Store_.DecodeIPv6AndVLAN(), record.Data,
+                                         record.Data + record.Header.caplen)))
+        break;
+    } else if (!File(frame.Offset, frame.Lists)) {
+      break;
+    }
   }
   Pending_.clear();
   if (!written) Fail(error);
@@ -209,17 +220,70 @@ bool TCapturePipeline::File(uint64_t offset, TListSet lists) {
     return false;
   }
   Store_.Add(offset);
-  Lists_.File(Store_.Count(), lists);
+  Lists_->File(Store_.Count(), lists);
   if (!Live_)
     for (int32_t view = 0; view < ViewCount; ++view)
       if (lists & ListBit(view)) Seen_[size_t(view)].fetch_add(1, std::memory_order_relaxed);
   return true;
 }
 
+TListSet TCapturePipeline::ListsOf(int32_t linkType, const uint8_t* data, const uint8_t* end) {
+  const bool deep = Store_.DecodeIPv6AndVLAN();
+  TPacketLayers layers;
+  DecodeLayers(linkType, deep, data, end, layers);
+  const TListSet lists = FrameLists(layers);
+  // Decoding by type codes, a frame that decoding with IPv6 and VLAN would file otherwise is
+  // counted, so that the window can point the user at the choice. Only IPv6 and VLAN frames
+  // and IPv4 headers other than a plain first fragment (options, a later fragment, a version
+  // other than 4) can be such frames; the rest is not decoded twice.
+  if (deep) return lists;
+  bool other = false;
+  if (layers.Network == TNetworkKind::IPv4) {
+    const IP_HDR* ip = layers.IP();
+    other = !Captured(ip->FlagOff, end) || ip->VerLen != 0x45 || (be16(ip->FlagOff) & 0x1FFF);
+  } else if (layers.Network == TNetworkKind::None) {
+    const int32_t type = layers.LinkProtocol;
+    other = type == 0x86DD || type == 0x8100 || type == 0x88A8 || type == 0x9100;
+  }
+  if (other && FrameLists(linkType, true, data, end) != lists)
+    DeeperFrames_.fetch_add(1, std::memory_order_relaxed);
+  return lists;
+}
+
+bool TCapturePipeline::Refile(bool deep, const TRefileProgress& progress) {
+  auto lists = std::make_unique<TPacketLists>();
+  auto fileInto = [&](TPacketLists& into, int32_t from, int32_t to) {
+    for (int32_t number = from; number <= to; ++number) {
+      const TFrame frame = Store_.Frame(number);
+      into.File(number, frame.Readable ? FrameLists(frame.LinkType, deep, frame.Data(), frame.DataEnd())
+                                      : ListBit(viETH));
+      if (progress && number % ProgressEvery == 0 && !progress(number, Store_.Count())) return false;
+    }
+    return true;
+  };
+  // Most frames are filed without the lock, while a live capture goes on; the frames it added
+  // meanwhile are filed under the lock, where the new lists then take the old ones' place.
+  const int32_t first = Store_.Count();
+  if (!fileInto(*lists, 1, first)) return false;
+  std::lock_guard lock(Lock_);
+  for (int32_t number = first + 1; number <= Store_.Count(); ++number) {
+    const TFrame frame = Store_.Frame(number);
+    lists->File(number, frame.Readable ? FrameLists(frame.LinkType, deep, frame.Data(), frame.DataEnd())
+                                      : ListBit(viETH));
+  }
+  Store_.SetDecodeIPv6AndVLAN(deep);
+  Lists_ = std::move(lists);
+  if (!Live_)
+    for (int32_t view = 0; view < ViewCount; ++view)
+      Seen_[size_t(view)].store((*Lists_)[view].Count(), std::memory_order_relaxed);
+  if (progress) progress(Store_.Count(), Store_.Count());
+  return true;
+}
+
 size_t TCapturePipeline::Room() {
   // A frame is kept only where every view can show it: the store and each list have room
   // for as many frames as the address space allowed when they were made.
-  const size_t most = std::min(Store_.Room(), Lists_.Room());
+  const size_t most = std::min(Store_.Room(), Lists_->Room());
   if (!Room_ || Room_ > most) Room_ = most;
   return Room_;
 }
@@ -259,7 +323,8 @@ void TCapturePipeline::Clear() {
   Identity_.store(NewIdentity(), std::memory_order_relaxed);
   Pending_.clear();
   Store_.Clear();
-  Lists_.Clear();
+  Lists_->Clear();
+  DeeperFrames_.store(0, std::memory_order_relaxed);
   ResetSeen();
   // A file already saved keeps every frame it was saved with.
   if (Live_ && Temporary_) {
@@ -313,6 +378,6 @@ bool TCapturePipeline::CheckFileChanged() {
 
 size_t TCapturePipeline::CommittedBytes() const {
   size_t bytes = Store_.CommittedBytes();
-  for (int32_t view = 0; view < ViewCount; ++view) bytes += Lists_[view].CommittedBytes();
+  for (int32_t view = 0; view < ViewCount; ++view) bytes += (*Lists_)[view].CommittedBytes();
   return bytes;
 }

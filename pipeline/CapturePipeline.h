@@ -98,8 +98,26 @@ class TCapturePipeline {
 
   const TFrameStore& Store() const { return Store_; }
   int32_t Count() const { return Store_.Count(); }
-  const TNodeList& List(int32_t view) const { return Lists_[view]; }
-  TPacketList Items(int32_t view) const { return Lists_[view].Items(Store_); }
+  const TNodeList& List(int32_t view) const { return (*Lists_)[view]; }
+  TPacketList Items(int32_t view) const { return (*Lists_)[view].Items(Store_); }
+
+  // ---- How frames are decoded ----
+  // Whether frames are decoded with IPv6 and VLAN (View > Decode IPv6 and VLAN) or by their
+  // type codes alone; set before a source opens, or changed for the frames held by Refile.
+  void SetDecodeIPv6AndVLAN(bool deep) { Store_.SetDecodeIPv6AndVLAN(deep); }
+  bool DecodeIPv6AndVLAN() const { return Store_.DecodeIPv6AndVLAN(); }
+  // Files every frame of the store again, decoded as `deep` says, into new lists, which take
+  // the old ones' place only when all frames are filed: false when the progress handler
+  // stopped it (the lists and the decoding then stay as they were). Runs on the thread that
+  // reads the rows; a live capture goes on adding frames meanwhile. Any list references taken
+  // before (List, Items) are stale after a true result.
+  using TRefileProgress = std::function<bool(int64_t frames, int64_t count)>;
+  bool Refile(bool deep, const TRefileProgress& progress = {});
+  // The frames of the store that decoding with IPv6 and VLAN would file further than decoding
+  // by type codes does, counted as they are filed (so far only while decoding by type codes).
+  int64_t DeeperFrames() const { return DeeperFrames_.load(std::memory_order_relaxed); }
+  // The link type of the live capture, or of the file's first interface.
+  int32_t FrameLinkType() const { return Live_ ? LiveLinkType_ : LinkType(); }
   // Frames of each category since the source opened (the capture window's counters).
   int32_t Seen(int32_t view) const { return Seen_[size_t(view)].load(std::memory_order_relaxed); }
   // Bytes of the live frames counted in Seen, as long as they were on the wire (not cut to the
@@ -133,7 +151,11 @@ class TCapturePipeline {
   TMappedFile File_;
   TFileRecords Records_;
   TFrameStore Store_;
-  TPacketLists Lists_;
+  std::unique_ptr<TPacketLists> Lists_ = std::make_unique<TPacketLists>();
+  // The lists of a frame decoded as the store decodes now; counts DeeperFrames.
+  TListSet ListsOf(int32_t linkType, const uint8_t* data, const uint8_t* end);
+  std::atomic<int64_t> DeeperFrames_{0};
+  int32_t LiveLinkType_ = 1;
   // Frames the store and every list have room for; found at the first frame unless given.
   size_t Room_ = 0;
   std::array<std::atomic<int32_t>, ViewCount> Seen_{};
@@ -145,10 +167,12 @@ class TCapturePipeline {
   bool Running_ = false;
   bool Temporary_ = false;
   TLiveCaptureFile LiveFile_;
-  // Frames appended to LiveFile_ but not yet written: their offsets and their lists.
+  // Frames appended to LiveFile_ but not yet written: their offsets and their lists, and
+  // whether those were found decoding with IPv6 and VLAN.
   struct TPendingFrame {
     uint64_t Offset;
     TListSet Lists;
+    bool Deep;
   };
   std::vector<TPendingFrame> Pending_;
 

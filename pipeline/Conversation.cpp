@@ -15,7 +15,7 @@ namespace {
 constexpr uint8_t FinFlag = 0x01, SynFlag = 0x02, AckFlag = 0x10;
 
 // What the follower needs of one frame of the conversation; the payload is found by the same
-// routines as the payload pane's (GetTCPData, GetUDPData, CapturedWindow).
+// routines as the payload pane's (TCPPayload, UDPPayload, CapturedWindow).
 struct TSegment {
   int32_t Frame = 0;
   uint8_t Side = 0;
@@ -31,36 +31,58 @@ struct TParsed {
   TSegment Segment;
 };
 
+// The frame's IP addresses, when both were captured.
+bool Addresses(const TPacketLayers& layers, TConversationEndpoint& source,
+               TConversationEndpoint& destination) {
+  const uint8_t* end = layers.End;
+  if (layers.Network == TNetworkKind::IPv4) {
+    const IP_HDR* ip = layers.IP();
+    if (!Captured(ip->DstIP, end)) return false;
+    std::copy_n(ip->SrcIP.b, 4, source.Address.begin());
+    std::copy_n(ip->DstIP.b, 4, destination.Address.begin());
+    source.Family = destination.Family = 4;
+    return true;
+  }
+  if (layers.Network == TNetworkKind::IPv6) {
+    const auto* ip = reinterpret_cast<const IPV6_HDR*>(layers.NetworkHeader);
+    if (!Captured(ip->DstIP, end)) return false;
+    std::copy_n(ip->SrcIP, 16, source.Address.begin());
+    std::copy_n(ip->DstIP, 16, destination.Address.begin());
+    source.Family = destination.Family = 6;
+    return true;
+  }
+  return false;
+}
+
 bool Parse(const TFrame& frame, bool tcp, TParsed& parsed) {
   if (!frame.Readable) return false;
   const uint8_t* end = frame.DataEnd();
-  const IP_HDR* ip = nullptr;
-  if (!GetIPHeader(frame.Frame(), end, &ip) || !Captured(ip->DstIP, end)) return false;
+  const TPacketLayers layers = frame.Layers();
+  parsed.Source = parsed.Destination = {};
+  if (!Addresses(layers, parsed.Source, parsed.Destination)) return false;
   const uint8_t* payload = nullptr;
   int32_t length = 0;
   BE16 sourcePort{}, destinationPort{};
   TSegment& s = parsed.Segment;
   if (tcp) {
-    const TCP_HDR* header = nullptr;
+    const TCP_HDR* header = layers.TCP();
     // The flags are the last field the follower reads; they lie past sequence and acknowledgment.
-    if (ip->Protocol != 6 || !GetTCPHeader(ip, end, &header) || !Captured(header->Rsvd_Flags, end))
-      return false;
-    GetTCPData(ip, header, end, &payload, &length);
+    if (!header || !Captured(header->Rsvd_Flags, end)) return false;
+    TCPPayload(layers, &payload, &length);
     sourcePort = header->SrcPort;
     destinationPort = header->DstPort;
     s.Seq = be32(header->Seq);
     s.Ack = be32(header->Ack);
     s.Flags = header->Rsvd_Flags;
   } else {
-    const UDP_HDR* header = nullptr;
-    if (ip->Protocol != 17 || !GetUDPHeader(ip, end, &header) || !Captured(header->Len, end))
-      return false;
-    GetUDPData(ip, header, end, &payload, &length);
+    const UDP_HDR* header = layers.UDP();
+    if (!header || !Captured(header->Len, end)) return false;
+    UDPPayload(layers, &payload, &length);
     sourcePort = header->SrcPort;
     destinationPort = header->DstPort;
   }
-  parsed.Source = {be32(ip->SrcIP), be16(sourcePort)};
-  parsed.Destination = {be32(ip->DstIP), be16(destinationPort)};
+  parsed.Source.Port = be16(sourcePort);
+  parsed.Destination.Port = be16(destinationPort);
   s.Frame = frame.Index;
   s.Length = payload && length > 0 ? uint32_t(length) : 0;
   s.Captured = 0;
@@ -332,7 +354,16 @@ std::string_view ChunkBytes(const TFrameStore& store, const TConversationChunk& 
 // ---- Texts ------------------------------------------------------------------------------------
 
 std::string EndpointText(const TConversationEndpoint& endpoint) {
-  return IPToStr(endpoint.Address) + ":" + std::to_string(endpoint.Port);
+  std::string text;
+  if (endpoint.Family == 6) {
+    text.push_back('[');
+    IPv6Text(endpoint.Address.data(), text);
+    text.push_back(']');
+  } else {
+    const auto& a = endpoint.Address;
+    text = IPToStr(uint32_t(a[0]) << 24 | uint32_t(a[1]) << 16 | uint32_t(a[2]) << 8 | a[3]);
+  }
+  return text + ":" + std::to_string(endpoint.Port);
 }
 
 std::string DirectionText(const TConversation& conversation, int side, std::string_view arrow) {

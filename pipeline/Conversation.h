@@ -35,7 +35,10 @@
 class TCapturePipeline;
 
 struct TConversationEndpoint {
-  uint32_t Address = 0;  // host order
+  // An IPv4 address in its first four bytes (Family 4), or an IPv6 address (Family 6), as
+  // the frame holds it.
+  std::array<uint8_t, 16> Address{};
+  uint8_t Family = 4;
   uint16_t Port = 0;
   bool operator==(const TConversationEndpoint&) const = default;
 };
@@ -64,8 +67,8 @@ struct TConversation {
   int64_t Frames = 0;
 };
 
-// The conversation of `frame`, a frame of `capture`; nothing when the frame is not IPv4 TCP or
-// UDP or its ports were not captured. Only the TCP view's list (or the UDP view's) is scanned.
+// The conversation of `frame`, a frame of `capture`; nothing when the frame is not TCP or UDP
+// over IPv4 or IPv6 or its ports were not captured. Only the TCP view's list (or the UDP view's) is scanned.
 std::optional<TConversation> FollowConversation(const TCapturePipeline& capture,
                                                 const TFrame& frame);
 
@@ -74,7 +77,7 @@ std::string_view ChunkBytes(const TFrameStore& store, const TConversationChunk& 
 
 // ---- Texts shared by trellan-rows --follow and the Follow Stream window ------------------------
 
-// "10.0.0.1:40000".
+// "10.0.0.1:40000"; "[2001:db8::1]:80" for IPv6.
 std::string EndpointText(const TConversationEndpoint& endpoint);
 // "10.0.0.1:40000 -> 10.0.0.2:80" for side 0; the other way round for side 1.
 std::string DirectionText(const TConversation& conversation, int side,

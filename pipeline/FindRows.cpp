@@ -29,10 +29,6 @@ bool ParseHexBytes(const std::string& text, std::string& bytes) {
 }
 
 namespace {
-bool PayloadView(int32_t view) {
-  return view == viTCP || view == viUDP || view == viTCPData || view == viUDPData;
-}
-
 char LowerAscii(char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; }
 
 // Whether `text` holds `needle` (already lower case when not `matchCase`), ASCII letters
@@ -72,7 +68,7 @@ class TRowMatcher {
       // Bytes are looked for where they are bytes: the payload under the payload views, the
       // whole captured frame elsewhere.
       const std::string_view bytes =
-          PayloadView(View_) ? TransportPayload(View_, frame)
+          HasPayloadPane(View_) ? TransportPayload(View_, frame)
                              : std::string_view(reinterpret_cast<const char*>(frame.Data()),
                                                 frame.PktHdr.caplen);
       return bytes.find(Needle_) != std::string_view::npos;
@@ -87,7 +83,7 @@ class TRowMatcher {
             Holds(Row_[size_t(column)], Needle_, Query_.MatchCase))
           return true;
     }
-    return PayloadView(View_) && Holds(TransportPayload(View_, frame), Needle_, Query_.MatchCase);
+    return HasPayloadPane(View_) && Holds(TransportPayload(View_, frame), Needle_, Query_.MatchCase);
   }
 
  private:

@@ -59,10 +59,10 @@ class TDisplayFilter {
 // Progress of a long operation: done out of total; returns false to cancel it.
 using TRowsProgress = std::function<bool(int64_t done, int64_t total)>;
 
-// How a column sorts, decided by its caption: numbers as numbers, hexadecimal fields by their
-// value, addresses by their bytes, times by the capture time, the rest as text (bytes).
-enum class TSortKind { Number, Hex, Mac, IPv4, Time, Text };
-TSortKind SortKindOf(const std::string& caption);
+// How column `column` of view `view` sorts, as the table of views says (TColumnSpec::Sort):
+// numbers as numbers, hexadecimal fields by their value, addresses by their bytes, times by
+// the capture time, the rest as text (bytes).
+TSortKind SortKindOf(int32_t view, int32_t column);
 
 // Where the Data columns of the TCP and UDP views start in their payloads: the window's
 // data offsets, which decide what a Data cell shows and so how it sorts.

@@ -2,6 +2,7 @@
 // the order agrees with what the user reads, and equal cells keep capture order (the frame
 // number decides between them).
 #include <algorithm>
+#include <arpa/inet.h>
 #include <cstring>
 #include <functional>
 #include <string_view>
@@ -12,24 +13,9 @@
 #include "pipeline/RowWork.h"
 #include "pipeline/ShownRows.h"
 
-TSortKind SortKindOf(const std::string& caption) {
-  static const char* const Numbers[] = {
-      "Index", "Capture", "Len", "Service", "Ident", "TimeLive", "HardwareType",
-      "ProtocolType", "HLen", "PLen", "Operation", "Type", "Code", "Src Port", "Dst Port",
-      "Window", "UrgPoint", "TCPDataLen", "UDPDataLen"};
-  static const char* const Macs[] = {"DstMac", "SrcMac", "SenderHA", "TargetHA"};
-  static const char* const Addresses[] = {"SrcIP", "DstIP", "SenderIP", "TargetIP"};
-  auto among = [&](const auto& names) {
-    return std::any_of(std::begin(names), std::end(names),
-                       [&](const char* name) { return caption == name; });
-  };
-  if (among(Numbers)) return TSortKind::Number;
-  if (caption.size() >= 3 && caption.compare(caption.size() - 3, 3, "(x)") == 0)
-    return TSortKind::Hex;
-  if (among(Macs)) return TSortKind::Mac;
-  if (among(Addresses)) return TSortKind::IPv4;
-  if (caption == "Time") return TSortKind::Time;
-  return TSortKind::Text;
+TSortKind SortKindOf(int32_t view, int32_t column) {
+  const TColumnSpec* spec = ViewColumn(view, column);
+  return spec ? spec->Sort : TSortKind::Text;
 }
 
 namespace {
@@ -59,30 +45,42 @@ uint64_t NumericKey(TSortKind kind, std::string_view cell) {
       for (char c : cell)
         if (const int32_t digit = platform::HexDigitValue(c); digit >= 0) value = value << 4 | uint64_t(digit);
       break;
-    case TSortKind::IPv4: {
-      // Dotted quad: the four bytes in order, so that 9.x comes before 10.x.
-      uint64_t part = 0;
-      for (char c : cell) {
-        if (c == '.') {
-          value = value << 8 | (part & 0xFF);
-          part = 0;
-        } else if (c >= '0' && c <= '9') {
-          part = part * 10 + uint64_t(c - '0');
-        }
-      }
-      value = value << 8 | (part & 0xFF);
-      break;
-    }
     default: break;
   }
   return value + 1;
+}
+
+// An address cell as bytes that order as the addresses should: IPv4 (a 4 and its four bytes)
+// before IPv6 (a 6 and its sixteen), each by its bytes; an empty cell before both.
+void AddressKey(std::string_view cell, std::string& key) {
+  key.clear();
+  if (cell.empty()) return;
+  const std::string text(cell);
+  uint8_t bytes[16];
+  if (cell.find(':') == std::string_view::npos) {
+    if (inet_pton(AF_INET, text.c_str(), bytes) != 1) return;
+    key.push_back('\x04');
+    key.append(reinterpret_cast<const char*>(bytes), 4);
+  } else {
+    if (inet_pton(AF_INET6, text.c_str(), bytes) != 1) return;
+    key.push_back('\x06');
+    key.append(reinterpret_cast<const char*>(bytes), 16);
+  }
 }
 
 // Builds the cells of single rows of one view, for a frame number at a time.
 class TCellReader {
  public:
   TCellReader(const TFrameStore& store, int32_t view, int32_t column, const TDataOffsets& offsets)
-      : Store_(store), View_(view), Column_(size_t(column)), Offsets_(offsets) {}
+      : Store_(store), View_(view), Column_(size_t(column)), Offsets_(offsets),
+        Address_(SortKindOf(view, column) == TSortKind::Address) {}
+  // What a text sort compares for frame `number`: the cell, or an address cell's key bytes.
+  std::string_view SortText(uint32_t number) {
+    const std::string_view cell = Cell(number);
+    if (!Address_) return cell;
+    AddressKey(cell, Key_);
+    return Key_;
+  }
   // The cell of the column for frame `number`; empty when the row has no such cell (an
   // unreadable frame). Good until the next call.
   std::string_view Cell(uint32_t number) {
@@ -111,7 +109,9 @@ class TCellReader {
   int32_t View_;
   size_t Column_;
   TDataOffsets Offsets_;
+  bool Address_;
   TRowText Row_;
+  std::string Key_;
 };
 
 // Row i after a sort, kept apart from the frame numbers while the keys are compared.
@@ -142,7 +142,9 @@ void SortInTwo(std::vector<TRow>& rows) {
 // Texts are compared eight bytes at a time, most significant first: each pass packs the next
 // eight bytes of every row still tied with others into a number and sorts each tied run by it.
 // Cell texts hold no zero byte (a payload is cut at its first one), so the zeros that pad a
-// short text sort it before every longer text it begins. Random payloads part after one pass.
+// short text sort it before every longer text it begins. Address keys do hold zero bytes, but
+// all keys of one family have one length, and the family byte in front parts the families.
+// Random payloads part after one pass.
 // Many copies of one text would need a pass for every eight bytes of it: a run whose rows all
 // have the same length and hash is checked once against its first row instead, and is done.
 
@@ -217,7 +219,7 @@ class TTextSort {
       for (int64_t i = from; i < to; ++i) {
         TTextRow& row = Rows_[at ? (*at)[size_t(i)] : size_t(i)];
         if (i + 16 < to) readers[worker].Prefetch(Rows_[at ? (*at)[size_t(i + 16)] : size_t(i + 16)].Number);
-        const std::string_view cell = readers[worker].Cell(row.Number);
+        const std::string_view cell = readers[worker].SortText(row.Number);
         row.Chunk = ChunkOf(cell, pass, Descending_);
         if (first) {
           row.Length = uint32_t(cell.size());
@@ -246,14 +248,14 @@ class TTextSort {
   // Whether every row of the run shows the first row's text: the rows stay in capture order.
   bool EqualTexts(const TTiedRun& run) {
     TCellReader reader(Store_, View_, Column_, Offsets_);
-    const std::string first(reader.Cell(Rows_[run.Begin].Number));
+    const std::string first(reader.SortText(Rows_[run.Begin].Number));
     std::atomic<bool> equal{true};
     const int64_t count = int64_t(run.End - run.Begin - 1);
     TCellReader readers[2] = {{Store_, View_, Column_, Offsets_}, {Store_, View_, Column_, Offsets_}};
     ForBlocks(BlocksOf(count), {}, count, [&](int32_t worker, int64_t block) {
       const int64_t from = block * RowsPerBlock, to = std::min(count, from + RowsPerBlock);
       for (int64_t i = from; i < to && equal.load(std::memory_order_relaxed); ++i)
-        if (readers[worker].Cell(Rows_[run.Begin + 1 + size_t(i)].Number) != first) equal = false;
+        if (readers[worker].SortText(Rows_[run.Begin + 1 + size_t(i)].Number) != first) equal = false;
       return to - from;
     });
     return equal;
@@ -272,11 +274,9 @@ class TTextSort {
 bool TShownViews::SortNumbers(const TCapturePipeline& capture, int32_t view, int32_t column,
                               bool descending, const TOffsets& offsets,
                               std::vector<uint32_t>& numbers, const TRowsProgress& progress) {
-  const std::vector<std::string> captions = ColumnCaptions(view);
-  const TSortKind kind =
-      size_t(column) < captions.size() ? SortKindOf(captions[size_t(column)]) : TSortKind::Text;
+  const TSortKind kind = SortKindOf(view, column);
   const TFrameStore& store = capture.Store();
-  if (kind == TSortKind::Text) {
+  if (kind == TSortKind::Text || kind == TSortKind::Address) {
     TTextSort sort(store, view, column, offsets, descending, progress);
     size_t transient = 0;
     const bool done = sort.Run(numbers, transient);
@@ -304,10 +304,8 @@ bool TShownViews::SortNumbers(const TCapturePipeline& capture, int32_t view, int
 
 void TShownViews::MergeSorted(const TCapturePipeline& capture, int32_t view, TShownRows& rows,
                               std::vector<uint32_t>& added) {
-  const std::vector<std::string> captions = ColumnCaptions(view);
   const int32_t column = rows.SortColumn_;
-  const TSortKind kind =
-      size_t(column) < captions.size() ? SortKindOf(captions[size_t(column)]) : TSortKind::Text;
+  const TSortKind kind = SortKindOf(view, column);
   const bool descending = rows.Descending_;
   TCellReader reader(capture.Store(), view, column, rows.Offsets_);
   std::vector<uint32_t>& shown = rows.Numbers_;
@@ -334,8 +332,8 @@ void TShownViews::MergeSorted(const TCapturePipeline& capture, int32_t view, TSh
       added[j] = keyed[j].second;
     }
   };
-  if (kind == TSortKind::Text)
-    place([&](uint32_t number) { return std::string(reader.Cell(number)); },
+  if (kind == TSortKind::Text || kind == TSortKind::Address)
+    place([&](uint32_t number) { return std::string(reader.SortText(number)); },
           [&](const std::string& a, const std::string& b) { return descending ? b < a : a < b; });
   else
     place([&](uint32_t number) { return reader.Key(kind, number, descending); },

@@ -54,26 +54,6 @@ class TRowText {
   size_t Count_ = 0;
 };
 
-// Caption (Index), Time, Capture, Len.
-void FrameCells(TRowText& row, const TFrame& frame);
-// DstMac, SrcMac, Protocol(x).
-void EthernetCells(TRowText& row, const ETH_HDR* eth, const uint8_t* end);
-// The ten IP cells, VerLen(x) to DstIP.
-void IPCells(TRowText& row, const IP_HDR* ip, const uint8_t* end);
-// The nine ARP cells, HardwareType to TargetIP.
-void ARPCells(TRowText& row, const ARP_HDR* arp, const uint8_t* end);
-// Type, Code, Checksum(x), and an empty Data cell.
-void ICMPCells(TRowText& row, const ICMP_HDR* icmp, const uint8_t* end);
-// The ten TCP cells, Src Port to TCPOption.
-void TCPCells(TRowText& row, const IP_HDR* ip, const TCP_HDR* tcp, const uint8_t* end);
-// Src Port, Dst Port, Len, Checksum(x).
-void UDPCells(TRowText& row, const IP_HDR* ip, const UDP_HDR* udp, const uint8_t* end);
-// The payload length, then the Data text: the bytes from payload + offset up to
-// payload + length, of those that lie within the captured frame [frame, end). A payload
-// without a known start (nullptr: its length fields were not captured) gives two empty cells.
-void PayloadCells(TRowText& row, const uint8_t* payload, int32_t length, int32_t offset,
-                  const uint8_t* frame, const uint8_t* end);
-
 // A view's packet list, in row order. A row's frame is read when the row is asked for: a
 // frame whose bytes can no longer be read comes back with Readable false.
 class TPacketList {
@@ -100,19 +80,13 @@ class TPacketList {
   const TFrame* Frames_ = nullptr;
 };
 
-// The row-text handlers. Each clears `row` and fills it with the row at `position`; the row
-// stays empty when the position is outside the list or the frame lacks the view's headers.
-// A frame that can no longer be read (its file changed) gets its Index and UnreadableText.
-// Every column gets a text, hidden ones included.
+// The row texts. Each clears `row` and fills it with the cells of the view's columns (hidden
+// ones included), as the table of views writes them; the row stays empty when the position is
+// outside the list or the frame is not one the view holds. A frame that can no longer be read
+// (its file changed) gets its Index and UnreadableText. The TCP views show their payloads from
+// `tcpDataOffset` on, the UDP views from `udpDataOffset` on.
 extern const char* const UnreadableText;
-void ETHRowText(TPacketList list, int32_t position, TRowText& row);
-void IPRowText(TPacketList list, int32_t position, TRowText& row);
-void ARPRowText(TPacketList list, int32_t position, TRowText& row);
-void ICMPRowText(TPacketList list, int32_t position, TRowText& row);
-void TCPRowText(TPacketList list, int32_t position, int32_t tcpDataOffset, TRowText& row);
-void UDPRowText(TPacketList list, int32_t position, int32_t udpDataOffset, TRowText& row);
-void TCPDataRowText(TPacketList list, int32_t position, int32_t tcpDataOffset, TRowText& row);
-void UDPDataRowText(TPacketList list, int32_t position, int32_t udpDataOffset, TRowText& row);
-// The handler of the view at `view` (a TViewIndex).
+void FrameRowText(int32_t view, const TFrame& frame, int32_t tcpDataOffset,
+                  int32_t udpDataOffset, TRowText& row);
 void ViewRowText(int32_t view, TPacketList list, int32_t position, int32_t tcpDataOffset,
                  int32_t udpDataOffset, TRowText& row);

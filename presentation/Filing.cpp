@@ -4,28 +4,15 @@
 
 // ---- Filing -----------------------------------------------------------------------------------
 
-// A frame is filed by its type codes alone (EtherType, IP protocol) and by the payload length
-// its header fields give. A type code that was not captured counts as absent, so a frame cut
-// before it goes to the Ethernet list only; a frame whose type codes were captured but whose
-// headers were cut short is filed by them, and its row shows empty cells for what is missing.
-TListSet FrameLists(const ETH_HDR* frame, const uint8_t* end) {
-  TListSet lists = ListBit(viETH);
-  const IP_HDR* ip = nullptr;
-  if (GetIPHeader(frame, end, &ip)) {
-    lists |= ListBit(viIP);
-    const TCP_HDR* tcp = nullptr;
-    const UDP_HDR* udp = nullptr;
-    if (GetTCPHeader(ip, end, &tcp)) {
-      lists |= ListBit(viTCP);
-      if (GetTCPData(ip, tcp, end)) lists |= ListBit(viTCPData);
-    } else if (GetUDPHeader(ip, end, &udp)) {
-      lists |= ListBit(viUDP);
-      if (GetUDPData(ip, udp, end)) lists |= ListBit(viUDPData);
-    } else if (GetICMPHeader(ip, end)) {
-      lists |= ListBit(viICMP);
-    }
-  } else if (GetARPHeader(frame, end)) {
-    lists |= ListBit(viARP);
-  }
+TListSet FrameLists(const TPacketLayers& layers) {
+  TListSet lists = 0;
+  for (int32_t view = 0; view < ViewCount; ++view)
+    if (ViewSpecs[size_t(view)].Holds(layers)) lists |= ListBit(view);
   return lists;
+}
+
+TListSet FrameLists(int32_t linkType, bool deep, const uint8_t* data, const uint8_t* end) {
+  TPacketLayers layers;
+  DecodeLayers(linkType, deep, data, end, layers);
+  return FrameLists(layers);
 }

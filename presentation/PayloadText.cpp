@@ -41,21 +41,19 @@ namespace {
 // Where the TCP or UDP payload of a readable frame starts and how long its header says it is.
 bool LocatePayload(int32_t view, const TFrame& frame, const uint8_t** payload, int32_t* length) {
   if (!frame.Readable) return false;
-  const uint8_t* end = frame.DataEnd();
-  const IP_HDR* ip = nullptr;
-  if (!GetIPHeader(frame.Frame(), end, &ip)) return false;
+  const TPacketLayers layers = frame.Layers();
   // Unlike the Data column, the pane is not limited by the IP total length: it shows what
   // the transport header says, within the captured bytes.
-  if (view == viTCP || view == viTCPData) {
-    const TCP_HDR* tcp = nullptr;
-    if (!GetTCPHeader(ip, end, &tcp)) return false;
-    GetTCPData(ip, tcp, end, payload, length);
-  } else if (view == viUDP || view == viUDPData) {
-    const UDP_HDR* udp = nullptr;
-    if (!GetUDPHeader(ip, end, &udp)) return false;
-    GetUDPData(ip, udp, end, payload, length);
-  } else {
-    return false;
+  switch (PayloadOf(view)) {
+    case TPayloadKind::TCP:
+      if (!layers.TCP()) return false;
+      TCPPayload(layers, payload, length);
+      break;
+    case TPayloadKind::UDP:
+      if (!layers.UDP()) return false;
+      UDPPayload(layers, payload, length);
+      break;
+    case TPayloadKind::None: return false;
   }
   return *payload != nullptr;
 }

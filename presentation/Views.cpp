@@ -1,5 +1,9 @@
 #include "presentation/Views.h"
 
+#include "capture/FrameStore.h"
+#include "presentation/CellText.h"
+#include "presentation/PayloadText.h"
+
 // ---- Column sets ------------------------------------------------------------------------------
 
 namespace {
@@ -16,72 +20,217 @@ constexpr char AddressSample[] = "255.255.255.255";
 constexpr char ChecksumSample[] = "DDDD(DDDD)";  // a checksum that differs from the computed one
 constexpr char WordSample[] = "65535";
 
+
+// ---- Cell writers -------------------------------------------------------------------------
+//
+// A field that was not captured (the frame was cut short by the snap length, or a damaged
+// file) shows an empty cell: nothing is read at or past the frame's end, and an empty cell
+// tells the user the byte is missing where a 0 would pass for a value. A checksum whose
+// stored value was captured but whose range was not shows the stored value without a verdict.
+
+using S = TSortKind;
+using R = const TRowContext&;
+
+template <class T>
+bool Got(const T& field, R r) { return Captured(field, r.Layers.End); }
+void Dec(const uint8_t& f, R r, std::string& c) { if (Got(f, r)) DecimalText(f, c); }
+void Dec(const BE16& f, R r, std::string& c) { if (Got(f, r)) DecimalText(be16(f), c); }
+void Hex(const uint8_t& f, int32_t digits, R r, std::string& c) { if (Got(f, r)) HexText(f, digits, c); }
+void Hex(const BE16& f, int32_t digits, R r, std::string& c) { if (Got(f, r)) HexText(be16(f), digits, c); }
+void Hex(const BE32& f, int32_t digits, R r, std::string& c) { if (Got(f, r)) HexText(be32(f), digits, c); }
+void Mac(const uint8_t (&mac)[6], R r, std::string& c) { if (Got(mac, r)) c.append(MacToStr(mac)); }
+void Address(const BE32& f, R r, std::string& c) { if (Got(f, r)) c.append(IPToStr(be32(f))); }
+void Checksum(const BE16& stored, std::optional<uint16_t> computed, R r, std::string& c) {
+  if (Got(stored, r)) ChecksumText(be16(stored), computed, c);
+}
+
+// Frame.
+void IndexCell(R r, std::string& c) { DecimalText(r.Frame.Index, c); }
+void TimeCell(R r, std::string& c) { TimeText(r.Frame.PktHdr.ts.tv_sec, r.Frame.PktHdr.ts.tv_usec, c); }
+void CaptureCell(R r, std::string& c) { DecimalText(r.Frame.PktHdr.caplen, c); }
+void LenCell(R r, std::string& c) { DecimalText(r.Frame.PktHdr.len, c); }
+
+// Link: whatever the link type, the cells an Ethernet header would give.
+void DstMacCell(R r, std::string& c) { if (r.Layers.DstMac) c.append(MacToStr(r.Layers.DstMac)); }
+void SrcMacCell(R r, std::string& c) { if (r.Layers.SrcMac) c.append(MacToStr(r.Layers.SrcMac)); }
+void LinkProtocolCell(R r, std::string& c) {
+  if (r.Layers.LinkProtocol >= 0) HexText(uint32_t(r.Layers.LinkProtocol), 4, c);
+}
+
+// IP: an IPv4 header's fields, or their IPv6 counterparts.
+const IP_HDR* V4(R r) { return r.Layers.Network == TNetworkKind::IPv4 ? r.Layers.IP() : nullptr; }
+const IPV6_HDR* V6(R r) {
+  return r.Layers.Network == TNetworkKind::IPv6
+             ? reinterpret_cast<const IPV6_HDR*>(r.Layers.NetworkHeader) : nullptr;
+}
+void VerLenCell(R r, std::string& c) {
+  if (const IP_HDR* ip = V4(r)) Hex(ip->VerLen, 2, r, c);
+  else if (const IPV6_HDR* v6 = V6(r)) Hex(v6->VersionClassFlow[0], 2, r, c);
+}
+void ServiceCell(R r, std::string& c) {
+  if (const IP_HDR* ip = V4(r)) Dec(ip->Service, r, c);
+  else if (const IPV6_HDR* v6 = V6(r); v6 && Got(v6->VersionClassFlow[1], r))
+    DecimalText((v6->VersionClassFlow[0] & 0x0F) << 4 | v6->VersionClassFlow[1] >> 4, c);
+}
+void IPLenCell(R r, std::string& c) {
+  if (const IP_HDR* ip = V4(r)) Dec(ip->Len, r, c);
+  else if (const IPV6_HDR* v6 = V6(r); v6 && Got(v6->PayloadLength, r))
+    DecimalText(int32_t(sizeof(IPV6_HDR)) + be16(v6->PayloadLength), c);
+}
+void IdentCell(R r, std::string& c) {
+  if (const IP_HDR* ip = V4(r)) Dec(ip->Ident, r, c);
+  else if (const IPV6_HDR* v6 = V6(r); v6 && Got(v6->VersionClassFlow, r))
+    DecimalText((v6->VersionClassFlow[1] & 0x0F) << 16 | v6->VersionClassFlow[2] << 8 |
+                    v6->VersionClassFlow[3], c);
+}
+void FlagOffCell(R r, std::string& c) {
+  if (const IP_HDR* ip = V4(r)) Hex(ip->FlagOff, 2, r, c);
+  else if (V6(r) && r.Layers.FragmentField)
+    Hex(*reinterpret_cast<const BE16*>(r.Layers.FragmentField), 4, r, c);
+}
+void TimeLiveCell(R r, std::string& c) {
+  if (const IP_HDR* ip = V4(r)) Dec(ip->TimeLive, r, c);
+  else if (const IPV6_HDR* v6 = V6(r)) Dec(v6->HopLimit, r, c);
+}
+void IPProtocolCell(R r, std::string& c) {
+  if (const IP_HDR* ip = V4(r)) Hex(ip->Protocol, 2, r, c);
+  else if (V6(r) && r.Layers.Protocol >= 0) HexText(uint32_t(r.Layers.Protocol), 2, c);
+}
+void IPChecksumCell(R r, std::string& c) {
+  // IPv6 has no header checksum: the cell stays empty.
+  if (const IP_HDR* ip = V4(r))
+    Checksum(ip->Checksum, IPChecksum(ip, r.Layers.End, r.Layers.IPv4HeaderLength), r, c);
+}
+void SrcIPCell(R r, std::string& c) {
+  if (const IP_HDR* ip = V4(r)) Address(ip->SrcIP, r, c);
+  else if (const IPV6_HDR* v6 = V6(r); v6 && Got(v6->SrcIP, r)) IPv6Text(v6->SrcIP, c);
+}
+void DstIPCell(R r, std::string& c) {
+  if (const IP_HDR* ip = V4(r)) Address(ip->DstIP, r, c);
+  else if (const IPV6_HDR* v6 = V6(r); v6 && Got(v6->DstIP, r)) IPv6Text(v6->DstIP, c);
+}
+
+// ARP.
+void HardwareTypeCell(R r, std::string& c) { Dec(r.ARP->HardwareType, r, c); }
+void ProtocolTypeCell(R r, std::string& c) { Dec(r.ARP->ProtocolType, r, c); }
+void HLenCell(R r, std::string& c) { Dec(r.ARP->HLen, r, c); }
+void PLenCell(R r, std::string& c) { Dec(r.ARP->PLen, r, c); }
+void OperationCell(R r, std::string& c) { Dec(r.ARP->Operation, r, c); }
+void SenderHACell(R r, std::string& c) { Mac(r.ARP->SenderHA, r, c); }
+void SenderIPCell(R r, std::string& c) { Address(r.ARP->SenderIP, r, c); }
+void TargetHACell(R r, std::string& c) { Mac(r.ARP->TargetHA, r, c); }
+void TargetIPCell(R r, std::string& c) { Address(r.ARP->TargetIP, r, c); }
+
+// ICMP and ICMPv6. An ICMP checksum is shown as stored; ICMPv6's, which covers a
+// pseudo-header as TCP's does, gets a verdict.
+void TypeCell(R r, std::string& c) { Dec(r.ICMP->Type, r, c); }
+void CodeCell(R r, std::string& c) { Dec(r.ICMP->Code, r, c); }
+void ICMPChecksumCell(R r, std::string& c) {
+  if (r.Layers.Network == TNetworkKind::IPv6)
+    Checksum(r.ICMP->Checksum,
+             TransportChecksum(r.Layers, r.ICMP, r.ICMP->Checksum, r.Layers.TransportLength), r, c);
+  else
+    Hex(r.ICMP->Checksum, 4, r, c);
+}
+// The group's Data column has never shown anything; it keeps its place in the row.
+void NoCell(R, std::string&) {}
+
+// TCP.
+void TCPSrcPortCell(R r, std::string& c) { Dec(r.TCP->SrcPort, r, c); }
+void TCPDstPortCell(R r, std::string& c) { Dec(r.TCP->DstPort, r, c); }
+void SeqCell(R r, std::string& c) { Hex(r.TCP->Seq, 4, r, c); }
+void AckCell(R r, std::string& c) { Hex(r.TCP->Ack, 4, r, c); }
+void OffRsvdCell(R r, std::string& c) { Hex(r.TCP->Off_Rsvd, 2, r, c); }
+void FlagsCell(R r, std::string& c) {
+  if (!Got(r.TCP->Rsvd_Flags, r)) return;
+  HexText(r.TCP->Rsvd_Flags, 2, c);
+  TCPFlagText(r.TCP->Rsvd_Flags, c);
+}
+void WindowCell(R r, std::string& c) { Dec(r.TCP->Window, r, c); }
+void TCPChecksumCell(R r, std::string& c) { Checksum(r.TCP->Checksum, TCPChecksum(r.Layers, r.TCP), r, c); }
+void UrgPointCell(R r, std::string& c) { Dec(r.TCP->UrgPoint, r, c); }
+void TCPOptionCell(R r, std::string& c) { TCPOptionText(r.TCP, r.Layers.End, c); }
+
+// UDP.
+void UDPSrcPortCell(R r, std::string& c) { Dec(r.UDP->SrcPort, r, c); }
+void UDPDstPortCell(R r, std::string& c) { Dec(r.UDP->DstPort, r, c); }
+void UDPLenCell(R r, std::string& c) { Dec(r.UDP->Len, r, c); }
+void UDPChecksumCell(R r, std::string& c) { Checksum(r.UDP->Checksum, UDPChecksum(r.Layers, r.UDP), r, c); }
+
+// Payload: the length, then the bytes from the Data offset on that lie within the frame.
+void DataLenCell(R r, std::string& c) { if (r.Payload) DecimalText(r.PayloadLength, c); }
+void DataCell(R r, std::string& c) {
+  if (!r.Payload || r.DataOffset > r.PayloadLength) return;
+  c.append(UpToZero(CapturedWindow(r.Frame.Data(), r.Layers.End, r.Payload, r.DataOffset,
+                                   r.PayloadLength)));
+}
+
 constexpr TColumnSpec FrameGroup[] = {
-    {"Index", 50, EveryView, "10000000"},
-    {"Time", 100, NotPayloadViews, "00:00:00:000000"},
-    {"Capture", 50, NotPayloadViews, WordSample},
-    {"Len", 50, NotPayloadViews, WordSample},
+    {"Index", 50, EveryView, "10000000", S::Number, IndexCell},
+    {"Time", 100, NotPayloadViews, "00:00:00:000000", S::Time, TimeCell},
+    {"Capture", 50, NotPayloadViews, WordSample, S::Number, CaptureCell},
+    {"Len", 50, NotPayloadViews, WordSample, S::Number, LenCell},
 };
 constexpr TColumnSpec EthernetGroup[] = {
-    {"DstMac", 100, InView(2), MacSample},
-    {"SrcMac", 100, InView(2), MacSample},
-    {"Protocol(x)", 50, InView(2), "86DD"},
+    {"DstMac", 100, InView(2), MacSample, S::Mac, DstMacCell},
+    {"SrcMac", 100, InView(2), MacSample, S::Mac, SrcMacCell},
+    {"Protocol(x)", 50, InView(2), "86DD", S::Hex, LinkProtocolCell},
 };
 constexpr TColumnSpec IPGroup[] = {
-    {"VerLen(x)", 50, InView(3), "45"},
-    {"Service", 50, InView(3), "255"},
-    {"Len", 50, InView(3), WordSample},
-    {"Ident", 50, InView(3), WordSample},
-    {"FlagOff(x)", 50, InView(3), "4000"},
-    {"TimeLive", 50, InView(3), "255"},
-    {"Protocol(x)", 50, InView(3), "11"},
-    {"Checksum(x)", 50, InView(3), ChecksumSample},
-    {"SrcIP", 100, EveryView, AddressSample},
-    {"DstIP", 100, EveryView, AddressSample},
+    {"VerLen(x)", 50, InView(3), "45", S::Hex, VerLenCell},
+    {"Service", 50, InView(3), "255", S::Number, ServiceCell},
+    {"Len", 50, InView(3), WordSample, S::Number, IPLenCell},
+    {"Ident", 50, InView(3), WordSample, S::Number, IdentCell},
+    {"FlagOff(x)", 50, InView(3), "4000", S::Hex, FlagOffCell},
+    {"TimeLive", 50, InView(3), "255", S::Number, TimeLiveCell},
+    {"Protocol(x)", 50, InView(3), "11", S::Hex, IPProtocolCell},
+    {"Checksum(x)", 50, InView(3), ChecksumSample, S::Hex, IPChecksumCell},
+    {"SrcIP", 100, EveryView, AddressSample, S::Address, SrcIPCell},
+    {"DstIP", 100, EveryView, AddressSample, S::Address, DstIPCell},
 };
 constexpr TColumnSpec ARPGroup[] = {
-    {"HardwareType", 50, EveryView, "1"},
-    {"ProtocolType", 50, EveryView, "2048"},
-    {"HLen", 50, EveryView, "6"},
-    {"PLen", 50, EveryView, "4"},
-    {"Operation", 50, EveryView, "2"},
-    {"SenderHA", 100, EveryView, MacSample},
-    {"SenderIP", 100, EveryView, AddressSample},
-    {"TargetHA", 100, EveryView, MacSample},
-    {"TargetIP", 100, EveryView, AddressSample},
+    {"HardwareType", 50, EveryView, "1", S::Number, HardwareTypeCell},
+    {"ProtocolType", 50, EveryView, "2048", S::Number, ProtocolTypeCell},
+    {"HLen", 50, EveryView, "6", S::Number, HLenCell},
+    {"PLen", 50, EveryView, "4", S::Number, PLenCell},
+    {"Operation", 50, EveryView, "2", S::Number, OperationCell},
+    {"SenderHA", 100, EveryView, MacSample, S::Mac, SenderHACell},
+    {"SenderIP", 100, EveryView, AddressSample, S::Address, SenderIPCell},
+    {"TargetHA", 100, EveryView, MacSample, S::Mac, TargetHACell},
+    {"TargetIP", 100, EveryView, AddressSample, S::Address, TargetIPCell},
 };
 constexpr TColumnSpec ICMPGroup[] = {
-    {"Type", 50, EveryView, "255"},
-    {"Code", 50, EveryView, "255"},
-    {"Checksum(x)", 50, EveryView, "DDDD"},
-    {"Data", 100, EveryView, ""},
+    {"Type", 50, EveryView, "255", S::Number, TypeCell},
+    {"Code", 50, EveryView, "255", S::Number, CodeCell},
+    {"Checksum(x)", 50, EveryView, "DDDD", S::Hex, ICMPChecksumCell},
+    {"Data", 100, EveryView, "", S::Text, NoCell},
 };
 constexpr TColumnSpec TCPGroup[] = {
-    {"Src Port", 50, EveryView, WordSample},
-    {"Dst Port", 50, EveryView, WordSample},
-    {"Seq(x)", 100, InView(6), "DDDDDDDD"},
-    {"Ack(x)", 100, InView(6), "DDDDDDDD"},
-    {"Off_Rsvd(x)", 50, InView(6), "80"},
-    {"Rsvd_Flags(x)", 50, InView(6), "19 ACK PSH FIN"},
-    {"Window", 50, InView(6), WordSample},
-    {"Checksum(x)", 50, InView(6), ChecksumSample},
-    {"UrgPoint", 50, InView(6), "0"},
-    {"TCPOption", 100, InView(6), "NOP/NOP/TSOPT - Time Stamp Option"},
+    {"Src Port", 50, EveryView, WordSample, S::Number, TCPSrcPortCell},
+    {"Dst Port", 50, EveryView, WordSample, S::Number, TCPDstPortCell},
+    {"Seq(x)", 100, InView(6), "DDDDDDDD", S::Hex, SeqCell},
+    {"Ack(x)", 100, InView(6), "DDDDDDDD", S::Hex, AckCell},
+    {"Off_Rsvd(x)", 50, InView(6), "80", S::Hex, OffRsvdCell},
+    {"Rsvd_Flags(x)", 50, InView(6), "19 ACK PSH FIN", S::Hex, FlagsCell},
+    {"Window", 50, InView(6), WordSample, S::Number, WindowCell},
+    {"Checksum(x)", 50, InView(6), ChecksumSample, S::Hex, TCPChecksumCell},
+    {"UrgPoint", 50, InView(6), "0", S::Number, UrgPointCell},
+    {"TCPOption", 100, InView(6), "NOP/NOP/TSOPT - Time Stamp Option", S::Text, TCPOptionCell},
 };
 constexpr TColumnSpec UDPGroup[] = {
-    {"Src Port", 50, EveryView, WordSample},
-    {"Dst Port", 50, EveryView, WordSample},
-    {"Len", 50, InView(7), WordSample},
-    {"Checksum(x)", 50, InView(7), ChecksumSample},
+    {"Src Port", 50, EveryView, WordSample, S::Number, UDPSrcPortCell},
+    {"Dst Port", 50, EveryView, WordSample, S::Number, UDPDstPortCell},
+    {"Len", 50, InView(7), WordSample, S::Number, UDPLenCell},
+    {"Checksum(x)", 50, InView(7), ChecksumSample, S::Hex, UDPChecksumCell},
 };
 constexpr TColumnSpec TCPPayloadGroup[] = {
-    {"TCPDataLen", 50, EveryView, "1460"},
-    {"Data", 100, EveryView, ""},
+    {"TCPDataLen", 50, EveryView, "1460", S::Number, DataLenCell},
+    {"Data", 100, EveryView, "", S::Text, DataCell},
 };
 // Narrower than the TCP payload's Data column, as users have always had it.
 constexpr TColumnSpec UDPPayloadGroup[] = {
-    {"UDPDataLen", 50, EveryView, "1472"},
-    {"Data", 50, EveryView, ""},
+    {"UDPDataLen", 50, EveryView, "1472", S::Number, DataLenCell},
+    {"Data", 50, EveryView, "", S::Text, DataCell},
 };
 
 constexpr std::span<const TColumnSpec> Groups[] = {
@@ -95,17 +244,28 @@ constexpr int32_t ARPGroups[] = {1, 2, 4};
 constexpr int32_t ICMPGroups[] = {1, 2, 3, 5};
 constexpr int32_t TCPGroups[] = {1, 2, 3, 6, 8};
 constexpr int32_t UDPGroups[] = {1, 2, 3, 7, 9};
+
+// Which frames each view holds. A frame is filed by its type codes (EtherType, IP protocol)
+// as the layers give them, and the Data views by the payload length its header fields give.
+bool AnyFrame(const TPacketLayers&) { return true; }
+bool IPFrame(const TPacketLayers& l) { return l.IsIP(); }
+bool ARPFrame(const TPacketLayers& l) { return l.Network == TNetworkKind::ARP; }
+bool ICMPFrame(const TPacketLayers& l) { return l.ICMP(); }
+bool TCPFrame(const TPacketLayers& l) { return l.TCP(); }
+bool UDPFrame(const TPacketLayers& l) { return l.UDP(); }
+bool TCPDataFrame(const TPacketLayers& l) { return l.TCP() && TCPPayload(l); }
+bool UDPDataFrame(const TPacketLayers& l) { return l.UDP() && UDPPayload(l); }
 }  // namespace
 
 const std::array<TViewSpec, ViewCount> ViewSpecs = {{
-    {2, "lvETH", "Ethernet", "Ethernet", ETHGroups},
-    {3, "lvIP", "IP", "IP", IPGroups},
-    {4, "lvARP", "ARP", "ARP", ARPGroups},
-    {5, "lvICMP", "ICMP", "ICMP", ICMPGroups},
-    {6, "lvTCP", "TCP", "TCP", TCPGroups},
-    {7, "lvUDP", "UDP", "UDP", UDPGroups},
-    {8, "lvTCPData", "TCP Data", "TCPData", TCPGroups},
-    {9, "lvUDPData", "UDP Data", "UDPData", UDPGroups},
+    {2, "lvETH", "Ethernet", "Ethernet", ETHGroups, TPayloadKind::None, AnyFrame},
+    {3, "lvIP", "IP", "IP", IPGroups, TPayloadKind::None, IPFrame},
+    {4, "lvARP", "ARP", "ARP", ARPGroups, TPayloadKind::None, ARPFrame},
+    {5, "lvICMP", "ICMP", "ICMP", ICMPGroups, TPayloadKind::None, ICMPFrame},
+    {6, "lvTCP", "TCP", "TCP", TCPGroups, TPayloadKind::TCP, TCPFrame},
+    {7, "lvUDP", "UDP", "UDP", UDPGroups, TPayloadKind::UDP, UDPFrame},
+    {8, "lvTCPData", "TCP Data", "TCPData", TCPGroups, TPayloadKind::TCP, TCPDataFrame},
+    {9, "lvUDPData", "UDP Data", "UDPData", UDPGroups, TPayloadKind::UDP, UDPDataFrame},
 }};
 
 std::span<const TColumnSpec> ColumnGroup(int32_t group) {
@@ -147,6 +307,16 @@ int32_t ColumnOfCaption(int32_t view, const std::string& caption, int32_t nth) {
       ++column;
     }
   return -1;
+}
+
+const TColumnSpec* ViewColumn(int32_t view, int32_t column) {
+  if (view < 0 || view >= ViewCount || column < 0) return nullptr;
+  for (int32_t group : ViewSpecs[size_t(view)].Groups) {
+    const std::span<const TColumnSpec> columns = ColumnGroup(group);
+    if (size_t(column) < columns.size()) return &columns[size_t(column)];
+    column -= int32_t(columns.size());
+  }
+  return nullptr;
 }
 
 std::vector<std::string> ColumnCaptions(int32_t view) {

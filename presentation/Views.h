@@ -1,16 +1,28 @@
 #pragma once
-// The eight packet views and their column sets, without any toolkit: the Qt views and the
-// command-line tools build their columns from these; nothing here knows a widget.
+// The eight packet views and their columns, described once, without any toolkit: which frames
+// a view holds, whether it has a payload pane, and for every column its caption, width, how
+// its cell is written and how it sorts. Filing, the row texts, sorting, finding, the payload
+// pane, the window, the tools and Follow Stream all read this table.
+//
+// Adding a protocol: decode its header in capture/PacketLayers (the link-layer step or the
+// network step), give the views' columns cell writers that read it (CellText.cpp), and let
+// the views' Holds rules accept it. See docs/ARCHITECTURE.md.
 #include <array>
 #include <cstdint>
 #include <span>
 #include <string>
 #include <vector>
 
+#include "capture/PacketLayers.h"
+
+struct TFrame;
 // ---- The eight views, in tab order ----------------------------------------------------------
 
 enum TViewIndex : int32_t { viETH, viIP, viARP, viICMP, viTCP, viUDP, viTCPData, viUDPData };
 constexpr int32_t ViewCount = 8;
+
+// The transport whose payload a view's pane shows and whose Data offset its rows take.
+enum class TPayloadKind : uint8_t { None, TCP, UDP };
 
 struct TViewSpec {
   int32_t Number;       // 2..9: decides which columns start visible
@@ -18,10 +30,37 @@ struct TViewSpec {
   const char* Caption;  // tab caption
   const char* Hint;     // names the view in the field selection dialog
   std::span<const int32_t> Groups;  // column groups, in column order
+  TPayloadKind Payload;
+  // Whether a frame so decoded is a row of the view.
+  bool (*Holds)(const TPacketLayers& layers);
 };
 extern const std::array<TViewSpec, ViewCount> ViewSpecs;
+inline TPayloadKind PayloadOf(int32_t view) {
+  return view >= 0 && view < ViewCount ? ViewSpecs[size_t(view)].Payload : TPayloadKind::None;
+}
+inline bool HasPayloadPane(int32_t view) { return PayloadOf(view) != TPayloadKind::None; }
 
 // ---- Column sets ------------------------------------------------------------------------------
+
+// How a column sorts: by the number, hexadecimal value, MAC or IP address its cell shows, by the
+// capture time, or by its text.
+enum class TSortKind { Number, Hex, Mac, Address, Time, Text };
+
+// What a cell writer reads: the row's frame, its layers, the headers of the view's protocols
+// (nullptr where the frame has none) and the payload its Data cells show.
+struct TRowContext {
+  const TFrame& Frame;
+  const TPacketLayers& Layers;
+  const ARP_HDR* ARP = nullptr;
+  const ICMP_HDR* ICMP = nullptr;
+  const TCP_HDR* TCP = nullptr;
+  const UDP_HDR* UDP = nullptr;
+  const uint8_t* Payload = nullptr;  // nullptr: its length fields were not captured
+  int32_t PayloadLength = 0;
+  int32_t DataOffset = 0;
+};
+// Appends the text of one cell.
+using TCellWriter = void (*)(const TRowContext& row, std::string& cell);
 
 struct TColumnSpec {
   const char* Caption;
@@ -32,6 +71,8 @@ struct TColumnSpec {
   // A usual value of the column at its widest, which a view's default width leaves room for;
   // empty for the free text of a payload.
   const char* Sample;
+  TSortKind Sort;
+  TCellWriter Write;
 };
 // The columns of group 1 to 9, in order; empty for any other number.
 std::span<const TColumnSpec> ColumnGroup(int32_t group);
@@ -71,6 +112,9 @@ class TColumnArray final : public TColumnList {
   std::vector<TColumn> Columns_;
 };
 
+// Column `column` of view `view` (a TViewIndex), as the row texts number them; nullptr past
+// the last.
+const TColumnSpec* ViewColumn(int32_t view, int32_t column);
 // The captions of the columns of view `view` (a TViewIndex), as the row texts number their
 // cells: hidden columns too.
 std::vector<std::string> ColumnCaptions(int32_t view);

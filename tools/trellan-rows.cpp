@@ -192,10 +192,10 @@ int main(int argc, char** argv) {
                       std::to_string(o.payloadRow),
                   1);
     const int32_t view = *o.payloadView;
-    const int32_t offset = view == viTCP || view == viTCPData ? o.tcpOffset : o.udpOffset;
+    const int32_t offset = PayloadOf(view) == TPayloadKind::TCP ? o.tcpOffset : o.udpOffset;
     std::string out;
     if (o.follow) {
-      if (view != viTCP && view != viUDP && view != viTCPData && view != viUDPData)
+      if (!HasPayloadPane(view))
         return Fail("--follow needs a row of the TCP, UDP, TCP Data or UDP Data view", 1);
       out = FollowText(capture, list[size_t(o.payloadRow)], o.hex);
       if (out.empty())

@@ -411,7 +411,7 @@ void TMainForm::ShowPayload() {
   if (row < 0 || size_t(row) >= items.size()) return;
   QPlainTextEdit* memo = GetActiveMemo();
   if (!memo) return;
-  const int32_t offset = ActiveViewIndex == viTCP || ActiveViewIndex == viTCPData
+  const int32_t offset = PayloadOf(ActiveViewIndex) == TPayloadKind::TCP
                              ? Global->TCPDataOffset
                              : Global->UDPDataOffset;
   // The payload's bytes are 8-bit text.
@@ -428,13 +428,13 @@ void TMainForm::lvDataChange() {
 void TMainForm::UpdateFollowStream() {
   const int32_t v = ActiveViewIndex;
   const TListView* view = GetActiveListView();
-  ActionFollowStream->setEnabled((v == viTCP || v == viUDP || v == viTCPData || v == viUDPData) &&
+  ActionFollowStream->setEnabled(HasPayloadPane(v) &&
                                  view && view->SelectedRow() >= 0);
 }
 
 void TMainForm::ActionFollowStreamExecute() {
   const int32_t view = ActiveViewIndex;
-  if (view != viTCP && view != viUDP && view != viTCPData && view != viUDPData) return;
+  if (!HasPayloadPane(view)) return;
   const int32_t row = GetActiveListView()->SelectedRow();
   const TPacketList items = ShownItems(view);
   if (row < 0 || size_t(row) >= items.size()) return;

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <memory>
 
-#include "capture/QuarnFrame.h"
+#include "capture/PacketLayers.h"
 #include "tests/common/Frames.h"
 
 namespace {
@@ -21,10 +21,17 @@ struct Held {
   std::unique_ptr<uint8_t[]> bytes;
 };
 
+// The frame decoded as an Ethernet frame by its type codes.
+TPacketLayers L(const Held& h) {
+  TPacketLayers layers;
+  DecodeLayers(1, false, h.bytes.get(), h.end(), layers);
+  return layers;
+}
+bool IsIPv4(const Held& h) { return L(h).Network == TNetworkKind::IPv4; }
+bool IsARP(const Held& h) { return L(h).Network == TNetworkKind::ARP; }
 const IP_HDR* IpOf(const Held& h) {
-  const IP_HDR* ip = nullptr;
-  EXPECT_TRUE(GetIPHeader(h.eth(), h.end(), &ip));
-  return ip;
+  EXPECT_TRUE(IsIPv4(h));
+  return L(h).IP();
 }
 }  // namespace
 
@@ -34,37 +41,35 @@ TEST(FrameRecords, ClassifiesByTypeCodesOnly) {
   ASSERT_NE(ip, nullptr);
   EXPECT_EQ(reinterpret_cast<const uint8_t*>(ip), tcp.bytes.get() + 14);
   const TCP_HDR* th = nullptr;
-  EXPECT_TRUE(GetTCPHeader(ip, tcp.end(), &th));
+  EXPECT_TRUE((th = L(tcp).TCP()));
   EXPECT_EQ(reinterpret_cast<const uint8_t*>(th), tcp.bytes.get() + 34);
-  EXPECT_FALSE(GetUDPHeader(ip, tcp.end()));
-  EXPECT_FALSE(GetICMPHeader(ip, tcp.end()));
-  EXPECT_FALSE(GetARPHeader(tcp.eth(), tcp.end()));
+  EXPECT_FALSE(L(tcp).UDP());
+  EXPECT_FALSE(L(tcp).ICMP());
+  EXPECT_FALSE(IsARP(tcp));
 
   const Held arp(Ethernet(kMacA, kMacB, 0x0806, ARPRequest(kMacB, Ip("10.0.0.1"), Ip("10.0.0.2"))));
   const ARP_HDR* ah = nullptr;
-  EXPECT_TRUE(GetARPHeader(arp.eth(), arp.end(), &ah));
+  EXPECT_TRUE((IsARP(arp) && (ah = L(arp).ARP())));
   EXPECT_EQ(be16(ah->ProtocolType), 0x0800);
-  EXPECT_FALSE(GetIPHeader(arp.eth(), arp.end()));
+  EXPECT_FALSE(IsIPv4(arp));
 
   // A VLAN tag hides the IP datagram behind it; IPv6 is not IPv4.
   const Bytes inner = IPv4({}, TCP({}, 1, 2, {}));
   const Bytes tagged = VlanTagged(5, inner);
   const Held vlan(Ethernet(kMacA, kMacB, 0x8100, tagged));
-  EXPECT_FALSE(GetIPHeader(vlan.eth(), vlan.end()));
-  EXPECT_FALSE(GetARPHeader(vlan.eth(), vlan.end()));
+  EXPECT_FALSE(IsIPv4(vlan));
+  EXPECT_FALSE(IsARP(vlan));
   const Held v6(Ethernet(kMacA, kMacB, 0x86DD, Bytes(40, 0)));
-  EXPECT_FALSE(GetIPHeader(v6.eth(), v6.end()));
+  EXPECT_FALSE(IsIPv4(v6));
 
   // Protocol 2 is IP and nothing more; an out pointer is left alone on false.
   IPv4Fields igmp;
   igmp.protocol = 2;
   const Held other(Ethernet(kMacA, kMacB, 0x0800, IPv4(igmp, Bytes(8, 0))));
-  const IP_HDR* oip = IpOf(other);
-  const UDP_HDR* untouched = reinterpret_cast<const UDP_HDR*>(&igmp);
-  EXPECT_FALSE(GetUDPHeader(oip, other.end(), &untouched));
-  EXPECT_EQ(untouched, reinterpret_cast<const UDP_HDR*>(&igmp));
-  EXPECT_FALSE(GetTCPHeader(oip, other.end()));
-  EXPECT_FALSE(GetICMPHeader(oip, other.end()));
+  EXPECT_TRUE(IsIPv4(other));
+  EXPECT_FALSE(L(other).UDP());
+  EXPECT_FALSE(L(other).TCP());
+  EXPECT_FALSE(L(other).ICMP());
 }
 
 TEST(FrameRecords, TransportHeaderIsAlwaysTwentyBytesAfterIp) {
@@ -74,12 +79,19 @@ TEST(FrameRecords, TransportHeaderIsAlwaysTwentyBytesAfterIp) {
   const IP_HDR* ip = IpOf(h);
   EXPECT_EQ(ip->VerLen, 0x46);
   const TCP_HDR* tcp = nullptr;
-  ASSERT_TRUE(GetTCPHeader(ip, h.end(), &tcp));
+  ASSERT_TRUE((tcp = L(h).TCP()));
   EXPECT_EQ(be16(tcp->SrcPort), 0x9404);  // the option bytes, read as ports
   EXPECT_EQ(be16(tcp->DstPort), 0x0000);
   // The stored checksum covers 24 bytes; the computed one covers 20.
   ASSERT_TRUE(IPChecksum(ip, h.end()).has_value());
   EXPECT_NE(*IPChecksum(ip, h.end()), be16(ip->Checksum));
+  // Decoded with IPv6 and VLAN, the header length counts.
+  TPacketLayers deep;
+  DecodeLayers(1, true, h.bytes.get(), h.end(), deep);
+  ASSERT_TRUE(deep.TCP());
+  EXPECT_EQ(deep.Transport, h.bytes.get() + 14 + 24);
+  EXPECT_EQ(IPChecksum(ip, h.end(), deep.IPv4HeaderLength), be16(ip->Checksum));
+  EXPECT_EQ(TCPChecksum(deep, deep.TCP()), be16(deep.TCP()->Checksum));
 }
 
 TEST(FrameRecords, PayloadAndOptionLengthsFollowTheHeaderFields) {
@@ -87,11 +99,11 @@ TEST(FrameRecords, PayloadAndOptionLengthsFollowTheHeaderFields) {
     const Held h(TcpFrame({}, {}));
     const IP_HDR* ip = IpOf(h);
     const TCP_HDR* tcp = nullptr;
-    GetTCPHeader(ip, h.end(), &tcp);
+    tcp = L(h).TCP();
     EXPECT_EQ(be16(ip->Len), 40);
     const uint8_t* data = nullptr;
     int32_t len = -99;
-    EXPECT_FALSE(GetTCPData(ip, tcp, h.end(), &data, &len));
+    EXPECT_FALSE(TCPPayload(L(h), &data, &len));
     EXPECT_EQ(len, 0);
     EXPECT_EQ(data, reinterpret_cast<const uint8_t*>(tcp) + 20);
     const uint8_t* opts = nullptr;
@@ -102,9 +114,8 @@ TEST(FrameRecords, PayloadAndOptionLengthsFollowTheHeaderFields) {
     TCPFields t;
     t.options = Bytes(12, 1);
     const Held h(TcpFrame(t, Text("abcde")));
-    const IP_HDR* ip = IpOf(h);
     const TCP_HDR* tcp = nullptr;
-    GetTCPHeader(ip, h.end(), &tcp);
+    tcp = L(h).TCP();
     EXPECT_EQ(tcp->Off_Rsvd, 0x80);
     const uint8_t* opts = nullptr;
     int32_t len = 0;
@@ -112,7 +123,7 @@ TEST(FrameRecords, PayloadAndOptionLengthsFollowTheHeaderFields) {
     EXPECT_EQ(len, 12);
     EXPECT_EQ(opts, reinterpret_cast<const uint8_t*>(tcp) + 20);
     const uint8_t* data = nullptr;
-    EXPECT_TRUE(GetTCPData(ip, tcp, h.end(), &data, &len));
+    EXPECT_TRUE(TCPPayload(L(h), &data, &len));
     EXPECT_EQ(len, 5);
     EXPECT_EQ(std::memcmp(data, "abcde", 5), 0);
   }
@@ -120,30 +131,25 @@ TEST(FrameRecords, PayloadAndOptionLengthsFollowTheHeaderFields) {
     IPv4Fields lying;
     lying.totalLengthDelta = -30;
     const Held h(TcpFrame({}, {}, lying));
-    const IP_HDR* ip = IpOf(h);
-    const TCP_HDR* tcp = nullptr;
-    GetTCPHeader(ip, h.end(), &tcp);
     int32_t len = 0;
-    EXPECT_FALSE(GetTCPData(ip, tcp, h.end(), nullptr, &len));
+    EXPECT_FALSE(TCPPayload(L(h), nullptr, &len));
     EXPECT_EQ(len, -30);
   }
   {  // UDP length 8: no payload; 9: one byte
     const Held empty(UdpFrame(53, 53, {}));
-    const IP_HDR* ip = IpOf(empty);
     const UDP_HDR* udp = nullptr;
-    ASSERT_TRUE(GetUDPHeader(ip, empty.end(), &udp));
+    ASSERT_TRUE((udp = L(empty).UDP()));
     int32_t len = -1;
-    EXPECT_FALSE(GetUDPData(ip, udp, empty.end(), nullptr, &len));
+    EXPECT_FALSE(UDPPayload(L(empty), nullptr, &len));
     EXPECT_EQ(len, 0);
     const Held one(UdpFrame(53, 53, {0x41}));
-    ip = IpOf(one);
-    GetUDPHeader(ip, one.end(), &udp);
+    udp = L(one).UDP();
     const uint8_t* data = nullptr;
-    EXPECT_TRUE(GetUDPData(ip, udp, one.end(), &data, &len));
+    EXPECT_TRUE(UDPPayload(L(one), &data, &len));
     EXPECT_EQ(len, 1);
     EXPECT_EQ(*data, 0x41);
     // The odd byte is padded as the high byte of a word.
-    EXPECT_EQ(UDPChecksum(ip, udp, one.end()), be16(udp->Checksum));
+    EXPECT_EQ(UDPChecksum(L(one), udp), be16(udp->Checksum));
   }
 }
 
@@ -166,22 +172,22 @@ TEST(FrameRecords, ChecksumsOfCorrectPacketsMatchTheStoredValues) {
   const Held syn(TcpFrame(t, {}));
   const IP_HDR* ip = IpOf(syn);
   const TCP_HDR* tcp = nullptr;
-  GetTCPHeader(ip, syn.end(), &tcp);
+  tcp = L(syn).TCP();
   EXPECT_EQ(IPChecksum(ip, syn.end()), be16(ip->Checksum));
   EXPECT_EQ(be16(ip->Checksum), 0x6744);
-  EXPECT_EQ(TCPChecksum(ip, tcp, syn.end()), be16(tcp->Checksum));
+  EXPECT_EQ(TCPChecksum(L(syn), tcp), be16(tcp->Checksum));
   EXPECT_EQ(be16(tcp->Checksum), 0x46B4);
 
   const Held odd(TcpFrame({}, Text("odd")));  // odd segment length
   ip = IpOf(odd);
-  GetTCPHeader(ip, odd.end(), &tcp);
-  EXPECT_EQ(TCPChecksum(ip, tcp, odd.end()), be16(tcp->Checksum));
+  tcp = L(odd).TCP();
+  EXPECT_EQ(TCPChecksum(L(odd), tcp), be16(tcp->Checksum));
 
   const Held udp(UdpFrame(1234, 53, Text("query")));
   ip = IpOf(udp);
   const UDP_HDR* uh = nullptr;
-  GetUDPHeader(ip, udp.end(), &uh);
-  EXPECT_EQ(UDPChecksum(ip, uh, udp.end()), be16(uh->Checksum));
+  uh = L(udp).UDP();
+  EXPECT_EQ(UDPChecksum(L(udp), uh), be16(uh->Checksum));
 
   // No checksum sent: the stored 0 is compared with the plain computed value.
   IPv4Fields f;
@@ -189,10 +195,10 @@ TEST(FrameRecords, ChecksumsOfCorrectPacketsMatchTheStoredValues) {
   const Held none(Ethernet(kMacA, kMacB, 0x0800,
                            IPv4(f, UDP(1234, 53, f.src, f.dst, Text("query"), false))));
   ip = IpOf(none);
-  GetUDPHeader(ip, none.end(), &uh);
+  uh = L(none).UDP();
   EXPECT_EQ(be16(uh->Checksum), 0);
   const Bytes withSum = UDP(1234, 53, f.src, f.dst, Text("query"), true);
-  EXPECT_EQ(UDPChecksum(ip, uh, none.end()), uint16_t((withSum[6] << 8) | withSum[7]));
+  EXPECT_EQ(UDPChecksum(L(none), uh), uint16_t((withSum[6] << 8) | withSum[7]));
 }
 
 TEST(FrameRecords, AnyChangeInTheIpHeaderChangesItsChecksum) {
@@ -215,9 +221,9 @@ TEST(FrameRecords, NothingIsReadPastTheCapturedBytes) {
     for (size_t caplen = 0; caplen <= full.size(); ++caplen) {
       const Held h(full, caplen);
       const IP_HDR* ip = nullptr;
-      const bool isIp = GetIPHeader(h.eth(), h.end(), &ip);
+      const bool isIp = (ip = L(h).IP(), IsIPv4(h));
       EXPECT_EQ(isIp, caplen >= 14 && full[12] == 0x08 && full[13] == 0x00);
-      GetARPHeader(h.eth(), h.end());
+      IsARP(h);
       if (!isIp) continue;
       IPChecksum(ip, h.end());
       EXPECT_EQ(IPChecksum(ip, h.end()).has_value(), caplen >= 34);
@@ -225,28 +231,27 @@ TEST(FrameRecords, NothingIsReadPastTheCapturedBytes) {
       const UDP_HDR* udp = nullptr;
       const uint8_t* p = nullptr;
       int32_t len = 0;
-      if (GetTCPHeader(ip, h.end(), &tcp)) {
-        GetTCPData(ip, tcp, h.end(), &p, &len);
+      if ((tcp = L(h).TCP())) {
+        TCPPayload(L(h), &p, &len);
         GetTCPOption(tcp, h.end(), &p, &len);
         // The whole segment is needed for a verdict.
-        EXPECT_EQ(TCPChecksum(ip, tcp, h.end()).has_value(), caplen == full.size());
+        EXPECT_EQ(TCPChecksum(L(h), tcp).has_value(), caplen == full.size());
       }
-      if (GetUDPHeader(ip, h.end(), &udp)) {
-        GetUDPData(ip, udp, h.end(), &p, &len);
-        EXPECT_EQ(UDPChecksum(ip, udp, h.end()).has_value(), caplen == full.size());
+      if ((udp = L(h).UDP())) {
+        UDPPayload(L(h), &p, &len);
+        EXPECT_EQ(UDPChecksum(L(h), udp).has_value(), caplen == full.size());
       }
-      GetICMPHeader(ip, h.end());
+      L(h).ICMP();
     }
   }
   // A length field that claims far more than the frame holds gives no verdict.
   IPv4Fields lying;
   lying.totalLengthDelta = 1000;
   const Held big(TcpFrame({}, Text("x"), lying));
-  const IP_HDR* ip = IpOf(big);
   const TCP_HDR* tcp = nullptr;
-  GetTCPHeader(ip, big.end(), &tcp);
-  EXPECT_FALSE(TCPChecksum(ip, tcp, big.end()).has_value());
+  tcp = L(big).TCP();
+  EXPECT_FALSE(TCPChecksum(L(big), tcp).has_value());
   int32_t len = 0;
-  EXPECT_TRUE(GetTCPData(ip, tcp, big.end(), nullptr, &len));
+  EXPECT_TRUE(TCPPayload(L(big), nullptr, &len));
   EXPECT_EQ(len, 1001);  // the claimed length is reported; readers bound the window
 }

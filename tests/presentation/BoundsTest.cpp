@@ -60,7 +60,7 @@ TEST(Bounds, SnapLengthCutsDataAndChecksums) {
   const ExactNode none(tcp, 0);
   EXPECT_EQ(Row(viETH, none.List()),
             (std::vector<std::string>{"1", "01:46:40:000120", "0", "154", "", "", ""}));
-  EXPECT_EQ(FrameLists(none.Node().Frame(), none.Node().DataEnd()), ListBit(viETH));
+  EXPECT_EQ(FrameLists(none.Node().Layers()), ListBit(viETH));
 }
 
 TEST(Bounds, LyingLengthFieldsStopAtTheCapture) {

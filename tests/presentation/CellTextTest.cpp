@@ -80,17 +80,17 @@ TEST(CellText, ChecksumsShowTheComputedValueWhenTheyDiffer) {
                      IPv4(udp, UDP(53, 1024, udp.src, udp.dst, Text("ABC"), false))));
 
   TRowText row;
-  TCPRowText(store.List(), 0, 0, row);
+  ViewRowText(viTCP, store.List(), 0, 0, 0, row);
   EXPECT_EQ(row[IPChecksumColumn], "6745(6744)");
-  TCPRowText(store.List(), 1, 0, row);
+  ViewRowText(viTCP, store.List(), 1, 0, 0, row);
   char want[16];
   std::snprintf(want, sizeof want, "%02X%02X(%02X%02X)", changed[50], changed[51], correct[50],
                 correct[51]);
   EXPECT_EQ(row[TCPChecksumColumn], want);
-  UDPRowText(store.List(), 2, 0, row);
+  ViewRowText(viUDP, store.List(), 2, 0, 0, row);
   const std::string good = row[UDPChecksumColumn];
   EXPECT_EQ(good.size(), 4u);
-  UDPRowText(store.List(), 3, 0, row);
+  ViewRowText(viUDP, store.List(), 3, 0, 0, row);
   EXPECT_EQ(row[UDPChecksumColumn], "0000(" + good + ")");
 }
 
@@ -100,7 +100,7 @@ TEST(CellText, FlagNamesFollowTheHexByte) {
   TRowText row;
   const char* expected[] = {"12 ACK SYN", "00", "C2 SYN", "3F URG ACK PSH RST SYN FIN"};
   for (int32_t i = 0; i < 4; ++i) {
-    TCPRowText(store.List(), i, 0, row);
+    ViewRowText(viTCP, store.List(), i, 0, 0, row);
     EXPECT_EQ(row[TCPFlagsColumn], expected[i]);
   }
 }
@@ -139,12 +139,12 @@ TEST(CellText, ARPAndICMPRows) {
   icmp.protocol = 1;
   store.Add(Padded(Ethernet(kMacA, kMacB, 0x0800, IPv4(icmp, {0x08, 0x00, 0xF7, 0xFF, 0, 0, 0, 0}))));
   TRowText row;
-  ARPRowText(store.List(), 0, row);
+  ViewRowText(viARP, store.List(), 0, 0, 0, row);
   const std::vector<std::string> arp(row.begin() + 7, row.end());
   EXPECT_EQ(arp, (std::vector<std::string>{"1", "2048", "6", "4", "1", "021A2B-3C4D5E", "10.0.0.1",
                                            "000000-000000", "10.0.0.2"}));
   // An echo request: type 8, code 0, the checksum as stored, and an empty Data cell.
-  ICMPRowText(store.List(), 1, row);
+  ViewRowText(viICMP, store.List(), 1, 0, 0, row);
   const std::vector<std::string> echo(row.begin() + 17, row.end());
   EXPECT_EQ(echo, (std::vector<std::string>{"8", "0", "F7FF", ""}));
 }

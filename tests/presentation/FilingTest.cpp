@@ -50,7 +50,7 @@ TEST(Filing, FramesGoToTheirProtocolsViewsOnly) {
   for (size_t i = 0; i < std::size(cases); ++i) {
     const auto& c = cases[i];
     const TFrame& frame = store.Add(c.frame, c.caplen);
-    EXPECT_EQ(FrameLists(frame.Frame(), frame.DataEnd()), c.lists) << c.what;
+    EXPECT_EQ(FrameLists(frame.Layers()), c.lists) << c.what;
     // A view shows a row for the frame exactly when the frame is filed into it.
     for (int32_t v = 0; v < ViewCount; ++v)
       EXPECT_EQ(!Row(v, store.Only(i)).empty(), (c.lists & ListBit(v)) != 0)

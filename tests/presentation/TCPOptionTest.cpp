@@ -14,9 +14,8 @@ std::string OptionText(const Bytes& options, size_t caplen = 0) {
   const Bytes frame = TcpFrame(f, {});
   const ExactNode node(frame, caplen ? caplen : frame.size());
   const uint8_t* end = node.Node().DataEnd();
-  const IP_HDR* ip = nullptr;
   const TCP_HDR* tcp = nullptr;
-  EXPECT_TRUE(GetIPHeader(node.Node().Frame(), end, &ip) && GetTCPHeader(ip, end, &tcp));
+  EXPECT_TRUE((tcp = node.Node().Layers().TCP()));
   std::string text;
   TCPOptionText(tcp, end, text);
   return text;
