@@ -111,6 +111,7 @@ void TGlobal::Load() {
   DisplayFilterList = readHistory("DisplayFilterList");
   TCPDataOffset = ini.ReadInteger(kOption, "TCPDataOffset", 0);
   UDPDataOffset = ini.ReadInteger(kOption, "UDPDataOffset", 0);
+  DecodeIPv6AndVLAN = ini.ReadBool(kOption, "DecodeIPv6AndVLAN", false);
 }
 
 void TGlobal::Save() {
@@ -145,6 +146,7 @@ void TGlobal::Save() {
       ini.WriteString(kOption, "FilterList", history) &&
       ini.WriteString(kOption, "DisplayFilterList", displayHistory) &&
       ini.WriteInteger(kOption, "TCPDataOffset", TCPDataOffset) &&
-      ini.WriteInteger(kOption, "UDPDataOffset", UDPDataOffset) && ini.Commit();
+      ini.WriteInteger(kOption, "UDPDataOffset", UDPDataOffset) &&
+      ini.WriteBool(kOption, "DecodeIPv6AndVLAN", DecodeIPv6AndVLAN) && ini.Commit();
   if (!written) throw EIniFileException(platform::Format("Unable to write to %s", {IniFileName}));
 }

@@ -79,6 +79,9 @@ class TGlobal {
   std::vector<std::string> DisplayFilterList;  // display filter history, most recent first
   int32_t TCPDataOffset{};
   int32_t UDPDataOffset{};
+  // View > Decode IPv6 and VLAN: frames decoded through VLAN tags, IPv4 header lengths and
+  // fragments, and IPv6; off, they are filed by their type codes alone.
+  bool DecodeIPv6AndVLAN{};
 };
 
 // The program's one settings object: created at start-up before the main window, destroyed

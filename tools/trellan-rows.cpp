@@ -1,12 +1,15 @@
 // trellan-rows: prints the rows of a capture file as Trellan's views show them, for scripts
 // and for checking a capture.
 //
-//   trellan-rows [--view NAME|all] [--tcp-offset N] [--udp-offset N] [--filter EXPR] FILE
-//   trellan-rows --payload VIEW:ROW [--hex] [--tcp-offset N] [--udp-offset N] [--filter EXPR] FILE
-//   trellan-rows --follow VIEW:ROW [--hex] [--filter EXPR] FILE
+//   trellan-rows [--view NAME|all] [--tcp-offset N] [--udp-offset N] [--filter EXPR]
+//                [--ipv6-vlan] FILE
+//   trellan-rows --payload VIEW:ROW [--hex] [--tcp-offset N] [--udp-offset N] [--filter EXPR]
+//                [--ipv6-vlan] FILE
+//   trellan-rows --follow VIEW:ROW [--hex] [--filter EXPR] [--ipv6-vlan] FILE
 //   trellan-rows --help | --version
 //
-// The file is read and filed exactly as the window does it. Each chosen view is printed in
+// The file is read and filed exactly as the window does it; --ipv6-vlan decodes as the window
+// does with View > Decode IPv6 and VLAN on. Each chosen view is printed in
 // tab order: "# " and its tab caption, a tab-separated line of the column captions, then one
 // tab-separated line per row with every column, hidden ones included. A cell is written as its
 // bytes, with backslash, tab, carriage return and line feed written as \\, \t, \r and \n.
@@ -36,10 +39,11 @@
 
 namespace {
 const char* const Usage =
-    "usage: trellan-rows [--view NAME|all] [--tcp-offset N] [--udp-offset N] [--filter EXPR] FILE\n"
+    "usage: trellan-rows [--view NAME|all] [--tcp-offset N] [--udp-offset N] [--filter EXPR]\n"
+    "                    [--ipv6-vlan] FILE\n"
     "       trellan-rows --payload VIEW:ROW [--hex] [--tcp-offset N] [--udp-offset N]\n"
-    "                    [--filter EXPR] FILE\n"
-    "       trellan-rows --follow VIEW:ROW [--hex] [--filter EXPR] FILE\n"
+    "                    [--filter EXPR] [--ipv6-vlan] FILE\n"
+    "       trellan-rows --follow VIEW:ROW [--hex] [--filter EXPR] [--ipv6-vlan] FILE\n"
     "       trellan-rows --help | --version\n"
     "NAME is a tab caption (Ethernet, IP, ARP, ICMP, TCP, UDP, \"TCP Data\", \"UDP Data\";\n"
     "letter case and blanks do not matter) or a list view name such as lvTCPData.\n";
@@ -72,6 +76,7 @@ struct Options {
   int64_t payloadRow = -1;
   bool follow = false;  // --follow: payloadView and payloadRow name the row to follow
   bool hex = false;
+  bool deep = false;  // --ipv6-vlan
   bool help = false, version = false;
 };
 
@@ -119,6 +124,8 @@ std::string Parse(int argc, char** argv, Options& o) {
       }
     } else if (arg == "--hex") {
       o.hex = true;
+    } else if (arg == "--ipv6-vlan") {
+      o.deep = true;
     } else if (arg == "--help") {
       o.help = true;
       return {};
@@ -181,6 +188,7 @@ int main(int argc, char** argv) {
   }
 
   TCapturePipeline capture;
+  capture.SetDecodeIPv6AndVLAN(o.deep);
   const auto read = capture.ReadFile(o.file, o.filter);
   if (read == TCapturePipeline::TReadResult::Failed) return Fail(capture.Error(), 1);
 

@@ -16,6 +16,7 @@
 #include <QToolBar>
 #include <QToolButton>
 #include <QUrl>
+#include <pcap/pcap.h>
 
 #include "platform/Files.h"
 #include "presentation/ColumnWidths.h"
@@ -26,6 +27,7 @@
 #include "ui/FormCapturing.h"
 #include "ui/FormFollowStream.h"
 #include "ui/Prompts.h"
+#include "ui/WorkProgress.h"
 #include "ui/ToolIcons.h"
 
 namespace {
@@ -217,6 +219,9 @@ void TMainForm::CreateMenus() {
       item(view, "miFollowNewRows", "Follow New Rows", [this] { FollowNewRowsClick(); });
   miFollowNewRows->setCheckable(true);
   miFollowNewRows->setChecked(true);
+  miDecodeIPv6AndVLAN = item(view, "miDecodeIPv6AndVLAN", "Decode IPv6 and VLAN",
+                             [this] { DecodeIPv6AndVLANClick(); });
+  miDecodeIPv6AndVLAN->setCheckable(true);
   view->addSeparator();
   view->addAction(ActionFollowStream);
 
@@ -295,6 +300,10 @@ void TMainForm::CreateStatusBar() {
     StatusPanels[size_t(i)] = panel;
   }
   StatusPanels[1]->setText(HomePageName);
+  DecodingPanel = new QLabel(this);
+  DecodingPanel->setObjectName("DecodingPanel");
+  DecodingPanel->hide();
+  statusBar()->addPermanentWidget(DecodingPanel);
   UpdateShownCount();
 }
 
@@ -338,6 +347,7 @@ void TMainForm::WatchCapture() {
       Shown.Extend(*Capture, DataOffsets());
       RefreshActiveView();
     }
+    ShowDecodingNotice();
     if (Capture->Failed()) {
       ActionCloseExecute();
       Prompts::ShowError(this, QString::fromLocal8Bit("The capture was stopped: " +
@@ -455,6 +465,66 @@ void TMainForm::HexToolButtonClick() {
   HexToolButton->setChecked(hex);
   ViewHex1->setChecked(hex);
   ShowPayload();
+}
+
+void TMainForm::DecodeIPv6AndVLANClick() {
+  const bool deep = miDecodeIPv6AndVLAN->isChecked();
+  if (Busy_) {
+    miDecodeIPv6AndVLAN->setChecked(!deep);
+    return;
+  }
+  std::array<int32_t, ViewCount> selected{};
+  for (int32_t v = 0; v < ViewCount; ++v) selected[size_t(v)] = SelectedFrame(v);
+  bool filed;
+  {
+    const TBusyScope busy(Busy_);
+    TWorkProgress progress(this, "Decode IPv6 and VLAN", "Filing the frames again");
+    filed = Capture->Refile(deep, progress.Handler());
+  }
+  if (!filed) {
+    // Cancelled: the frames stay filed as they were.
+    miDecodeIPv6AndVLAN->setChecked(!deep);
+    return;
+  }
+  Global->DecodeIPv6AndVLAN = deep;
+  // The views hold other frames now: a sort goes, the display filter is applied again.
+  const std::string expression = Shown.Filter().Expression();
+  Shown.Reset();
+  for (TListView* view : Views_) view->ShowSortIndicator(-1, false);
+  if (expression.empty() || !ApplyDisplayFilter(expression)) Shown.Extend(*Capture, DataOffsets());
+  for (TListView* view : Views_) view->Model()->Invalidate();
+  ShowNewOrder(selected);
+  UpdateAllViewCounts();
+  ShowPayload();
+  if (deep) DecodingPanel->hide();
+  Global->Save();
+}
+
+void TMainForm::ShowDecodingNotice() {
+  if (DecodingNoticeShown) return;
+  const int32_t linkType = Capture->FrameLinkType();
+  QString text, tip;
+  if (Capture->Count() > 0 && !LinkTypeDecoded(linkType)) {
+    const char* name = pcap_datalink_val_to_name(linkType);
+    text = QString("Link type %1 (%2): frames shown undecoded")
+               .arg(QString::fromLatin1(name ? name : "unknown"))
+               .arg(linkType);
+    tip = "The capture holds link type " + QString::fromLatin1(name ? name : "unknown") +
+          ", which Trellan does not decode: its frames are shown in the Ethernet view only, "
+          "with empty link cells.";
+  } else if (!Capture->DecodeIPv6AndVLAN() && Capture->DeeperFrames() > 0) {
+    text = "IPv6 or VLAN frames: see View > Decode IPv6 and VLAN";
+    tip = QString::number(Capture->DeeperFrames()) +
+          " frames are filed by their type codes alone (IPv6, VLAN-tagged, IPv4 with options "
+          "or fragments). Turn on View > Decode IPv6 and VLAN to file them in the IP, TCP, UDP "
+          "and ICMP views.";
+  } else {
+    return;
+  }
+  DecodingNoticeShown = true;
+  DecodingPanel->setText(text);
+  DecodingPanel->setToolTip(tip);
+  DecodingPanel->show();
 }
 
 void TMainForm::FollowNewRowsClick() {
@@ -582,6 +652,8 @@ void TMainForm::LoadLayout() {
   ViewHex1->setChecked(HexToolButton->isChecked());
   miFollowNewRows->setChecked(Global->FollowNewRows);
   FollowNewRowsClick();
+  miDecodeIPv6AndVLAN->setChecked(Global->DecodeIPv6AndVLAN);
+  Capture->SetDecodeIPv6AndVLAN(Global->DecodeIPv6AndVLAN);
   FillFilterHistory();
   ActiveViewIndex = Global->ActiveListViewIndex;
   if (ActiveViewIndex >= 0 && ActiveViewIndex < ViewCount) {

@@ -52,7 +52,7 @@ class TMainForm : public QMainWindow {
   std::array<QLabel*, 3> StatusPanels{};
   QMenu* pmList;  // the list views' context menu
   QAction *miOpenFile, *miSave, *miSaveAs, *miExit, *miAdapter, *miRemoteHost, *miOptions,
-      *miSelectFields, *ViewHex1, *miFollowNewRows, *miHomePage, *miPacketField;
+      *miSelectFields, *ViewHex1, *miFollowNewRows, *miDecodeIPv6AndVLAN, *miHomePage, *miPacketField;
   // The named commands; their enabled state is set by UpdateActions.
   QAction *ActionOpen, *ActionClose, *ActionClear, *ActionOption, *ActionOpenFile, *ActionSave,
       *ActionSaveAs, *ActionExit, *ActionAbout, *ActionHomePage, *ActionPacketField, *ActionCopy,
@@ -111,6 +111,8 @@ class TMainForm : public QMainWindow {
   int StatusBarOverhead_ = 0;
   QTimer* WatchTimer = nullptr;
   bool FileChangeReported = false;
+  // The decoding notice has been shown for this capture.
+  bool DecodingNoticeShown = false;
   QPlainTextEdit* GetActiveMemo() const;
 
   // ---- Display filter, find, sort, go to ----
@@ -128,6 +130,9 @@ class TMainForm : public QMainWindow {
   QLabel* lblFindNotice = nullptr;
   // The status bar's "Shown X of Y" of the active view, with the display filter in force.
   QLabel* ShownPanel = nullptr;
+  // Says once what the decoding leaves out: a link type shown undecoded, or frames that
+  // View > Decode IPv6 and VLAN would file further.
+  QLabel* DecodingPanel = nullptr;
   QAction *miFind = nullptr, *miFindNext = nullptr, *miFindPrevious = nullptr,
           *miGoToFrame = nullptr;
   // Applies the display filter box's expression (Enter, Apply, a history entry).
@@ -164,6 +169,8 @@ class TMainForm : public QMainWindow {
   void HexToolButtonClick();
   // View, Follow New Rows: every view keeps to its newest rows while at its last one, or not.
   void FollowNewRowsClick();
+  void DecodeIPv6AndVLANClick();
+  void ShowDecodingNotice();
   // Opens a Follow Stream window on the selected row's conversation; nothing for another view
   // or without a selected row.
   void ActionFollowStreamExecute();

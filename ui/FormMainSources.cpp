@@ -58,6 +58,7 @@ void TMainForm::OpenSource(bool applyFilter) {
   // replaces it then), so a source that cannot be opened loses nothing.
   if (Global->OpenType == 2) {
     IncomingCapture = std::make_unique<TCapturePipeline>();
+    IncomingCapture->SetDecodeIPv6AndVLAN(Global->DecodeIPv6AndVLAN);
     TCapturePipeline* reading = IncomingCapture.get();
     TFileProgress progress(this, Global->FileName);
     const auto result = reading->ReadFile(Quarn1, Global->FileName,
@@ -82,6 +83,7 @@ void TMainForm::OpenSource(bool applyFilter) {
       UpdateActions();
       return;
     }
+    ShowDecodingNotice();
     if (result == TCapturePipeline::TReadResult::Incomplete)
       Prompts::ShowError(this, Text("Only the first " + std::to_string(Capture->Count()) +
                                     " frames of " + Global->FileName + " were read: " +
@@ -143,6 +145,7 @@ std::string TMainForm::Quarn1Opened(TCustomQuarn& Sender) {
       return e.what();
     }
     incoming = std::make_unique<TCapturePipeline>();
+    incoming->SetDecodeIPv6AndVLAN(Global->DecodeIPv6AndVLAN);
     if (!incoming->StartLive(dumpName, pcap_datalink(Sender.Handle()),
                              pcap_snapshot(Sender.Handle())))
       return incoming->Error();
@@ -166,6 +169,8 @@ std::string TMainForm::Quarn1Opened(TCustomQuarn& Sender) {
   }
   Modified = false;
   FileChangeReported = false;
+  DecodingNoticeShown = false;
+  DecodingPanel->hide();
   if (Global->OpenType != 2) {
     CurrentFileName = dumpName;
     SaveFileName.clear();
