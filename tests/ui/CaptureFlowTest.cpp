@@ -18,7 +18,10 @@
 #include <QTimer>
 #include <QToolButton>
 #include <atomic>
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <filesystem>
@@ -29,6 +32,7 @@
 
 #include "capture/Quarn.h"
 #include "capture/QuarnThread.h"
+#include "pipeline/Conversation.h"
 #include "platform/System.h"
 #include "tests/common/Loopback.h"
 #include "tests/common/Rpcapd.h"
@@ -900,4 +904,108 @@ TEST(CaptureFlow, TheCaptureWindowShowsRatesAndTheKernelsDropsAndTheStatusBarSum
   const QLabel* caption = w.form->StatusPanels[0];
   EXPECT_EQ(caption->text().toStdString(), veth.Name());
   EXPECT_GE(caption->width(), caption->fontMetrics().horizontalAdvance(caption->text()));
+}
+
+namespace {
+// A TCP connection to a listener on `address` (127.0.0.1 or ::1) that sends `text` and closes;
+// the port it listened on.
+uint16_t Converse(bool ipv6, const std::string& text) {
+  const int family = ipv6 ? AF_INET6 : AF_INET;
+  sockaddr_storage address{};
+  socklen_t length = ipv6 ? sizeof(sockaddr_in6) : sizeof(sockaddr_in);
+  if (ipv6) {
+    auto* a = reinterpret_cast<sockaddr_in6*>(&address);
+    a->sin6_family = AF_INET6;
+    a->sin6_addr = in6addr_loopback;
+  } else {
+    auto* a = reinterpret_cast<sockaddr_in*>(&address);
+    a->sin_family = AF_INET;
+    a->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  }
+  const int listener = socket(family, SOCK_STREAM, 0);
+  EXPECT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), length), 0);
+  EXPECT_EQ(listen(listener, 1), 0);
+  EXPECT_EQ(getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length), 0);
+  const int client = socket(family, SOCK_STREAM, 0);
+  EXPECT_EQ(connect(client, reinterpret_cast<sockaddr*>(&address), length), 0);
+  const int server = accept(listener, nullptr, nullptr);
+  EXPECT_EQ(write(client, text.data(), text.size()), ssize_t(text.size()));
+  char buffer[64];
+  EXPECT_EQ(read(server, buffer, sizeof buffer), ssize_t(text.size()));
+  close(client);
+  close(server);
+  close(listener);
+  return ntohs(reinterpret_cast<sockaddr_in*>(&address)->sin_port);
+}
+
+// The cells of `view`'s rows in column `caption`.
+std::vector<QString> Column(TListView* view, int32_t viewIndex, const std::string& caption) {
+  std::vector<QString> cells;
+  const int column = ColumnOfCaption(viewIndex, caption);
+  for (int row = 0; row < view->ItemCount(); ++row) cells.push_back(Cell(view, row, column));
+  return cells;
+}
+}  // namespace
+
+TEST(CaptureFlow, AnyCaptureShowsItsFramesDecodedAndIPv6WhenTheUserTurnsItOn) {
+  if (!RunningAsRoot()) GTEST_SKIP() << "live capture needs root";
+  Window w;
+  ASSERT_FALSE(w.form->miDecodeIPv6AndVLAN->isChecked());
+  // "any", with the first start's settings but for a filter that keeps the test's traffic
+  // apart: a datagram to a closed port (and the ICMP error it brings back), one TCP
+  // conversation over IPv4 and one over IPv6.
+  Global->OpenType = 0;
+  Global->AdapterIndex = AdapterIndexOf(w.form->Quarn1, "any");
+  Global->Filter = "udp port " + std::to_string(w.port) + " or icmp or tcp";
+  Global->Save();
+  w.form->OpenSource();
+  ASSERT_TRUE(w.form->Quarn1.Active()) << w.form->Quarn1.LastError();
+  w.Send(1);
+  const uint16_t v4 = Converse(false, "over IPv4");
+  const uint16_t v6 = Converse(true, "over IPv6");
+  // Each conversation is at least its three handshake frames, one data frame and two FINs.
+  const auto tcpFrames = [&](uint16_t port) {
+    int n = 0;
+    for (int32_t i = 1; i <= w.form->Capture->Count(); ++i) {
+      const TPacketLayers l = w.form->Capture->Store().Frame(i).Layers();
+      if (const TCP_HDR* tcp = l.TCP(); tcp && (be16(tcp->SrcPort) == port || be16(tcp->DstPort) == port)) ++n;
+    }
+    return n;
+  };
+  ASSERT_TRUE(WaitFor([&] { return w.form->Capture->List(viICMP).Count() >= 1 && tcpFrames(v4) >= 6; }, 20000));
+  Click(*w.form->CapturingForm, "btnClose");
+  ASSERT_FALSE(w.form->Quarn1.Active());
+
+  // Cooked frames: no destination MAC, the protocol field as Protocol(x).
+  TListView* eth = w.form->ListView(viETH);
+  EXPECT_EQ(Cell(eth, 0, ColumnOfCaption(viETH, "DstMac")), "");
+  w.form->pcView->setCurrentIndex(viUDP);
+  EXPECT_EQ(Column(w.form->ListView(viUDP), viUDP, "Dst Port"), std::vector<QString>{QString::number(w.port)});
+  w.form->pcView->setCurrentIndex(viICMP);
+  EXPECT_EQ(Column(w.form->ListView(viICMP), viICMP, "Type").at(0), "3");  // port unreachable
+  w.form->pcView->setCurrentIndex(viTCPData);
+  const auto data = Column(w.form->ListView(viTCPData), viTCPData, "Data");
+  EXPECT_EQ(data, std::vector<QString>{"over IPv4"});
+  // Decoded by type codes, the IPv6 conversation is in the Ethernet view only, and the window
+  // points at the item.
+  EXPECT_EQ(tcpFrames(v6), 0);
+  EXPECT_TRUE(w.form->DecodingPanel->isVisible());
+  EXPECT_TRUE(w.form->DecodingPanel->text().contains("View > Decode IPv6 and VLAN"));
+
+  w.form->miDecodeIPv6AndVLAN->trigger();
+  EXPECT_TRUE(Global->DecodeIPv6AndVLAN);
+  EXPECT_GE(tcpFrames(v6), 6);
+  EXPECT_EQ(Column(w.form->ListView(viTCPData), viTCPData, "Data"),
+            (std::vector<QString>{"over IPv4", "over IPv6"}));
+  EXPECT_EQ(Column(w.form->ListView(viTCPData), viTCPData, "SrcIP").at(1), "::1");
+  // Follow Stream over IPv6.
+  const TFrame frame = w.form->ShownItems(viTCPData)[1];
+  const auto conversation = FollowConversation(*w.form->Capture, frame);
+  ASSERT_TRUE(conversation);
+  EXPECT_EQ(EndpointText(conversation->Sides[1]), "[::1]:" + std::to_string(v6));
+  EXPECT_EQ(conversation->Bytes[0], 9u);
+  // Turned off again, the views are as they were.
+  w.form->miDecodeIPv6AndVLAN->trigger();
+  EXPECT_EQ(tcpFrames(v6), 0);
+  EXPECT_EQ(Column(w.form->ListView(viTCPData), viTCPData, "Data"), data);
 }
