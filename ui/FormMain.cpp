@@ -487,6 +487,7 @@ void TMainForm::DecodeIPv6AndVLANClick() {
     return;
   }
   Global->DecodeIPv6AndVLAN = deep;
+  FitAddressColumns(deep);
   // The views hold other frames now: a sort goes, the display filter is applied again.
   const std::string expression = Shown.Filter().Expression();
   Shown.Reset();
@@ -498,6 +499,24 @@ void TMainForm::DecodeIPv6AndVLANClick() {
   ShowPayload();
   if (deep) DecodingPanel->hide();
   Global->Save();
+}
+
+void TMainForm::FitAddressColumns(bool ipv6) {
+  // An IP address column the user has not resized widens to an IPv6 address while IPv6 is
+  // decoded, and goes back to its width otherwise; a width the user chose stays.
+  for (int32_t v = 0; v < ViewCount; ++v) {
+    TListView* view = Views_[size_t(v)];
+    for (int32_t c = 0; c < view->ColumnCount(); ++c) {
+      const TColumnSpec* spec = ViewColumn(v, c);
+      const std::string_view caption = spec ? spec->Caption : "";
+      if (caption != "SrcIP" && caption != "DstIP") continue;
+      TColumnSpec wide = *spec;
+      wide.Sample = "2001:db8:85a3::8a2e:370:7334";
+      const int32_t narrow = view->DefaultWidth(c), widened = view->DefaultWidthFor(wide);
+      const int32_t width = view->Width(c);
+      if (width == (ipv6 ? narrow : widened)) view->SetWidth(c, ipv6 ? widened : narrow);
+    }
+  }
 }
 
 void TMainForm::ShowDecodingNotice() {
@@ -682,6 +701,7 @@ void TMainForm::MirrorSettings() {
 void TMainForm::FormShow() {
   Guarded([this] { LoadColumnWidths(NamedViews(), Global->IniFileName); });
   LoadLayout();
+  FitAddressColumns(Global->DecodeIPv6AndVLAN);
   UpdateActions();
 }
 

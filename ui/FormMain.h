@@ -171,6 +171,7 @@ class TMainForm : public QMainWindow {
   void FollowNewRowsClick();
   void DecodeIPv6AndVLANClick();
   void ShowDecodingNotice();
+  void FitAddressColumns(bool ipv6);
   // Opens a Follow Stream window on the selected row's conversation; nothing for another view
   // or without a selected row.
   void ActionFollowStreamExecute();
