@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include "capture/Quarn.h"
+#include "pipeline/RowWork.h"
 #include "platform/Files.h"
 
 namespace {
@@ -251,26 +252,28 @@ TListSet TCapturePipeline::ListsOf(int32_t linkType, const uint8_t* data, const 
 }
 
 bool TCapturePipeline::Refile(bool deep, const TRefileProgress& progress) {
-  auto lists = std::make_unique<TPacketLists>();
-  auto fileInto = [&](TPacketLists& into, int32_t from, int32_t to) {
-    for (int32_t number = from; number <= to; ++number) {
-      const TFrame frame = Store_.Frame(number);
-      into.File(number, frame.Readable ? FrameLists(frame.LinkType, deep, frame.Data(), frame.DataEnd())
-                                      : ListBit(viETH));
-      if (progress && number % ProgressEvery == 0 && !progress(number, Store_.Count())) return false;
-    }
-    return true;
-  };
-  // Most frames are filed without the lock, while a live capture goes on; the frames it added
-  // meanwhile are filed under the lock, where the new lists then take the old ones' place.
-  const int32_t first = Store_.Count();
-  if (!fileInto(*lists, 1, first)) return false;
-  std::lock_guard lock(Lock_);
-  for (int32_t number = first + 1; number <= Store_.Count(); ++number) {
+  auto listsOf = [&](int32_t number) {
     const TFrame frame = Store_.Frame(number);
-    lists->File(number, frame.Readable ? FrameLists(frame.LinkType, deep, frame.Data(), frame.DataEnd())
-                                      : ListBit(viETH));
-  }
+    return frame.Readable ? FrameLists(frame.LinkType, deep, frame.Data(), frame.DataEnd())
+                          : ListBit(viETH);
+  };
+  // The frames are decoded on two threads into one byte each, then filed in order: decoding
+  // is most of the work, and the lists take their numbers in rising order only.
+  const int32_t first = Store_.Count();
+  std::vector<TListSet> sets(static_cast<size_t>(first));
+  const bool decoded = ForBlocks(BlocksOf(first), progress, first, [&](int32_t, int64_t block) {
+    const int64_t from = block * RowsPerBlock, to = std::min<int64_t>(first, from + RowsPerBlock);
+    for (int64_t i = from; i < to; ++i) sets[size_t(i)] = listsOf(int32_t(i + 1));
+    return to - from;
+  });
+  if (!decoded) return false;
+  auto lists = std::make_unique<TPacketLists>();
+  for (int32_t number = 1; number <= first; ++number) lists->File(number, sets[size_t(number - 1)]);
+  // A live capture went on meanwhile: the frames it added are filed under its lock, where the
+  // new lists then take the old ones' place.
+  std::lock_guard lock(Lock_);
+  for (int32_t number = first + 1; number <= Store_.Count(); ++number)
+    lists->File(number, listsOf(number));
   Store_.SetDecodeIPv6AndVLAN(deep);
   Lists_ = std::move(lists);
   if (!Live_)
