@@ -106,6 +106,7 @@ void DecodeIPv4(bool deep, const uint8_t* ip, const uint8_t* end, TPacketLayers&
     headerLength = (ip[0] & 0x0F) * 4;
     transport = headerLength >= IPHeaderLength && Has(ip, headerLength, end) &&
                 (be16(h->FlagOff) & 0x1FFF) == 0;
+    layers.Fragmented = Captured(h->FlagOff, end) && (be16(h->FlagOff) & 0x3FFF) != 0;
   }
   layers.Network = TNetworkKind::IPv4;
   layers.NetworkHeader = ip;
@@ -136,6 +137,7 @@ void DecodeIPv6(const uint8_t* ip, const uint8_t* end, TPacketLayers& layers) {
     } else if (next == 44) {
       if (!Has(p, 4, end)) return;
       layers.FragmentField = p + 2;
+      layers.Fragmented = true;
       first = (Get16(p + 2, end) >> 3) == 0;
       size = 8;
     } else {
@@ -326,7 +328,7 @@ uint32_t SumWords(const uint8_t* p, uint32_t n) {
 std::optional<uint16_t> TransportChecksum(const TPacketLayers& layers, const void* header,
                                           const BE16& stored, int32_t n) {
   const uint8_t* end = layers.End;
-  if (n < 0 || !Captured(stored, end) || !Captured(header, n, end)) return std::nullopt;
+  if (layers.Fragmented || n < 0 || !Captured(stored, end) || !Captured(header, n, end)) return std::nullopt;
   uint32_t pseudo = uint32_t(layers.Protocol) + uint32_t(n);
   if (layers.Network == TNetworkKind::IPv4) {
     const IP_HDR* ip = layers.IP();

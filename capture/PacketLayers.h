@@ -64,6 +64,10 @@ struct TPacketLayers {
   int32_t IPv4HeaderLength = IPHeaderLength;
   // IPv6: the fragment header's offset-and-flags field, when there is a fragment header.
   const uint8_t* FragmentField = nullptr;
+  // Decoded with IPv6 and VLAN: the datagram is a fragment (IPv4 more-fragments or offset,
+  // an IPv6 fragment header). Its transport checksum covers bytes other fragments carry, so
+  // the checksum cells of a first fragment show the stored value without a verdict.
+  bool Fragmented = false;
 
   const IP_HDR* IP() const { return reinterpret_cast<const IP_HDR*>(NetworkHeader); }
   const ARP_HDR* ARP() const { return reinterpret_cast<const ARP_HDR*>(NetworkHeader); }
