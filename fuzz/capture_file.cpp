@@ -3,8 +3,8 @@
 // every view, the payload pane (text and hex dump) of every row of the four views that have
 // one, the views filtered, sorted by every column and searched, and conversations followed. The frames must be exactly those libpcap's own reader delivers.
 //
-// Input: the TCP data offset (4 bytes, little-endian), the UDP data offset (4 bytes), then
-// the file's bytes.
+// Input: the TCP data offset (4 bytes, little-endian), the UDP data offset (4 bytes; its bit
+// 30 chooses decoding with IPv6 and VLAN, and is then cleared), then the file's bytes.
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -103,12 +103,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static Reader p;
   FuzzInput in(data, size);
   const int32_t tcpOffset = in.Int32();
-  const int32_t udpOffset = in.Int32();
+  int32_t udpOffset = in.Int32();
+  const bool deep = udpOffset & (1 << 30);
+  udpOffset &= ~(1 << 30);
   const std::string& path = p.File.Write(in.Rest());
 
   bool whole = false;
   const bool loaded = p.ReadWithLibpcap(path, whole);
   TCapturePipeline capture;
+  capture.SetDecodeIPv6AndVLAN(deep);
   const auto read = capture.ReadFile(p.Quarn, path);
   // A file libpcap cannot open is not opened, and one it reads whole is read whole.
   FUZZ_CHECK(loaded == (read != TCapturePipeline::TReadResult::Failed));
@@ -136,6 +139,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
   }
 
+  // Filed again the other way and back, every list is as it was.
+  FUZZ_CHECK(capture.Refile(!deep) && capture.Refile(deep));
+  for (int32_t view = viIP; view < ViewCount; ++view) FUZZ_CHECK(inView[view] == capture.List(view).Count());
+
   // A frame filed into a view shows a full row there, and one position past the end shows
   // nothing.
   TRowText row;
@@ -148,7 +155,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       FUZZ_CHECK(row.Count() == columns);
       if (HasPayloadPane(view))
         CheckPayloadPane(view, items[size_t(r)],
-                         view == viTCP || view == viTCPData ? tcpOffset : udpOffset);
+                         PayloadOf(view) == TPayloadKind::TCP ? tcpOffset : udpOffset);
     }
     ViewRowText(view, items, int32_t(items.size()), tcpOffset, udpOffset, row);
     FUZZ_CHECK(row.Count() == 0);
