@@ -131,6 +131,15 @@ void DecodeIPv6(const uint8_t* ip, const uint8_t* end, TPacketLayers& layers) {
     if (next == 0 || next == 43 || next == 60) {
       if (!Has(p, 2, end)) return;
       size = (long(p[1]) + 1) * 8;
+      // Routing types 0 and 2 list the addresses still to visit, the last being the final
+      // destination; a segment routing header (4) lists them in reverse, the final first.
+      if (next == 43 && Has(p, 4, end) && p[3] > 0) {
+        const long addresses = (size - 8) / 16;
+        if ((p[2] == 0 || p[2] == 2) && addresses > 0 && Has(p + 8, addresses * 16, end))
+          layers.FinalDestination = p + 8 + (addresses - 1) * 16;
+        else if (p[2] == 4 && addresses > 0 && Has(p + 8, 16, end))
+          layers.FinalDestination = p + 8;
+      }
     } else if (next == 51) {
       if (!Has(p, 2, end)) return;
       size = (long(p[1]) + 2) * 4;
@@ -176,6 +185,7 @@ void DecodeLayers(int32_t linkType, bool deep, const uint8_t* data, const uint8_
                   TPacketLayers& layers) {
   layers = TPacketLayers{};
   layers.End = end;
+  layers.Deep = deep;
   int32_t type = -1;
   const uint8_t* network = data;
   switch (linkType) {
@@ -338,7 +348,8 @@ std::optional<uint16_t> TransportChecksum(const TPacketLayers& layers, const voi
     const auto* ip = reinterpret_cast<const IPV6_HDR*>(layers.NetworkHeader);
     if (!Captured(ip->SrcIP, end) || !Captured(ip->DstIP, end)) return std::nullopt;
     // The upper-layer length is a 32-bit field there: its high word counts too.
-    pseudo += SumWords(ip->SrcIP, 16) + SumWords(ip->DstIP, 16) - uint32_t(n) +
+    const uint8_t* destination = layers.FinalDestination ? layers.FinalDestination : ip->DstIP;
+    pseudo += SumWords(ip->SrcIP, 16) + SumWords(destination, 16) - uint32_t(n) +
               (uint32_t(n) >> 16) + (uint32_t(n) & 0xFFFF);
   } else {
     return std::nullopt;
@@ -359,5 +370,11 @@ std::optional<uint16_t> TCPChecksum(const TPacketLayers& layers, const TCP_HDR* 
 
 std::optional<uint16_t> UDPChecksum(const TPacketLayers& layers, const UDP_HDR* udp) {
   if (!Captured(udp->Len, layers.End)) return std::nullopt;
+  // Over IPv4 a zero checksum means the sender computed none. Decoded by type codes the cell
+  // has always shown what a correct sender would have sent beside it; decoded as it is, the
+  // datagram has no checksum to judge.
+  if (layers.Deep && layers.Network == TNetworkKind::IPv4 && Captured(udp->Checksum, layers.End) &&
+      be16(udp->Checksum) == 0)
+    return std::nullopt;
   return TransportChecksum(layers, udp, udp->Checksum, int32_t(be16(udp->Len)));
 }

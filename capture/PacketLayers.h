@@ -43,6 +43,8 @@ enum class TNetworkKind : uint8_t { None, IPv4, IPv6, ARP };
 
 struct TPacketLayers {
   const uint8_t* End = nullptr;
+  // Decoded with IPv6 and VLAN, or by type codes alone.
+  bool Deep = false;
   // The link cells: a MAC address (6 captured bytes) or nullptr for an empty cell, and the
   // Protocol(x) value or -1 for an empty cell.
   const uint8_t* DstMac = nullptr;
@@ -68,6 +70,9 @@ struct TPacketLayers {
   // an IPv6 fragment header). Its transport checksum covers bytes other fragments carry, so
   // the checksum cells of a first fragment show the stored value without a verdict.
   bool Fragmented = false;
+  // IPv6: where a routing header with segments left names the final destination, which the
+  // transport checksum's pseudo-header takes in place of the header's destination.
+  const uint8_t* FinalDestination = nullptr;
 
   const IP_HDR* IP() const { return reinterpret_cast<const IP_HDR*>(NetworkHeader); }
   const ARP_HDR* ARP() const { return reinterpret_cast<const ARP_HDR*>(NetworkHeader); }
