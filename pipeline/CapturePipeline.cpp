@@ -123,7 +123,7 @@ TCapturePipeline::TReadResult TCapturePipeline::ReadFrames(TCustomQuarn* opener,
       return TReadResult::Incomplete;
     }
     ++frames;
-    if (opener && !opener->Matches(record.Header, record.Data)) continue;
+    if (opener && !opener->Matches(record.Header, record.Data, record.LinkType)) continue;
     const TListSet lists = FrameLists(reinterpret_cast<const ETH_HDR*>(record.Data),
                                       record.Data + record.Header.caplen);
     if (!File(record.Offset, lists)) return TReadResult::Incomplete;
