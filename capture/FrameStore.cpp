@@ -16,5 +16,6 @@ TFrame TFrameStore::Frame(int32_t number) const {
   frame.Readable = true;
   frame.PktHdr = record.Header;
   frame.Bytes = record.Data;
+  frame.LinkType = record.LinkType;
   return frame;
 }

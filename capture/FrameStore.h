@@ -25,6 +25,8 @@ struct TFrame {
   bool Readable = false;
   PCAP_PKTHDR PktHdr{};
   const uint8_t* Bytes = nullptr;
+  // The frame's link type (a DLT): a pcapng file's interfaces may differ in it.
+  int32_t LinkType = 1;
 
   explicit operator bool() const { return Index > 0; }
   const uint8_t* Data() const { return Bytes; }
