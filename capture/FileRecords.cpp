@@ -175,8 +175,20 @@ size_t TFileRecords::MaxRecord() const {
   if (!File_) return size_t(1) << 20;
   if (!Pcapng_)
     return (HeaderSize_ + std::min<size_t>(uint32_t(SnapLen_), MaxCaplen_) + 7) & ~size_t(7);
-  // A packet block's fixed part and its frame; options and trailer are read apart.
-  return (28 + std::min<size_t>(uint32_t(SnapLen_), MaxBlock_) + 7) & ~size_t(7);
+  // A packet block's fixed part and its frame; options and trailer are read apart. A later
+  // interface may have a longer snapshot length than the first, so the frame is bounded by
+  // the longest block alone; the longer overlap costs address space, not memory.
+  return (28 + size_t(MaxBlock_) + 7) & ~size_t(7);
+}
+
+std::vector<int32_t> TFileRecords::LinkTypes() const {
+  if (!Pcapng_) return {LinkType_};
+  std::vector<int32_t> types;
+  const uint32_t count = InterfaceCount_.load(std::memory_order_acquire);
+  for (uint32_t i = 0; i < count; ++i)
+    if (std::find(types.begin(), types.end(), Interfaces_[i].LinkType) == types.end())
+      types.push_back(Interfaces_[i].LinkType);
+  return types;
 }
 
 int TFileRecords::Next(TFileRecord& record, std::string& error) {
@@ -240,6 +252,7 @@ int TFileRecords::PcapFrame(uint64_t offset, TFileRecord& record, uint64_t& span
   }
   record.Offset = offset;
   record.Data = frame + HeaderSize_;
+  record.LinkType = LinkType_;
   return 1;
 }
 
@@ -353,10 +366,11 @@ bool TFileRecords::OpenPcapng(std::string& error) {
         Say(&error, "block of type %u in pcapng dump file is too short", block.Type);
         return false;
       }
-      const uint8_t* fixed = File_->Bytes(offset + 8, 8);
-      LinkType_ = DltOf(Get16(fixed));
       if (!AddInterface(offset, block, error)) return false;
-      SnapLen_ = int32_t(AdjustSnapshot(LinkType_, Get32(fixed + 4)));
+      LinkType_ = Interfaces_[0].LinkType;
+      SnapLen_ = int32_t(Interfaces_[0].SnapLen);
+      // Only the first interface sets the longest block, as in libpcap: FrameAt reads the
+      // limit on other threads, and the mappings' overlap (MaxRecord) is fixed once opened.
       MaxBlock_ = std::max(MaxBlock_, MaxBlockFor(LinkType_));
       Position_ = offset + block.Length;
       return true;
@@ -378,6 +392,13 @@ bool TFileRecords::AddInterface(uint64_t offset, const TBlock& block, std::strin
     return false;
   }
   TInterface face;
+  const uint8_t* fixed = File_->Bytes(offset + 8, 8);
+  if (!fixed) {
+    error = Unreadable();
+    return false;
+  }
+  face.LinkType = DltOf(Get16(fixed));
+  face.SnapLen = AdjustSnapshot(face.LinkType, Get32(fixed + 4));
   bool sawResolution = false, sawOffset = false, binary = false;
   // Options one at a time, each through its own read: an interface block may be far longer
   // than the mappings' overlap.
@@ -498,7 +519,6 @@ int TFileRecords::PcapngFrame(uint64_t offset, const TBlock& block, const TSecti
     h.len = Get32(p + 16);
   } else {
     h.len = Get32(p);
-    h.caplen = std::min(h.len, uint32_t(SnapLen_));
   }
   if (id >= interfaces) {
     Say(error,
@@ -507,11 +527,16 @@ int TFileRecords::PcapngFrame(uint64_t offset, const TBlock& block, const TSecti
         id);
     return -1;
   }
-  if (h.caplen > uint32_t(SnapLen_)) {
-    Say(error, "invalid packet capture length %u, bigger than snaplen of %d", h.caplen, SnapLen_);
+  // The frame's own interface decides, as the file's one snapshot length does in libpcap: a
+  // simple block (on the section's first interface) is cut to it, a longer packet block is
+  // refused.
+  const TInterface& face = Interfaces_[section.First + id];
+  if (!packet) h.caplen = std::min(h.len, face.SnapLen);
+  if (h.caplen > face.SnapLen) {
+    Say(error, "invalid packet capture length %u, bigger than snaplen of %d", h.caplen,
+        int32_t(face.SnapLen));
     return -1;
   }
-  const TInterface& face = Interfaces_[section.First + id];
   const uint64_t seconds = t / face.Resolution + face.Offset;
   uint64_t fraction = t % face.Resolution;
   switch (face.Scale) {
@@ -534,6 +559,7 @@ int TFileRecords::PcapngFrame(uint64_t offset, const TBlock& block, const TSecti
   }
   record.Offset = offset;
   record.Data = frame + 8 + fixed;
+  record.LinkType = face.LinkType;
   return 1;
 }
 
@@ -559,22 +585,8 @@ int TFileRecords::NextPcapng(TFileRecord& record, std::string& error) {
         Say(&error, "block of type %u in pcapng dump file is too short", block.Type);
         return -1;
       }
-      const uint8_t* fixed = File_->Bytes(offset + 8, 8);
-      const uint16_t linkType = Get16(fixed);
-      const uint32_t snapLen = Get32(fixed + 4);
-      // libpcap compares the first interface's DLT with this one's LINKTYPE value.
-      if (LinkType_ != int32_t(linkType)) {
-        Say(&error, "an interface has a type %u different from the type of the first interface",
-            linkType);
-        return -1;
-      }
-      if (uint32_t(SnapLen_) != AdjustSnapshot(LinkType_, snapLen)) {
-        Say(&error,
-            "an interface has a snapshot length %u different from the snapshot length of the "
-            "first interface",
-            snapLen);
-        return -1;
-      }
+      // Unlike libpcap, an interface whose link type or snapshot length differs from the
+      // first interface's is taken: its frames are read with its own.
       if (!AddInterface(offset, block, error)) return -1;
     } else if (block.Type == SectionBlock) {
       if (body < 16) {
@@ -617,6 +629,7 @@ bool TFileRecords::FrameAt(uint64_t offset, TFileRecord& record) const {
           File_->Size() - offset - sizeof(PCAP_PKTHDR) >= caplen) {
         record.Offset = offset;
         record.Data = header + sizeof(PCAP_PKTHDR);
+        record.LinkType = LinkType_;
         return true;
       }
     }

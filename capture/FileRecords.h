@@ -6,6 +6,11 @@
 // the file's snapshot length where libpcap cuts it. The frame's bytes are not copied: the
 // record points at them in the mapping.
 //
+// One difference: libpcap refuses a pcapng file at the first interface whose link type or
+// snapshot length differs from the first interface's. Such files are common (a capture on
+// "any" beside an Ethernet adapter, loopback beside Wi-Fi), so here every interface keeps its
+// own link type and snapshot length, and each frame is read with those of its interface.
+//
 // A frame is found again later by the offset of its record (Offset), which is all a store
 // needs to keep of it.
 #include <atomic>
@@ -23,6 +28,9 @@ struct TFileRecord {
   uint64_t Offset = 0;
   // Header.caplen bytes of the frame, in the mapping.
   const uint8_t* Data = nullptr;
+  // The frame's link type (a DLT, as pcap_datalink gives it): the file's for classic pcap,
+  // its interface's for pcapng.
+  int32_t LinkType = 1;
 };
 
 class TFileRecords {
@@ -30,9 +38,14 @@ class TFileRecords {
   // Reads the file header of `file` (which must stay open while this object is used). False
   // with the text libpcap gives for a file it would not open (same wording).
   bool Open(const TMappedFile& file, std::string& error);
-  // As pcap_datalink and pcap_snapshot give them for this file.
+  // As pcap_datalink and pcap_snapshot give them for this file: for pcapng, the first
+  // interface's.
   int32_t LinkType() const { return LinkType_; }
   int32_t SnapLen() const { return SnapLen_; }
+  // Each link type the file's interfaces have, once, in the order they first appear: for
+  // classic pcap the file's alone. A pcapng file may add more as Next reads on; any thread
+  // may ask.
+  std::vector<int32_t> LinkTypes() const;
   // The longest span one frame record may take in the file, header included, as far as a
   // record that libpcap accepts can reach: what TMappedFile::SetMaxRecord needs.
   size_t MaxRecord() const;
@@ -65,8 +78,11 @@ class TFileRecords {
   int32_t LinkType_ = 0;
   int32_t SnapLen_ = 0;
   uint64_t Position_ = 0;
-  // A pcapng interface: how its time stamps become seconds and microseconds.
+  // A pcapng interface: its link type (a DLT) and adjusted snapshot length, and how its time
+  // stamps become seconds and microseconds.
   struct TInterface {
+    int32_t LinkType = 1;
+    uint32_t SnapLen = 0;
     uint64_t Resolution = 1000000;  // units per second
     uint64_t Offset = 0;            // seconds added
     uint64_t Factor = 1;            // for decimal resolutions: the power of ten between
@@ -94,6 +110,8 @@ class TFileRecords {
   int PcapngFrame(uint64_t offset, const TBlock& block, const TSection& section,
                   uint32_t interfaces, TFileRecord& record, std::string* error) const;
   int ReadBlock(uint64_t offset, TBlock& block, std::string& error) const;
+  // Reads the interface block at `offset` and publishes its interface: false with libpcap's
+  // text for one it would refuse.
   bool AddInterface(uint64_t offset, const TBlock& block, std::string& error);
   void PrefetchFrom(const uint8_t* next);
   std::string Unreadable() const;

@@ -15,8 +15,8 @@ TFrame TFrameStore::Frame(int32_t number) const {
   TFileRecord record;
   if (!Records_->FrameAt(Offsets_[size_t(number - 1)], record)) return frame;
   frame.Readable = true;
-  frame.LinkType = Records_->LinkType();
   frame.PktHdr = record.Header;
   frame.Bytes = record.Data;
+  frame.LinkType = record.LinkType;
   return frame;
 }

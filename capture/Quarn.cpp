@@ -257,14 +257,48 @@ bool TCustomQuarn::OpenFile(const std::string& FileName) {
   return DoOpen("file://" + FileName, nullptr, nullptr) && AcceptOpened();
 }
 
-bool TCustomQuarn::Matches(const PCAP_PKTHDR& header, const uint8_t* data) const {
+namespace {
+// Owns a program that pcap_compile filled in.
+std::unique_ptr<bpf_program, void (*)(bpf_program*)> Keep(const bpf_program& program) {
+  return {new bpf_program(program), [](bpf_program* p) {
+            pcap_freecode(p);
+            delete p;
+          }};
+}
+}  // namespace
+
+const bpf_program* TCustomQuarn::ProgramFor(int32_t linkType) const {
+  if (linkType == FilterLinkType_) return FilterProgram_.get();
+  for (const TOtherProgram& other : OtherPrograms_)
+    if (other.LinkType == linkType) return other.Program.get();
+  TFilterProgram compiled{nullptr, nullptr};
+  // A dead handle of that link type is all pcap_compile needs. The expression compiled for
+  // the source's own link type, so one that does not compile here (an Ethernet address where
+  // frames carry none, an unknown link type) cannot pass such frames: they do not match.
+  if (pcap_t* dead = pcap_open_dead(linkType, FilterSnapLen_)) {
+    bpf_program program{};
+    if (pcap_compile(dead, &program, Filter_.c_str(), 1, FilterNetmask_) == 0)
+      compiled = Keep(program);
+    else
+      TraceFmt("[Quarn] TCustomQuarn.Matches filter (%s) for link type %d: %s", Filter_,
+               linkType, LibraryText(pcap_geterr(dead)));
+    pcap_close(dead);
+  }
+  OtherPrograms_.push_back({linkType, std::move(compiled)});
+  return OtherPrograms_.back().Program.get();
+}
+
+bool TCustomQuarn::Matches(const PCAP_PKTHDR& header, const uint8_t* data,
+                           int32_t linkType) const {
   if (!FilterProgram_) return true;
+  const bpf_program* program = ProgramFor(linkType);
+  if (!program) return false;
   pcap_pkthdr h{};
   h.ts.tv_sec = header.ts.tv_sec;
   h.ts.tv_usec = header.ts.tv_usec;
   h.caplen = header.caplen;
   h.len = header.len;
-  return pcap_offline_filter(FilterProgram_.get(), &h, data) != 0;
+  return pcap_offline_filter(program, &h, data) != 0;
 }
 
 bool TCustomQuarn::LoadFromFile(const std::string& FileName) {
@@ -369,7 +403,8 @@ bool TCustomQuarn::AcceptOpened() {
 
 bool TCustomQuarn::ProcessFilter(const pcap_if* adapter) {
   bpf_program program{};
-  const int compiled = pcap_compile(Handle_, &program, Filter_.c_str(), 1, NetmaskOf(adapter));
+  const bpf_u_int32 netmask = NetmaskOf(adapter);
+  const int compiled = pcap_compile(Handle_, &program, Filter_.c_str(), 1, netmask);
   if (compiled < 0) {
     SetLastError(LibraryText(pcap_geterr(Handle_)));
     TraceFmt("[Quarn] TCustomQuarn.ProcessFilter pcap_compile return %d (%s)", compiled,
@@ -386,14 +421,15 @@ bool TCustomQuarn::ProcessFilter(const pcap_if* adapter) {
   }
   // A reader of a file in place applies the filter itself (Matches); the library keeps its
   // own copy for the handle.
+  OtherPrograms_.clear();
   if (Filter_.empty()) {
     pcap_freecode(&program);
     FilterProgram_.reset();
   } else {
-    FilterProgram_ = {new bpf_program(program), [](bpf_program* p) {
-                        pcap_freecode(p);
-                        delete p;
-                      }};
+    FilterProgram_ = Keep(program);
+    FilterLinkType_ = pcap_datalink(Handle_);
+    FilterSnapLen_ = pcap_snapshot(Handle_);
+    FilterNetmask_ = netmask;
   }
   return true;
 }
@@ -428,6 +464,7 @@ void TCustomQuarn::CloseHandle() {
     Handle_ = nullptr;
   }
   FilterProgram_.reset();
+  OtherPrograms_.clear();
   FirstHeader_ = nullptr;
   FirstData_ = nullptr;
   Active_ = false;

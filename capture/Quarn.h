@@ -105,8 +105,11 @@ class TCustomQuarn {
   // trace lines, capture filter and OnOpened of LoadFromFile, without reading a frame. Close
   // ends it.
   bool OpenFile(const std::string& FileName);
-  // True when the capture filter passes the frame; always true without a filter.
-  bool Matches(const PCAP_PKTHDR& header, const uint8_t* data) const;
+  // True when the capture filter passes the frame, whose link type (a DLT) is `linkType`;
+  // always true without a filter. The filter was compiled for the source's link type when it
+  // opened; a pcapng file's frames may have others, and the filter is compiled for each of
+  // those at its first frame, with the same snapshot length. Called on one thread at a time.
+  bool Matches(const PCAP_PKTHDR& header, const uint8_t* data, int32_t linkType) const;
   bool Close();
 
  protected:
@@ -162,8 +165,21 @@ class TCustomQuarn {
   std::mutex HandleLock_;
   pcap* Handle_ = nullptr;
   // The compiled capture filter, kept for Matches; null without a filter.
-  std::unique_ptr<struct bpf_program, void (*)(struct bpf_program*)> FilterProgram_{nullptr,
-                                                                                    nullptr};
+  using TFilterProgram = std::unique_ptr<struct bpf_program, void (*)(struct bpf_program*)>;
+  TFilterProgram FilterProgram_{nullptr, nullptr};
+  // What FilterProgram_ was compiled for, and with which netmask: the others are compiled
+  // alike.
+  int32_t FilterLinkType_ = 0;
+  int32_t FilterSnapLen_ = 0;
+  uint32_t FilterNetmask_ = 0;
+  // The filter compiled for the other link types Matches has met, null for one it does not
+  // compile for.
+  struct TOtherProgram {
+    int32_t LinkType;
+    TFilterProgram Program;
+  };
+  mutable std::vector<TOtherProgram> OtherPrograms_;
+  const struct bpf_program* ProgramFor(int32_t linkType) const;
   // The capture helper whose stream Handle_ reads, or -1.
   int HelperPid_ = -1;
   // The stdio buffer of an open capture file; it outlives the stream, which pcap_close ends.

@@ -124,9 +124,9 @@ TCapturePipeline::TReadResult TCapturePipeline::ReadFrames(TCustomQuarn* opener,
       return TReadResult::Incomplete;
     }
     ++frames;
-    if (opener && !opener->Matches(record.Header, record.Data)) continue;
+    if (opener && !opener->Matches(record.Header, record.Data, record.LinkType)) continue;
     const TListSet lists =
-        ListsOf(Records_.LinkType(), record.Data, record.Data + record.Header.caplen);
+        ListsOf(record.LinkType, record.Data, record.Data + record.Header.caplen);
     if (!File(record.Offset, lists)) return TReadResult::Incomplete;
     if (progress && frames % ProgressEvery == 0 && !progress(frames, Records_.Position(), size))
       return TReadResult::Cancelled;

@@ -3,6 +3,7 @@
 #include <pcap/pcap.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 
 #include "pipeline/CapturePipeline.h"
@@ -11,8 +12,16 @@
 // ---- Display filter ---------------------------------------------------------------------------
 
 struct TDisplayFilter::TProgram {
+  int32_t LinkType = 0;
+  // False for a link type the expression does not compile for.
+  bool Compiled = false;
   bpf_program Code{};
-  ~TProgram() { pcap_freecode(&Code); }
+  // The program of the next link type met, published once whole.
+  std::atomic<TProgram*> Next{nullptr};
+  ~TProgram() {
+    pcap_freecode(&Code);
+    delete Next.load(std::memory_order_relaxed);
+  }
 };
 
 TDisplayFilter::TDisplayFilter() = default;
@@ -21,6 +30,25 @@ TDisplayFilter::~TDisplayFilter() = default;
 namespace {
 bool Blank(const std::string& text) {
   return text.find_first_not_of(" \t\r\n") == std::string::npos;
+}
+
+// Compiles `expression` into `code` for `linkType`; false with libpcap's message in `error`.
+bool CompileFor(const std::string& expression, int32_t linkType, int32_t snapLen,
+                bpf_program& code, std::string& error) {
+  // A dead handle is all pcap_compile needs: the link type decides how headers are found and
+  // the snapshot length bounds the program's loads, as for a capture of that file.
+  pcap_t* dead = pcap_open_dead(linkType, snapLen);
+  if (!dead) {
+    error = "libpcap cannot compile filters for this link type";
+    return false;
+  }
+  // The netmask is unknown: the file does not carry one. Only "ip broadcast" needs it, and
+  // libpcap then refuses the expression with its own message, as tcpdump -r does.
+  const bool compiled =
+      pcap_compile(dead, &code, expression.c_str(), 1, PCAP_NETMASK_UNKNOWN) == 0;
+  if (!compiled) error = pcap_geterr(dead);
+  pcap_close(dead);
+  return compiled;
 }
 }  // namespace
 
@@ -31,23 +59,12 @@ bool TDisplayFilter::Compile(const std::string& expression, int32_t linkType, in
     Error_.clear();
     return true;
   }
-  // A dead handle is all pcap_compile needs: the link type decides how headers are found and
-  // the snapshot length bounds the program's loads, as for a capture of that file.
-  pcap_t* dead = pcap_open_dead(linkType, snapLen);
-  if (!dead) {
-    Error_ = "libpcap cannot compile filters for this link type";
-    return false;
-  }
   auto program = std::make_unique<TProgram>();
-  // The netmask is unknown: the file does not carry one. Only "ip broadcast" needs it, and
-  // libpcap then refuses the expression with its own message, as tcpdump -r does.
-  if (pcap_compile(dead, &program->Code, expression.c_str(), 1, PCAP_NETMASK_UNKNOWN) < 0) {
-    Error_ = pcap_geterr(dead);
-    pcap_close(dead);
-    return false;
-  }
-  pcap_close(dead);
+  if (!CompileFor(expression, linkType, snapLen, program->Code, Error_)) return false;
+  program->LinkType = linkType;
+  program->Compiled = true;
   Program_ = std::move(program);
+  SnapLen_ = snapLen;
   Expression_ = expression;
   Error_.clear();
   return true;
@@ -55,18 +72,41 @@ bool TDisplayFilter::Compile(const std::string& expression, int32_t linkType, in
 
 bool TDisplayFilter::Empty() const { return !Program_; }
 
+const TDisplayFilter::TProgram& TDisplayFilter::ProgramFor(int32_t linkType) const {
+  std::lock_guard lock(CompileLock_);
+  // Another thread may have compiled it since this one looked.
+  TProgram* last = Program_.get();
+  for (TProgram* next; (next = last->Next.load(std::memory_order_relaxed)); last = next)
+    if (next->LinkType == linkType) return *next;
+  auto program = std::make_unique<TProgram>();
+  program->LinkType = linkType;
+  // The expression compiled for the capture's first link type, so one that does not compile
+  // for this one (an Ethernet address where frames carry none) cannot pass its frames: they
+  // do not match, and the filter stays in force for the others.
+  std::string error;
+  program->Compiled = CompileFor(Expression_, linkType, SnapLen_, program->Code, error);
+  last->Next.store(program.get(), std::memory_order_release);
+  return *program.release();
+}
+
 bool TDisplayFilter::Matches(const TFrame& frame) const {
   if (!Program_) return true;
   if (!frame.Readable) return false;
+  const TProgram* program = Program_.get();
+  while (program && program->LinkType != frame.LinkType)
+    program = program->Next.load(std::memory_order_acquire);
+  if (!program) program = &ProgramFor(frame.LinkType);
+  if (!program->Compiled) return false;
   // libpcap's header has a wider time stamp than the file's; the program reads only the lengths.
   pcap_pkthdr header{};
   header.caplen = frame.PktHdr.caplen;
   header.len = frame.PktHdr.len;
-  return pcap_offline_filter(&Program_->Code, &header, frame.Bytes) != 0;
+  return pcap_offline_filter(&program->Code, &header, frame.Bytes) != 0;
 }
 
 void TDisplayFilter::Swap(TDisplayFilter& other) {
   std::swap(Program_, other.Program_);
+  std::swap(SnapLen_, other.SnapLen_);
   std::swap(Expression_, other.Expression_);
   std::swap(Error_, other.Error_);
 }

@@ -10,8 +10,9 @@
 //
 // The display filter is libpcap's own engine: the expression is compiled on a dead handle
 // with the capture's link type and snapshot length and run with pcap_offline_filter on each
-// stored frame, so a filter passes exactly the frames tcpdump's would. A frame is tested once
-// for all eight views.
+// stored frame, so a filter passes exactly the frames tcpdump's would. A pcapng file's frames
+// may have several link types: the expression is compiled for each at its first frame. A frame
+// is tested once for all eight views.
 //
 // Nothing here knows a widget; the window, the tools and the benchmarks use it alike. All
 // calls come from one thread (the window's); a running capture only appends to the lists,
@@ -20,6 +21,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -29,7 +31,7 @@
 
 class TCapturePipeline;
 
-// A compiled display filter.
+// A compiled display filter: one program for each link type its frames have.
 class TDisplayFilter {
  public:
   TDisplayFilter();
@@ -40,18 +42,29 @@ class TDisplayFilter {
   // Compiles `expression` for frames of link type `linkType` cut to `snapLen` bytes. False,
   // with libpcap's message in Error() and the filter unchanged, for an expression libpcap
   // refuses. An empty (or blank) expression compiles to no filter at all: Empty() is true.
+  // Frames of another link type get the expression compiled for theirs, with the same
+  // snapshot length, when Matches first meets one.
   bool Compile(const std::string& expression, int32_t linkType, int32_t snapLen);
   bool Empty() const;
   const std::string& Expression() const { return Expression_; }
   const std::string& Error() const { return Error_; }
   // Whether the filter passes `frame`; an unreadable frame never passes, no filter passes all.
+  // A frame of a link type the expression does not compile for does not pass. Two threads may
+  // ask at once.
   bool Matches(const TFrame& frame) const;
   // Exchanges two compiled filters: a new one replaces the one in use only once it applies.
+  // Not while either is matching.
   void Swap(TDisplayFilter& other);
 
  private:
   struct TProgram;
+  // The program of `linkType`, compiled now when no thread has yet.
+  const TProgram& ProgramFor(int32_t linkType) const;
+  // The first link type's program, then each further one in the order they were met: a
+  // list that Matches reads without a lock and ProgramFor appends to under CompileLock_.
   std::unique_ptr<TProgram> Program_;
+  int32_t SnapLen_ = 0;
+  mutable std::mutex CompileLock_;
   std::string Expression_;
   std::string Error_;
 };

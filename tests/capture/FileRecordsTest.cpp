@@ -210,9 +210,6 @@ TEST(FileRecords, EveryFileReadsAsLibpcapReadsIt) {
       W().Section().Interface(65535).Enhanced(0, 5, a).Raw(other));
   add("pcapng snapshot cut simple block", W().Section().Interface(100).Simple(head(c, 100), 200));
   add("pcapng caplen over snapshot", W().Section().Interface(100).Enhanced(0, 1, c));
-  add("pcapng other link type", W().Section().Interface(65535).Enhanced(0, 1, a)
-                                        .Block(1, W().U16(101).U16(0).U32(65535)));
-  add("pcapng other snapshot", W().Section().Interface(65535).Block(1, W().U16(1).U16(0).U32(0)));
   const W good = W().Section().Interface(65535).Enhanced(0, 1, a);
   add("pcapng length not a multiple of 4", W(good).U32(6).U32(33).Raw(Bytes(28, 0)));
   add("pcapng trailer differs", W(good).U32(0xBAD).U32(16).U32(0).U32(20));
