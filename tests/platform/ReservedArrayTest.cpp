@@ -40,11 +40,13 @@ TEST(ReservedArray, ALargeArrayKeepsEveryElementReportsItsMemoryAndGivesItBack) 
 #endif
 
   // Released, the elements read as zero again and the memory is back with the system.
+  // The memory is counted before the elements are read again: a kernel that gives a read fault
+  // a page of its own (folios larger than a page) would count those pages too.
   array.Release(used);
-  EXPECT_EQ(array[0], 0u);
-  EXPECT_EQ(array[TArray::HugeFrom / sizeof(uint32_t)], 0u);
-  EXPECT_EQ(array[used - 1], 0u);
 #if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
   EXPECT_LT(ResidentBytes() - before, 1L << 20);
 #endif
+  EXPECT_EQ(array[0], 0u);
+  EXPECT_EQ(array[TArray::HugeFrom / sizeof(uint32_t)], 0u);
+  EXPECT_EQ(array[used - 1], 0u);
 }
