@@ -125,9 +125,10 @@ TCapturePipeline::TReadResult TCapturePipeline::ReadFrames(TCustomQuarn* opener,
     }
     ++frames;
     if (opener && !opener->Matches(record.Header, record.Data, record.LinkType)) continue;
+    bool depends = false;
     const TListSet lists =
-        ListsOf(record.LinkType, record.Data, record.Data + record.Header.caplen);
-    if (!File(record.Offset, lists)) return TReadResult::Incomplete;
+        ListsOf(record.LinkType, record.Data, record.Data + record.Header.caplen, depends);
+    if (!File(record.Offset, lists, depends)) return TReadResult::Incomplete;
     if (progress && frames % ProgressEvery == 0 && !progress(frames, Records_.Position(), size))
       return TReadResult::Cancelled;
   }
@@ -169,7 +170,8 @@ bool TCapturePipeline::StartLive(const std::string& path, int32_t linkType, int3
 bool TCapturePipeline::Add(const PCAP_PKTHDR* header, const uint8_t* data) {
   // Classified before the lock: it reads only the frame the source handed over.
   const bool deep = Store_.DecodeIPv6AndVLAN();
-  const TListSet lists = ListsOf(LiveLinkType_, data, data + header->caplen);
+  bool depends = false;
+  const TListSet lists = ListsOf(LiveLinkType_, data, data + header->caplen, depends);
   std::lock_guard lock(Lock_);
   if (!Running_ || Failed()) return false;
   // Refused before it reaches the file, which holds exactly the frames the capture holds.
@@ -180,7 +182,7 @@ bool TCapturePipeline::Add(const PCAP_PKTHDR* header, const uint8_t* data) {
   for (int32_t view = 0; view < ViewCount; ++view)
     if (lists & ListBit(view)) Seen_[size_t(view)].fetch_add(1, std::memory_order_relaxed);
   SeenBytes_.fetch_add(header->len, std::memory_order_relaxed);
-  Pending_.push_back({LiveFile_.Append(*header, data), lists, deep});
+  Pending_.push_back({LiveFile_.Append(*header, data), lists, deep, depends});
   if (LiveFile_.PendingBytes() >= FlushBytes) return FlushLocked();
   return true;
 }
@@ -203,10 +205,11 @@ bool TCapturePipeline::FlushLocked() {
     if (frame.Deep != Store_.DecodeIPv6AndVLAN()) {
       TFileRecord record;
       if (!Records_.FrameAt(frame.Offset, record)) break;
-      if (!File(frame.Offset, FrameLists(LiveLinkType_, Store_.DecodeIPv6AndVLAN(), record.Data,
-                                         record.Data + record.Header.caplen)))
-        break;
-    } else if (!File(frame.Offset, frame.Lists)) {
+      bool depends = false;
+      const TListSet lists =
+          ListsOf(LiveLinkType_, record.Data, record.Data + record.Header.caplen, depends);
+      if (!File(frame.Offset, lists, depends)) break;
+    } else if (!File(frame.Offset, frame.Lists, frame.Depends)) {
       break;
     }
   }
@@ -215,65 +218,104 @@ bool TCapturePipeline::FlushLocked() {
   return written && !Failed();
 }
 
-bool TCapturePipeline::File(uint64_t offset, TListSet lists) {
+bool TCapturePipeline::File(uint64_t offset, TListSet lists, bool depends) {
   if (size_t(Store_.Count()) >= Room()) {
     Full();
     return false;
   }
   Store_.Add(offset);
   Lists_->File(Store_.Count(), lists);
+  if (depends) {
+    const size_t bit = size_t(Store_.Count() - 1);
+    std::atomic_ref<uint64_t>(Depends_[bit / 64]).fetch_or(uint64_t(1) << (bit % 64),
+                                                           std::memory_order_relaxed);
+    DeeperFrames_.fetch_add(1, std::memory_order_relaxed);
+  }
   if (!Live_)
     for (int32_t view = 0; view < ViewCount; ++view)
       if (lists & ListBit(view)) Seen_[size_t(view)].fetch_add(1, std::memory_order_relaxed);
   return true;
 }
 
-TListSet TCapturePipeline::ListsOf(int32_t linkType, const uint8_t* data, const uint8_t* end) {
+namespace {
+// Whether decoding with IPv6 and VLAN and decoding by type codes may file a frame so decoded
+// differently: only IPv6 and VLAN frames, and IPv4 headers other than a plain first fragment
+// (options, a later fragment, a version other than 4), can be filed differently.
+bool DecodingMayMatter(const TPacketLayers& layers) {
+  const int32_t type = layers.LinkProtocol;
+  if (type == 0x86DD || type == 0x8100 || type == 0x88A8 || type == 0x9100) return true;
+  if (type != 0x0800) return false;
+  if (layers.Network != TNetworkKind::IPv4) return true;
+  const IP_HDR* ip = layers.IP();
+  return !Captured(ip->FlagOff, layers.End) || ip->VerLen != 0x45 || (be16(ip->FlagOff) & 0x1FFF);
+}
+}  // namespace
+
+TListSet TCapturePipeline::ListsOf(int32_t linkType, const uint8_t* data, const uint8_t* end,
+                                   bool& depends) {
   const bool deep = Store_.DecodeIPv6AndVLAN();
   TPacketLayers layers;
   DecodeLayers(linkType, deep, data, end, layers);
   const TListSet lists = FrameLists(layers);
-  // Decoding by type codes, a frame that decoding with IPv6 and VLAN would file otherwise is
-  // counted, so that the window can point the user at the choice. Only IPv6 and VLAN frames
-  // and IPv4 headers other than a plain first fragment (options, a later fragment, a version
-  // other than 4) can be such frames; the rest is not decoded twice.
-  if (deep) return lists;
-  bool other = false;
-  if (layers.Network == TNetworkKind::IPv4) {
-    const IP_HDR* ip = layers.IP();
-    other = !Captured(ip->FlagOff, end) || ip->VerLen != 0x45 || (be16(ip->FlagOff) & 0x1FFF);
-  } else if (layers.Network == TNetworkKind::None) {
-    const int32_t type = layers.LinkProtocol;
-    other = type == 0x86DD || type == 0x8100 || type == 0x88A8 || type == 0x9100;
-  }
-  if (other && FrameLists(linkType, true, data, end) != lists)
-    DeeperFrames_.fetch_add(1, std::memory_order_relaxed);
+  // The few frames that the other decoding would file otherwise are marked, so that turning
+  // the decoding over reads only them, and counted, so that the window can point the user at
+  // the choice; the rest is not decoded twice.
+  depends = DecodingMayMatter(layers) && FrameLists(linkType, !deep, data, end) != lists;
   return lists;
 }
 
 bool TCapturePipeline::Refile(bool deep, const TRefileProgress& progress) {
+  // The frames the decoding does not matter for keep the lists they are in: they are read back
+  // from the old lists, views split between two threads, one byte a frame.
+  const int32_t first = Store_.Count();
+  std::vector<TListSet> sets(static_cast<size_t>(first)), second(static_cast<size_t>(first));
+  auto gather = [&](std::vector<TListSet>& into, int32_t fromView, int32_t toView) {
+    for (int32_t view = fromView; view < toView; ++view) {
+      const TNodeList& list = (*Lists_)[view];
+      const uint32_t* numbers = list.Numbers();
+      for (int32_t i = 0, n = list.Count(); i < n && numbers[i] <= uint32_t(first); ++i)
+        into[numbers[i] - 1] |= ListBit(view);
+    }
+  };
+  {
+    std::thread other(gather, std::ref(second), ViewCount / 2, ViewCount);
+    gather(sets, 0, ViewCount / 2);
+    other.join();
+  }
+  for (size_t i = 0; i < sets.size(); ++i) sets[i] |= second[i];
+  second = {};
   auto listsOf = [&](int32_t number) {
     const TFrame frame = Store_.Frame(number);
     return frame.Readable ? FrameLists(frame.LinkType, deep, frame.Data(), frame.DataEnd())
                           : ListBit(viETH);
   };
-  // The frames are decoded on two threads into one byte each, then filed in order: decoding
-  // is most of the work, and the lists take their numbers in rising order only.
-  const int32_t first = Store_.Count();
-  std::vector<TListSet> sets(static_cast<size_t>(first));
+  // The frames it matters for are decoded again, on two threads.
   const bool decoded = ForBlocks(BlocksOf(first), progress, first, [&](int32_t, int64_t block) {
     const int64_t from = block * RowsPerBlock, to = std::min<int64_t>(first, from + RowsPerBlock);
-    for (int64_t i = from; i < to; ++i) sets[size_t(i)] = listsOf(int32_t(i + 1));
+    for (int64_t i = from; i < to; ++i)
+      if (Depends(int32_t(i + 1))) sets[size_t(i)] = listsOf(int32_t(i + 1));
     return to - from;
   });
   if (!decoded) return false;
+  // Each list takes its numbers in rising order: the views are filed on two threads.
   auto lists = std::make_unique<TPacketLists>();
-  for (int32_t number = 1; number <= first; ++number) lists->File(number, sets[size_t(number - 1)]);
+  auto fileViews = [&](int32_t fromView, int32_t toView) {
+    for (int32_t view = fromView; view < toView; ++view) {
+      TNodeList& list = (*lists)[view];
+      for (int32_t number = 1; number <= first; ++number)
+        if (sets[size_t(number - 1)] & ListBit(view)) list.Add(number);
+    }
+  };
+  {
+    std::thread other(fileViews, ViewCount / 2, ViewCount);
+    fileViews(0, ViewCount / 2);
+    other.join();
+  }
   // A live capture went on meanwhile: the frames it added are filed under its lock, where the
   // new lists then take the old ones' place.
   std::lock_guard lock(Lock_);
   for (int32_t number = first + 1; number <= Store_.Count(); ++number)
-    lists->File(number, listsOf(number));
+    lists->File(number, Depends(number) ? listsOf(number) : ListSetOf(number));
   Store_.SetDecodeIPv6AndVLAN(deep);
   Lists_ = std::move(lists);
   if (!Live_)
@@ -281,6 +323,19 @@ bool TCapturePipeline::Refile(bool deep, const TRefileProgress& progress) {
       Seen_[size_t(view)].store((*Lists_)[view].Count(), std::memory_order_relaxed);
   if (progress) progress(Store_.Count(), Store_.Count());
   return true;
+}
+
+TListSet TCapturePipeline::ListSetOf(int32_t number) const {
+  // The lists of the frames after `number` - 1 are at their ends.
+  TListSet lists = 0;
+  for (int32_t view = 0; view < ViewCount; ++view) {
+    const TNodeList& list = (*Lists_)[view];
+    const uint32_t* numbers = list.Numbers();
+    const int32_t n = list.Count();
+    const uint32_t* at = std::lower_bound(numbers, numbers + n, uint32_t(number));
+    if (at != numbers + n && *at == uint32_t(number)) lists |= ListBit(view);
+  }
+  return lists;
 }
 
 size_t TCapturePipeline::Room() {
@@ -326,6 +381,7 @@ void TCapturePipeline::Clear() {
   Identity_.store(NewIdentity(), std::memory_order_relaxed);
   Pending_.clear();
   Store_.Clear();
+  Depends_.Release(Depends_.Capacity());
   Lists_->Clear();
   DeeperFrames_.store(0, std::memory_order_relaxed);
   ResetSeen();
@@ -382,5 +438,6 @@ bool TCapturePipeline::CheckFileChanged() {
 size_t TCapturePipeline::CommittedBytes() const {
   size_t bytes = Store_.CommittedBytes();
   for (int32_t view = 0; view < ViewCount; ++view) bytes += (*Lists_)[view].CommittedBytes();
+  bytes += decltype(Depends_)::CommittedBytes(size_t(Store_.Count()) / 64 + 1);
   return bytes;
 }

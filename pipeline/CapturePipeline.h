@@ -113,8 +113,8 @@ class TCapturePipeline {
   // before (List, Items) are stale after a true result.
   using TRefileProgress = std::function<bool(int64_t frames, int64_t count)>;
   bool Refile(bool deep, const TRefileProgress& progress = {});
-  // The frames of the store that decoding with IPv6 and VLAN would file further than decoding
-  // by type codes does, counted as they are filed (so far only while decoding by type codes).
+  // The frames of the store that decoding with IPv6 and VLAN files otherwise than decoding by
+  // type codes does, whichever of the two the store decodes by.
   int64_t DeeperFrames() const { return DeeperFrames_.load(std::memory_order_relaxed); }
   // The link type of the live capture, or of the file's first interface.
   int32_t FrameLinkType() const { return Live_ ? LiveLinkType_ : LinkType(); }
@@ -142,7 +142,7 @@ class TCapturePipeline {
   TReadResult ReadFrames(TCustomQuarn* opener, const TProgress& progress);
   // Publishes the frames written so far (lock held).
   bool FlushLocked();
-  bool File(uint64_t offset, TListSet lists);
+  bool File(uint64_t offset, TListSet lists, bool depends);
   size_t Room();
   void Full();
   void Fail(const std::string& text);
@@ -153,7 +153,17 @@ class TCapturePipeline {
   TFrameStore Store_;
   std::unique_ptr<TPacketLists> Lists_ = std::make_unique<TPacketLists>();
   // The lists of a frame decoded as the store decodes now; counts DeeperFrames.
-  TListSet ListsOf(int32_t linkType, const uint8_t* data, const uint8_t* end);
+  // `depends`: the other decoding would file the frame otherwise.
+  TListSet ListsOf(int32_t linkType, const uint8_t* data, const uint8_t* end, bool& depends);
+  // The frames whose filing depends on the decoding, one bit a frame (bit n - 1 for frame n).
+  platform::TReservedArray<uint64_t> Depends_{TFrameStore::Capacity / 64 + 1};
+  // The words are read by Refile's threads while the capture thread sets bits of later frames.
+  bool Depends(int32_t number) const {
+    const size_t bit = size_t(number - 1);
+    return std::atomic_ref<uint64_t>(Depends_[bit / 64]).load(std::memory_order_relaxed) >> (bit % 64) & 1;
+  }
+  // The lists frame `number` is in, found in the lists themselves.
+  TListSet ListSetOf(int32_t number) const;
   std::atomic<int64_t> DeeperFrames_{0};
   int32_t LiveLinkType_ = 1;
   // Frames the store and every list have room for; found at the first frame unless given.
@@ -173,6 +183,7 @@ class TCapturePipeline {
     uint64_t Offset;
     TListSet Lists;
     bool Deep;
+    bool Depends;
   };
   std::vector<TPendingFrame> Pending_;
 

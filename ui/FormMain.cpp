@@ -586,6 +586,7 @@ void TMainForm::ActionCloseExecute() {
   // What is still pending reaches the file and the views.
   Capture->Stop();
   Shown.Extend(*Capture, DataOffsets());
+  ShowDecodingNotice();
   if (CapturingForm && CapturingForm->isVisible()) CapturingForm->close();
   if (RefreshWhileCapturing_) RefreshActiveView();
   if (!Global->ThreadSafe) UpdateAllViewCounts();
