@@ -252,33 +252,6 @@ void DecodeLayers(int32_t linkType, bool deep, const uint8_t* data, const uint8_
 
 // ---- Payloads --------------------------------------------------------------------------------
 
-bool TCPPayload(const TPacketLayers& layers, const uint8_t** data, int32_t* len) {
-  const TCP_HDR* tcp = layers.TCP();
-  const uint8_t* start = nullptr;
-  int32_t length = 0;
-  if (tcp && layers.TransportLength != TPacketLayers::UnknownLength && Captured(tcp->Off_Rsvd, layers.End)) {
-    const int32_t h = (tcp->Off_Rsvd >> 4) * 4;
-    start = layers.Transport + h;
-    length = layers.TransportLength - h;
-  }
-  if (data) *data = start;
-  if (len) *len = length;
-  return length > 0;
-}
-
-bool UDPPayload(const TPacketLayers& layers, const uint8_t** data, int32_t* len) {
-  const UDP_HDR* udp = layers.UDP();
-  const uint8_t* start = nullptr;
-  int32_t length = 0;
-  if (udp && Captured(udp->Len, layers.End)) {
-    start = layers.Transport + sizeof(UDP_HDR);
-    length = int32_t(be16(udp->Len)) - int32_t(sizeof(UDP_HDR));
-  }
-  if (data) *data = start;
-  if (len) *len = length;
-  return length > 0;
-}
-
 // ---- IPv6 -------------------------------------------------------------------------------------
 
 void IPv6Text(const uint8_t address[16], std::string& text) {

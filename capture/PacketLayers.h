@@ -100,10 +100,36 @@ void DecodeLayers(int32_t linkType, bool deep, const uint8_t* data, const uint8_
 // offset × 4 bytes long; the UDP payload starts 8 bytes into the UDP header and is its length
 // field − 8 bytes long. True when the length is above 0. When the fields that give it were
 // not captured there is no length: *data becomes nullptr, *len 0, the result false.
-bool TCPPayload(const TPacketLayers& layers, const uint8_t** data = nullptr,
-                int32_t* len = nullptr);
-bool UDPPayload(const TPacketLayers& layers, const uint8_t** data = nullptr,
-                int32_t* len = nullptr);
+inline bool TCPPayload(const TPacketLayers& layers, const uint8_t** data = nullptr,
+                       int32_t* len = nullptr) {
+  const TCP_HDR* tcp = layers.TCP();
+  const uint8_t* start = nullptr;
+  int32_t length = 0;
+  if (tcp && layers.TransportLength != TPacketLayers::UnknownLength &&
+      Captured(tcp->Off_Rsvd, layers.End)) {
+    const int32_t h = (tcp->Off_Rsvd >> 4) * 4;
+    start = layers.Transport + h;
+    length = layers.TransportLength - h;
+  }
+  if (data) *data = start;
+  if (len) *len = length;
+  return length > 0;
+}
+
+inline bool UDPPayload(const TPacketLayers& layers, const uint8_t** data = nullptr,
+                       int32_t* len = nullptr) {
+  const UDP_HDR* udp = layers.UDP();
+  const uint8_t* start = nullptr;
+  int32_t length = 0;
+  if (udp && Captured(udp->Len, layers.End)) {
+    start = layers.Transport + sizeof(UDP_HDR);
+    length = int32_t(be16(udp->Len)) - int32_t(sizeof(UDP_HDR));
+  }
+  if (data) *data = start;
+  if (len) *len = length;
+  return length > 0;
+}
+
 
 // ---- IPv6 -------------------------------------------------------------------------------------
 

@@ -121,7 +121,7 @@ void FrameRowText(int32_t view, const TFrame& frame, int32_t tcpDataOffset,
   }
   const TViewSpec& spec = ViewSpecs[size_t(view)];
   const TPacketLayers layers = frame.Layers();
-  if (!spec.Holds(layers)) return;
+  if (!Holds(spec.Frames, layers)) return;
   TRowContext context{frame, layers};
   context.ARP = layers.Network == TNetworkKind::ARP ? layers.ARP() : nullptr;
   context.ICMP = layers.ICMP();

@@ -7,7 +7,7 @@
 TListSet FrameLists(const TPacketLayers& layers) {
   TListSet lists = 0;
   for (int32_t view = 0; view < ViewCount; ++view)
-    if (ViewSpecs[size_t(view)].Holds(layers)) lists |= ListBit(view);
+    if (Holds(ViewSpecs[size_t(view)].Frames, layers)) lists |= ListBit(view);
   return lists;
 }
 

@@ -10,8 +10,8 @@
 // ---- Filing -----------------------------------------------------------------------------------
 
 // The lists a frame belongs to, one bit per view (ListBit). The window's filing and the
-// capture progress counters both use it, so their categories always agree. Each view's Holds
-// rule (Views.h) decides; a type code that was not captured counts as absent, so a frame cut
+// capture progress counters both use it, so their categories always agree. Each view's rule
+// (TViewFrames, Views.h) decides; a type code that was not captured counts as absent, so a frame cut
 // before it goes no further, and a frame whose type codes were captured but whose headers were
 // cut short is filed by them, its row showing empty cells for what is missing.
 using TListSet = uint8_t;

@@ -245,27 +245,17 @@ constexpr int32_t ICMPGroups[] = {1, 2, 3, 5};
 constexpr int32_t TCPGroups[] = {1, 2, 3, 6, 8};
 constexpr int32_t UDPGroups[] = {1, 2, 3, 7, 9};
 
-// Which frames each view holds. A frame is filed by its type codes (EtherType, IP protocol)
-// as the layers give them, and the Data views by the payload length its header fields give.
-bool AnyFrame(const TPacketLayers&) { return true; }
-bool IPFrame(const TPacketLayers& l) { return l.IsIP(); }
-bool ARPFrame(const TPacketLayers& l) { return l.Network == TNetworkKind::ARP; }
-bool ICMPFrame(const TPacketLayers& l) { return l.ICMP(); }
-bool TCPFrame(const TPacketLayers& l) { return l.TCP(); }
-bool UDPFrame(const TPacketLayers& l) { return l.UDP(); }
-bool TCPDataFrame(const TPacketLayers& l) { return l.TCP() && TCPPayload(l); }
-bool UDPDataFrame(const TPacketLayers& l) { return l.UDP() && UDPPayload(l); }
 }  // namespace
 
 const std::array<TViewSpec, ViewCount> ViewSpecs = {{
-    {2, "lvETH", "Ethernet", "Ethernet", ETHGroups, TPayloadKind::None, AnyFrame},
-    {3, "lvIP", "IP", "IP", IPGroups, TPayloadKind::None, IPFrame},
-    {4, "lvARP", "ARP", "ARP", ARPGroups, TPayloadKind::None, ARPFrame},
-    {5, "lvICMP", "ICMP", "ICMP", ICMPGroups, TPayloadKind::None, ICMPFrame},
-    {6, "lvTCP", "TCP", "TCP", TCPGroups, TPayloadKind::TCP, TCPFrame},
-    {7, "lvUDP", "UDP", "UDP", UDPGroups, TPayloadKind::UDP, UDPFrame},
-    {8, "lvTCPData", "TCP Data", "TCPData", TCPGroups, TPayloadKind::TCP, TCPDataFrame},
-    {9, "lvUDPData", "UDP Data", "UDPData", UDPGroups, TPayloadKind::UDP, UDPDataFrame},
+    {2, "lvETH", "Ethernet", "Ethernet", ETHGroups, TPayloadKind::None, TViewFrames::Every},
+    {3, "lvIP", "IP", "IP", IPGroups, TPayloadKind::None, TViewFrames::IP},
+    {4, "lvARP", "ARP", "ARP", ARPGroups, TPayloadKind::None, TViewFrames::ARP},
+    {5, "lvICMP", "ICMP", "ICMP", ICMPGroups, TPayloadKind::None, TViewFrames::ICMP},
+    {6, "lvTCP", "TCP", "TCP", TCPGroups, TPayloadKind::TCP, TViewFrames::TCP},
+    {7, "lvUDP", "UDP", "UDP", UDPGroups, TPayloadKind::UDP, TViewFrames::UDP},
+    {8, "lvTCPData", "TCP Data", "TCPData", TCPGroups, TPayloadKind::TCP, TViewFrames::TCPData},
+    {9, "lvUDPData", "UDP Data", "UDPData", UDPGroups, TPayloadKind::UDP, TViewFrames::UDPData},
 }};
 
 std::span<const TColumnSpec> ColumnGroup(int32_t group) {

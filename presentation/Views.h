@@ -6,7 +6,7 @@
 //
 // Adding a protocol: decode its header in capture/PacketLayers (the link-layer step or the
 // network step), give the views' columns cell writers that read it (CellText.cpp), and let
-// the views' Holds rules accept it. See docs/ARCHITECTURE.md.
+// the views' rules (TViewFrames) accept it. See docs/ARCHITECTURE.md.
 #include <array>
 #include <cstdint>
 #include <span>
@@ -24,6 +24,24 @@ constexpr int32_t ViewCount = 8;
 // The transport whose payload a view's pane shows and whose Data offset its rows take.
 enum class TPayloadKind : uint8_t { None, TCP, UDP };
 
+// Which frames a view holds: every frame, those with an IP (IPv4 or IPv6) or ARP header,
+// those with an ICMP (ICMPv6), TCP or UDP header, and those whose TCP or UDP header gives a
+// payload. A rule rather than a function, so that filing every frame costs no calls.
+enum class TViewFrames : uint8_t { Every, IP, ARP, ICMP, TCP, UDP, TCPData, UDPData };
+inline bool Holds(TViewFrames rule, const TPacketLayers& l) {
+  switch (rule) {
+    case TViewFrames::Every: return true;
+    case TViewFrames::IP: return l.IsIP();
+    case TViewFrames::ARP: return l.Network == TNetworkKind::ARP;
+    case TViewFrames::ICMP: return l.ICMP();
+    case TViewFrames::TCP: return l.TCP();
+    case TViewFrames::UDP: return l.UDP();
+    case TViewFrames::TCPData: return l.TCP() && TCPPayload(l);
+    case TViewFrames::UDPData: return l.UDP() && UDPPayload(l);
+  }
+  return false;
+}
+
 struct TViewSpec {
   int32_t Number;       // 2..9: decides which columns start visible
   const char* Name;     // list view name, also its section of the settings file
@@ -31,8 +49,8 @@ struct TViewSpec {
   const char* Hint;     // names the view in the field selection dialog
   std::span<const int32_t> Groups;  // column groups, in column order
   TPayloadKind Payload;
-  // Whether a frame so decoded is a row of the view.
-  bool (*Holds)(const TPacketLayers& layers);
+  // Which frames are rows of the view.
+  TViewFrames Frames;
 };
 extern const std::array<TViewSpec, ViewCount> ViewSpecs;
 inline TPayloadKind PayloadOf(int32_t view) {
