@@ -14,8 +14,8 @@
 #include "pipeline/ShownRows.h"
 
 TSortKind SortKindOf(int32_t view, int32_t column) {
-  const TColumnSpec* spec = ViewColumn(view, column);
-  return spec ? spec->Sort : TSortKind::Text;
+  const TColumnSpec* described = ViewColumn(view, column);
+  return described ? described->Sort : TSortKind::Text;
 }
 
 namespace {

@@ -119,9 +119,9 @@ void FrameRowText(int32_t view, const TFrame& frame, int32_t tcpDataOffset,
     row.Add() = UnreadableText;
     return;
   }
-  const TViewSpec& spec = ViewSpecs[size_t(view)];
+  const TViewSpec& layout = ViewSpecs[size_t(view)];
   const TPacketLayers layers = frame.Layers();
-  if (!Holds(spec.Frames, layers)) return;
+  if (!Holds(layout.Frames, layers)) return;
   TRowContext context{frame, layers};
   context.ARP = layers.Network == TNetworkKind::ARP ? layers.ARP() : nullptr;
   context.ICMP = layers.ICMP();
@@ -131,20 +131,20 @@ void FrameRowText(int32_t view, const TFrame& frame, int32_t tcpDataOffset,
   // the transport header's fixed part, whatever the transport header claims. The IP length
   // lies in front of the transport length fields, so it was captured whenever the payload
   // length is known.
-  if (spec.Payload == TPayloadKind::TCP) {
+  if (layout.Payload == TPayloadKind::TCP) {
     TCPPayload(layers, &context.Payload, &context.PayloadLength);
     context.DataOffset = tcpDataOffset;
     if (context.Payload)
       context.PayloadLength = std::min(context.PayloadLength,
                                        layers.TransportLength - int32_t(sizeof(TCP_HDR)));
-  } else if (spec.Payload == TPayloadKind::UDP) {
+  } else if (layout.Payload == TPayloadKind::UDP) {
     UDPPayload(layers, &context.Payload, &context.PayloadLength);
     context.DataOffset = udpDataOffset;
     if (context.Payload && layers.TransportLength != TPacketLayers::UnknownLength)
       context.PayloadLength = std::min(context.PayloadLength,
                                        layers.TransportLength - int32_t(sizeof(UDP_HDR)));
   }
-  for (int32_t group : spec.Groups)
+  for (int32_t group : layout.Groups)
     for (const TColumnSpec& column : ColumnGroup(group)) column.Write(context, row.Add());
 }
 

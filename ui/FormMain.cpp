@@ -507,10 +507,10 @@ void TMainForm::FitAddressColumns(bool ipv6) {
   for (int32_t v = 0; v < ViewCount; ++v) {
     TListView* view = Views_[size_t(v)];
     for (int32_t c = 0; c < view->ColumnCount(); ++c) {
-      const TColumnSpec* spec = ViewColumn(v, c);
-      const std::string_view caption = spec ? spec->Caption : "";
+      const TColumnSpec* described = ViewColumn(v, c);
+      const std::string_view caption = described ? described->Caption : "";
       if (caption != "SrcIP" && caption != "DstIP") continue;
-      TColumnSpec wide = *spec;
+      TColumnSpec wide = *described;
       wide.Sample = "2001:db8:85a3::8a2e:370:7334";
       const int32_t narrow = view->DefaultWidth(c), widened = view->DefaultWidthFor(wide);
       const int32_t width = view->Width(c);
