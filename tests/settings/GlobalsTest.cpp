@@ -28,7 +28,7 @@ auto Fields(const TGlobal& g) {
                   g.OpenType, g.AdapterIndex, g.Host, g.UserName, g.Password, g.DontShowJustOne,
                   g.FileName, g.Filter, g.Flags, g.ReadTimeout, g.SnapLen, g.ThreadSafe, g.ViewHexa,
                   g.FollowNewRows, g.FilterList, g.DisplayFilterList, g.TCPDataOffset,
-                  g.UDPDataOffset);
+                  g.UDPDataOffset, g.DecodeIPv6AndVLAN);
 }
 
 // A folder in which nothing can be created or renamed. Root ignores permission bits, so for
@@ -102,7 +102,7 @@ TEST_F(Globals, FirstRunGivesEveryDefault) {
     TGlobal g(Path);
     EXPECT_EQ(g.IniFileName, Path);
     EXPECT_EQ(Fields(g), std::make_tuple(0, 212, 159, 600, 450, 0, 0, -1, "", "", "", false, "", "",
-                                         1, 1, 65535, true, false, true, List{}, List{}, 0, 0));
+                                         1, 1, 65535, true, false, true, List{}, List{}, 0, 0, false));
     EXPECT_FALSE(std::filesystem::exists(Path)) << "loading must not create the file";
   }
   // The end of the run saves: the file is there, private, and reads back as it was.
@@ -344,6 +344,7 @@ TEST_F(Globals, FileWrittenFromNothingHoldsEveryKeyInOrder) {
   g->DisplayFilterList = {"ip[8] < 64", "arp"};
   g->TCPDataOffset = 3;
   g->UDPDataOffset = -2;
+  g->DecodeIPv6AndVLAN = true;
   g->Save();
   EXPECT_EQ(ReadTextFile(Path),
             "[Coordination]\n"
@@ -362,6 +363,7 @@ TEST_F(Globals, FileWrittenFromNothingHoldsEveryKeyInOrder) {
             "DisplayFilterList=\"ip[8] < 64\",arp\n"
             "TCPDataOffset=3\n"
             "UDPDataOffset=-2\n"
+            "DecodeIPv6AndVLAN=1\n"
             "\n"
             "[AdapterCapture]\n"
             "AdapterIndex=2\n"
