@@ -298,16 +298,6 @@ void IPv6Text(const uint8_t address[16], std::string& text) {
 
 // ---- Checksums --------------------------------------------------------------------------------
 
-namespace {
-uint32_t SumWords(const uint8_t* p, uint32_t n) {
-  uint32_t sum = 0;
-  uint32_t i = 0;
-  for (; i + 1 < n; i += 2) sum += uint32_t((p[i] << 8) | p[i + 1]);
-  if (n & 1) sum += uint32_t(p[n - 1]) << 8;
-  return sum;
-}
-}  // namespace
-
 std::optional<uint16_t> TransportChecksum(const TPacketLayers& layers, const void* header,
                                           const BE16& stored, int32_t n) {
   const uint8_t* end = layers.End;

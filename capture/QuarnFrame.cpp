@@ -5,18 +5,19 @@
 namespace {
 const uint8_t* Bytes(const void* p) { return static_cast<const uint8_t*>(p); }
 
-// Sum of n bytes as big-endian 16-bit words into an unfolded 32-bit sum.
-uint32_t SumWords(const uint8_t* p, uint32_t n) {
-  uint32_t sum = 0;
-  for (uint32_t i = 0; i + 1 < n; i += 2) sum += uint32_t((p[i] << 8) | p[i + 1]);
-  return sum;
-}
-
 uint16_t FoldAndComplement(uint32_t sum) {
   while (sum > 0xFFFF) sum = (sum & 0xFFFF) + (sum >> 16);
   return uint16_t(~sum);
 }
 }  // namespace
+
+uint32_t SumWords(const uint8_t* p, uint32_t n) {
+  uint32_t sum = 0;
+  uint32_t i = 0;
+  for (; i + 1 < n; i += 2) sum += uint32_t((p[i] << 8) | p[i + 1]);
+  if (n & 1) sum += uint32_t(p[n - 1]) << 8;
+  return sum;
+}
 
 bool GetTCPOption(const TCP_HDR* tcp, const uint8_t* end, const uint8_t** options,
                   int32_t* len) {

@@ -127,6 +127,10 @@ std::string MacToStr(const uint8_t mac[6]);
 // An address in host order as dotted decimal.
 std::string IPToStr(uint32_t addr);
 
+// Sum of n bytes as big-endian 16-bit words into an unfolded 32-bit sum; an odd last byte is
+// the high byte of a word whose low byte is zero. What every Internet checksum adds up.
+uint32_t SumWords(const uint8_t* p, uint32_t n);
+
 // The expected checksum of the IPv4 header, `length` bytes long (20 when a frame is decoded
 // by type codes, the header length otherwise), in host order; empty when they were not captured,
 // and the caller then shows the stored value without a verdict. The transport checksums are
