@@ -74,8 +74,12 @@ pcap_t* OpenSource(const std::string& source, int snaplen, int flags, int readTi
       type == PCAP_SRC_IFLOCAL)
     return OpenLocalAdapter(name, snaplen, flags, readTimeout, errbuf, &localStatus, ringBytes);
   errbuf[0] = 0;
-  return pcap_open(source.c_str(), snaplen, flags, std::max(readTimeout, MinRemoteReadTimeout),
-                   auth, errbuf);
+  // The daemon's own connections to this program run over the adapters it captures on; if it
+  // captured them, each frame it sent would come back larger inside the next, until a message
+  // outgrew what the client takes and the capture failed. It is always told to leave them out,
+  // whatever the user's flags say.
+  return pcap_open(source.c_str(), snaplen, flags | PCAP_OPENFLAG_NOCAPTURE_RPCAP,
+                   std::max(readTimeout, MinRemoteReadTimeout), auth, errbuf);
 }
 
 // The capture helper: the one the environment names (for tests and unusual installs), else the
@@ -115,9 +119,23 @@ void CloseBoth(int (&fds)[2]) {
   fds[0] = fds[1] = -1;
 }
 
-void Reap(pid_t pid) {
-  while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
-  }
+// Waits for the child to end; its wait status, or -1 when it cannot be had.
+int Reap(pid_t pid) {
+  int status = 0;
+  while (waitpid(pid, &status, 0) < 0)
+    if (errno != EINTR) return -1;
+  return status;
+}
+
+// How a capture helper ended, as a user reads it.
+std::string HowItEnded(int status) {
+  if (status < 0) return {};
+  if (WIFSIGNALED(status))
+    return "killed by signal " + std::to_string(WTERMSIG(status)) + " (" +
+           Text(strsignal(WTERMSIG(status))) + ")";
+  if (WIFEXITED(status) && WEXITSTATUS(status) != 0)
+    return "exit status " + std::to_string(WEXITSTATUS(status));
+  return {};
 }
 }  // namespace
 
@@ -178,6 +196,22 @@ void TCustomQuarn::SetLastError(std::string text) {
   LastError_ = std::move(text);
 }
 
+std::string TCustomQuarn::StopReason() const {
+  std::lock_guard lock(ErrorLock_);
+  return StopReason_;
+}
+
+void TCustomQuarn::SetStopReason(std::string text) {
+  std::lock_guard lock(ErrorLock_);
+  StopReason_ = std::move(text);
+}
+
+bool TCustomQuarn::CaptureEnded() const {
+  // Close resets the thread before anyone could look again, so a thread that has reached its
+  // end while still held here ended by itself.
+  return Thread_ && Thread_->State == TZebThread::Ended;
+}
+
 bool TCustomQuarn::Open(bool ResumeThread) {
   if (Active_) {
     SetLastError("Quarn Error: Already open");
@@ -210,10 +244,12 @@ bool TCustomQuarn::Open(const std::string& Host, const std::string& UserName,
     return false;
   }
   std::string user = UserName, password = Password;
+  // Without a user name the daemon is asked for no authentication, which is what one started
+  // with -n accepts; a user name asks it to check the password.
   pcap_rmtauth auth{};
-  auth.type = RPCAP_RMTAUTH_PWD;
-  auth.username = user.data();
-  auth.password = password.data();
+  auth.type = user.empty() ? RPCAP_RMTAUTH_NULL : RPCAP_RMTAUTH_PWD;
+  auth.username = user.empty() ? nullptr : user.data();
+  auth.password = user.empty() ? nullptr : password.data();
 
   AdapterList list;
   char errbuf[PCAP_ERRBUF_SIZE] = "";
@@ -435,6 +471,7 @@ bool TCustomQuarn::ProcessFilter(const pcap_if* adapter) {
 }
 
 bool TCustomQuarn::StartThread(bool ResumeThread) {
+  SetStopReason({});
   Thread_ = std::make_unique<TQuarnThread>(this);
   Thread_->ResumeOnOpen = ResumeThread;
   Thread_->SetFreeOnTerminate(false);
@@ -591,6 +628,10 @@ pcap* TCustomQuarn::OpenThroughHelper(const pcap_if* adapter, char* errbuf) {
 void TCustomQuarn::StopHelper() {
   if (HelperPid_ < 0) return;
   kill(HelperPid_, SIGTERM);
-  Reap(HelperPid_);
+  const int status = Reap(HelperPid_);
   HelperPid_ = -1;
+  // A helper that died is why its stream ended: the user learns how it died.
+  const std::string how = HowItEnded(status);
+  std::lock_guard lock(ErrorLock_);
+  if (!StopReason_.empty() && !how.empty()) StopReason_ += " (" + how + ")";
 }

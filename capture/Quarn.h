@@ -86,6 +86,14 @@ class TCustomQuarn {
 
   // Written by the capture thread when a read fails; read by the window after Close.
   std::string LastError() const;
+  // True once the capture thread has ended without being asked to: a read failed, the source
+  // ended (a daemon that closed the connection, a capture helper that died) or a delivery
+  // threw. The source stays open, and its frames delivered, until Close.
+  bool CaptureEnded() const;
+  // Why the capture thread ended on its own, in the library's words where it gave some; once
+  // Close has reaped a capture helper, with how the helper ended. Empty while the capture runs
+  // and for a capture that was closed as asked; kept after Close until the next open.
+  std::string StopReason() const;
   const std::string& Source() const { return Source_; }
   pcap* Handle() const { return Handle_; }
   const PCAP_PKTHDR* CurPktHdr() const { return CurPktHdr_; }
@@ -133,6 +141,7 @@ class TCustomQuarn {
  private:
   friend class TQuarnThread;
   void SetLastError(std::string text);
+  void SetStopReason(std::string text);
   // Hands the frame read by StartRemoteCapture to the capture thread, once.
   bool TakeFirstFrame(const struct pcap_pkthdr*& header, const uint8_t*& data);
   // The first entry of `list` (names or descriptions) equal to `value`, case-sensitively,
@@ -159,6 +168,7 @@ class TCustomQuarn {
   bool CaptureEnabled_ = true;
   mutable std::mutex ErrorLock_;
   std::string LastError_;
+  std::string StopReason_;
   std::string Source_;
   std::unique_ptr<TQuarnThread> Thread_;
   // Held while Handle_ closes, so that Statistics never asks a handle that is going.

@@ -1,8 +1,21 @@
 #include "capture/QuarnThread.h"
 
+#include <cstring>
+#include <exception>
 #include <pcap/pcap.h>
 
 #include "support/ZebTrace.h"
+
+namespace {
+// What the library said of the last failure on the handle; its buffer may lack the zero.
+std::string LibraryError(pcap_t* handle) {
+  const char* text = pcap_geterr(handle);
+  return text ? std::string(text, strnlen(text, PCAP_ERRBUF_SIZE)) : std::string();
+}
+
+// A stream read as a file is the capture helper's: whatever ends it, the helper is why.
+constexpr const char* HelperEnded = "the capture helper stopped sending frames";
+}  // namespace
 
 bool TQuarnThread::Close() {
   const bool closed = TZebThread::Close();
@@ -17,13 +30,29 @@ void TQuarnThread::Run() {
   const bool threadSafe = Quarn->ThreadSafe();
   // A stream read as a file (the capture helper's) has no "what is ready now": a batch would
   // wait for frames that may be long in coming.
-  if (threadSafe && !pcap_file(handle)) RunBatched(handle);
-  else RunFrameByFrame(handle, threadSafe);
+  try {
+    if (threadSafe && !pcap_file(handle)) RunBatched(handle);
+    else RunFrameByFrame(handle, threadSafe);
+  } catch (const std::exception& e) {
+    // The thread's end traces it; the window must learn of it as of any other end.
+    Quarn->SetStopReason(e.what());
+    throw;
+  }
 }
 
-void TQuarnThread::ReadFailed() {
+void TQuarnThread::ReadFailed(pcap_t* handle) {
   Quarn->SetLastError("Quarn Error: pcap_next_ex return -1");
+  std::string reason = pcap_file(handle) ? HelperEnded : LibraryError(handle);
+  Quarn->SetStopReason(reason.empty() ? Quarn->LastError() : std::move(reason));
   TraceFmt("[Quarn] TQuarnThread.Run pcap_next_ex return -1 (%s)", Quarn->LastError());
+}
+
+void TQuarnThread::SourceEnded(pcap_t* handle) {
+  // A live source gives -2 only when the read was broken off, which only the component's Close
+  // does, after asking the thread to end; a stream read as a file gives it at its end.
+  if (Terminated()) return;
+  Quarn->SetStopReason(pcap_file(handle) ? HelperEnded : "the library broke the read off");
+  TraceFmt("[Quarn] TQuarnThread.Run the source ended (%s)", Quarn->StopReason());
 }
 
 void TQuarnThread::RunFrameByFrame(pcap_t* handle, bool threadSafe) {
@@ -41,10 +70,8 @@ void TQuarnThread::RunFrameByFrame(pcap_t* handle, bool threadSafe) {
     haveFrame = false;
     if (Terminated()) return;  // a frame read as the stop came in is not delivered
     if (result == 0) continue;  // the read time-out passed without a frame
-    if (result == -1) return ReadFailed();
-    // Any other result than a frame ends the thread quietly: a live source gives -2 only
-    // when the read was broken off, which only the component's Close does.
-    if (result != 1) return;
+    if (result == -1) return ReadFailed(handle);
+    if (result != 1) return SourceEnded(handle);
     Quarn->SetCurrent(header, data);
     // The library's header and bytes stay valid until the next read, and this thread does
     // not read again before the delivery has returned.
@@ -101,9 +128,9 @@ void TQuarnThread::RunBatched(pcap_t* handle) {
     if (Terminated()) return;  // frames read as the stop came in are not delivered
     if (result == -1) {
       deliver();
-      return ReadFailed();
+      return ReadFailed(handle);
     }
-    if (result == -2) return;  // broken off: only the component's Close does that
+    if (result == -2) return SourceEnded(handle);
     deliver();
   }
 }

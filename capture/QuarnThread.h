@@ -49,6 +49,9 @@ class TQuarnThread : public TZebThread {
   // stream).
   void RunFrameByFrame(struct pcap* handle, bool threadSafe);
   void RunBatched(struct pcap* handle);
-  // The read failed: the error is kept and traced.
-  void ReadFailed();
+  // The read failed: the error is kept and traced, and the library's words are why the
+  // capture stopped.
+  void ReadFailed(struct pcap* handle);
+  // The source ended without being asked to.
+  void SourceEnded(struct pcap* handle);
 };

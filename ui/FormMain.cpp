@@ -348,10 +348,17 @@ void TMainForm::WatchCapture() {
       RefreshActiveView();
     }
     ShowDecodingNotice();
-    if (Capture->Failed()) {
+    // A capture the user did not stop ends here, whatever ended it: the file could not be
+    // written, or the source stopped giving frames. What it captured stays, to be saved.
+    if (Capture->Failed() || Quarn1.CaptureEnded()) {
+      const bool fileFailed = Capture->Failed();
       ActionCloseExecute();
-      Prompts::ShowError(this, QString::fromLocal8Bit("The capture was stopped: " +
-                                                      Capture->Error() + "."));
+      // The reason is read after Close, which learns how a capture helper ended.
+      std::string reason = fileFailed ? Capture->Error() : Quarn1.StopReason();
+      if (reason.ends_with('.')) reason.pop_back();  // the library's sentences bring their own
+      const QString stopped = QString::fromLocal8Bit("The capture was stopped: " + reason + ".");
+      ShowCaptureSummary(CaptureSummary_.isEmpty() ? stopped : CaptureSummary_ + ". " + stopped);
+      Prompts::ShowError(this, stopped);
     }
     return;
   }

@@ -108,6 +108,8 @@ TEST(Faults, ARemoteHostThatDiesEndsTheCaptureWithAReadError) {
   host.Kill();
   EXPECT_TRUE(ServeUntil(10000, [&] { return q.Thread()->State == TZebThread::Ended; }));
   EXPECT_EQ(q.LastError(), "Quarn Error: pcap_next_ex return -1");
+  EXPECT_TRUE(q.CaptureEnded());
+  EXPECT_EQ(q.StopReason(), "The other host terminated the connection.");
   const auto lines = trace.TakeMessages();
   ASSERT_FALSE(lines.empty());
   EXPECT_EQ(lines.back(),

@@ -296,3 +296,41 @@ TEST(QuarnLive, AFloodOfFramesReachesTheMainThreadEachOnceAndInOrder) {
     ASSERT_LT(numbers[i - 1], numbers[i]) << "frame " << i << " out of order or twice";
   EXPECT_LE(numbers.back(), Sent);
 }
+
+// Without a filter the daemon's own data connection runs over the adapter it captures: every
+// frame it sent would be captured and sent again, larger each time, until the capture failed.
+// Only the test's datagrams arrive, and the capture goes on.
+TEST(QuarnRemote, AnUnfilteredCaptureOfLoopbackLeavesOutTheDaemonsOwnStream) {
+  if (!RunningAsRoot()) GTEST_SKIP() << "the remote capture host needs root";
+  Rpcapd host;
+  const uint16_t port = PrivatePort();
+  TQuarn q;  // the settings of a first start, and no filter
+  std::vector<std::string> datagrams;
+  int tcp = 0;
+  q.OnCapture = [&](TCustomQuarn&, const PCAP_PKTHDR* h, const ETH_HDR* e) {
+    const auto* bytes = reinterpret_cast<const uint8_t*>(e);
+    if (h->caplen < 42 || bytes[12] != 0x08 || bytes[13] != 0) return;
+    if (bytes[23] == 17 && (bytes[36] << 8 | bytes[37]) == port)
+      datagrams.emplace_back(reinterpret_cast<const char*>(bytes) + 42, h->caplen - 42);
+    tcp += bytes[23] == 6;  // on loopback here only the daemon's connections carry TCP
+  };
+  q.OnGetRemoteAdapterInfo = [&](TCustomQuarn&, const TStringList& names, const TStringList&,
+                                 int32_t& index) {
+    for (size_t i = 0; i < names.size(); ++i)
+      if (names[i].ends_with("/lo")) index = int32_t(i);
+  };
+  ASSERT_TRUE(q.Open(host.Host(), host.User(), host.Password())) << q.LastError();
+  EXPECT_EQ(q.Flags(), 1);  // what the user gave stays as it was
+  std::vector<std::string> sent;
+  for (int i = 0; i < 20; ++i) {
+    sent.push_back("datagram " + std::to_string(i));
+    SendDatagram(port, sent.back());
+    // One at a time, so that a capture of its own stream would have time to run away.
+    ASSERT_TRUE(ServeUntil(5000, [&] { return datagrams.size() == sent.size(); }))
+        << q.StopReason();
+  }
+  EXPECT_FALSE(q.CaptureEnded()) << q.StopReason();
+  EXPECT_TRUE(q.Close());
+  EXPECT_EQ(datagrams, sent);
+  EXPECT_EQ(tcp, 0);
+}

@@ -1,6 +1,8 @@
 #include "tests/common/Process.h"
 
 #include <fstream>
+#include <linux/capability.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 long ResidentBytes() {
@@ -8,4 +10,35 @@ long ResidentBytes() {
   long size = 0, resident = 0;
   statm >> size >> resident;
   return resident * sysconf(_SC_PAGESIZE);
+}
+
+namespace {
+__user_cap_header_struct CapabilityHeader() { return {_LINUX_CAPABILITY_VERSION_3, 0}; }
+}  // namespace
+
+WithoutCapability::WithoutCapability(int capability) {
+  __user_cap_header_struct header = CapabilityHeader();
+  __user_cap_data_struct now[2] = {};
+  syscall(SYS_capget, &header, now);
+  for (int i = 0; i < 2; ++i) {
+    Saved_[i][0] = now[i].effective;
+    Saved_[i][1] = now[i].permitted;
+    Saved_[i][2] = now[i].inheritable;
+  }
+  now[capability / 32].effective &= ~(1u << (capability % 32));
+  syscall(SYS_capset, &header, now);
+}
+
+WithoutCapability::~WithoutCapability() {
+  __user_cap_header_struct header = CapabilityHeader();
+  __user_cap_data_struct saved[2] = {};
+  for (int i = 0; i < 2; ++i) saved[i] = {Saved_[i][0], Saved_[i][1], Saved_[i][2]};
+  syscall(SYS_capset, &header, saved);
+}
+
+bool WithoutCapability::Effective(int capability) {
+  __user_cap_header_struct header = CapabilityHeader();
+  __user_cap_data_struct now[2] = {};
+  syscall(SYS_capget, &header, now);
+  return now[capability / 32].effective & (1u << (capability % 32));
 }

@@ -52,15 +52,17 @@ void Run(const std::string& command) {
 
 bool RunningAsRoot() { return geteuid() == 0; }
 
-Rpcapd::Rpcapd() {
+Rpcapd::Rpcapd(bool withoutAuthentication) {
   if (!RunningAsRoot()) throw std::runtime_error("rpcapd tests need root");
   // Accounts left behind by a run that was killed before it could remove them.
   (void)std::system("awk -F: '$1 ~ /^trl[a-z0-9]{8}$/ && $3 == 0 {print $1}' /etc/passwd"
                     " | xargs -r -n1 userdel -f >/dev/null 2>&1");
-  user_ = "trl" + RandomToken(8);
-  password_ = RandomToken(16);
-  Run("useradd -o -u 0 -g 0 -M -d /nonexistent -s /usr/sbin/nologin " + user_);
-  Run("echo '" + user_ + ":" + password_ + "' | chpasswd");
+  if (!withoutAuthentication) {
+    user_ = "trl" + RandomToken(8);
+    password_ = RandomToken(16);
+    Run("useradd -o -u 0 -g 0 -M -d /nonexistent -s /usr/sbin/nologin " + user_);
+    Run("echo '" + user_ + ":" + password_ + "' | chpasswd");
+  }
   port_ = FreePort();
   pid_ = fork();
   if (pid_ == 0) {
@@ -72,7 +74,7 @@ Rpcapd::Rpcapd() {
     dup2(null, 2);
     const std::string port = std::to_string(port_);
     execl(TRELLAN_RPCAPD, "rpcapd", "-4", "-b", "127.0.0.1", "-p", port.c_str(),
-          static_cast<char*>(nullptr));
+          withoutAuthentication ? "-n" : static_cast<char*>(nullptr), static_cast<char*>(nullptr));
     _exit(127);
   }
   for (int i = 0; i < 500 && !Accepts(port_); ++i)
@@ -85,7 +87,7 @@ Rpcapd::Rpcapd() {
 
 Rpcapd::~Rpcapd() {
   Kill();
-  (void)std::system(("userdel -f " + user_ + " >/dev/null 2>&1").c_str());
+  if (!user_.empty()) (void)std::system(("userdel -f " + user_ + " >/dev/null 2>&1").c_str());
 }
 
 std::string Rpcapd::Host() const { return "127.0.0.1:" + std::to_string(port_); }

@@ -12,7 +12,9 @@ bool RunningAsRoot();
 
 class Rpcapd {
  public:
-  Rpcapd();  // throws std::runtime_error when the daemon or the account cannot be set up
+  // Throws std::runtime_error when the daemon or the account cannot be set up. A daemon
+  // that asks for no authentication (rpcapd -n) has no account: User() is empty.
+  explicit Rpcapd(bool withoutAuthentication = false);
   ~Rpcapd();
   Rpcapd(const Rpcapd&) = delete;
   Rpcapd& operator=(const Rpcapd&) = delete;

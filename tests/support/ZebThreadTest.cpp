@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "platform/System.h"
+#include "tests/common/Process.h"
 #include "tests/common/TraceListener.h"
 
 namespace {
@@ -199,37 +200,17 @@ TEST(ZebThread, OpenGivesTheThreadItsPriority) {
   EXPECT_EQ(seen, nice);
 }
 
-// Takes CAP_SYS_NICE out of the calling thread's effective set (it stays permitted, so it
-// can be put back), which makes even root an ordinary user for raising priorities.
-class WithoutNiceCapability {
- public:
-  WithoutNiceCapability() {
-    syscall(SYS_capget, &Header_, Saved_);
-    __user_cap_data_struct lowered[2] = {Saved_[0], Saved_[1]};
-    lowered[CAP_SYS_NICE / 32].effective &= ~(1u << (CAP_SYS_NICE % 32));
-    syscall(SYS_capset, &Header_, lowered);
-  }
-  ~WithoutNiceCapability() { syscall(SYS_capset, &Header_, Saved_); }
-
-  // Whether the system now refuses to give a thread the nice value `nice`.
-  static bool Refuses(int nice) {
-    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
-    __user_cap_data_struct now[2] = {};
-    syscall(SYS_capget, &header, now);
-    if (now[CAP_SYS_NICE / 32].effective & (1u << (CAP_SYS_NICE % 32))) return false;
-    rlimit limit{};
-    getrlimit(RLIMIT_NICE, &limit);
-    return limit.rlim_cur == RLIM_INFINITY ? false : 20 - int(limit.rlim_cur) > nice;
-  }
-
- private:
-  __user_cap_header_struct Header_{_LINUX_CAPABILITY_VERSION_3, 0};
-  __user_cap_data_struct Saved_[2] = {};
-};
+// Whether, without CAP_SYS_NICE, the system refuses to give a thread the nice value `nice`.
+bool RefusesNice(int nice) {
+  if (WithoutCapability::Effective(CAP_SYS_NICE)) return false;
+  rlimit limit{};
+  getrlimit(RLIMIT_NICE, &limit);
+  return limit.rlim_cur == RLIM_INFINITY ? false : 20 - int(limit.rlim_cur) > nice;
+}
 
 TEST(ZebThread, ARefusedPriorityLeavesTheThreadClosed) {
-  WithoutNiceCapability ordinaryUser;
-  if (!WithoutNiceCapability::Refuses(-5))
+  WithoutCapability ordinaryUser(CAP_SYS_NICE);
+  if (!RefusesNice(-5))
     GTEST_SKIP() << "this process may raise thread priorities (RLIMIT_NICE), nothing refuses";
   TraceListener trace;
   TProbeThread thread;
