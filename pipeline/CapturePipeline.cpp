@@ -89,7 +89,10 @@ TCapturePipeline::TReadResult TCapturePipeline::ReadFile(TCustomQuarn& opener,
   opener.OnOpened = onOpened;
   if (!opened) {
     File_.Close();
-    Fail(opener.LastError());
+    // libpcap's words alone ("unknown file format", "error reading dump file: Is a
+    // directory") do not say which file they are about.
+    const std::string reason = opener.LastError();
+    Fail(reason.starts_with(path + ": ") ? reason : path + ": " + reason);
     return TReadResult::Failed;
   }
   const TReadResult result = ReadFrames(&opener, progress);

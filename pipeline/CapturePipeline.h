@@ -54,8 +54,8 @@ class TCapturePipeline {
   // ---- Sources ----
 
   // Opens `path` through `opener` (its capture filter, its trace lines, its OnOpened) and
-  // reads every frame the filter passes. Failed: nothing was opened (opener.LastError() and
-  // Error() say why). Incomplete: a record libpcap would refuse, or a store that is full,
+  // reads every frame the filter passes. Failed: nothing was opened (opener.LastError() says
+  // why in the library's words, Error() as "PATH: reason"). Incomplete: a record libpcap would refuse, or a store that is full,
   // ended the reading; the frames before it are kept and Error() says why. Cancelled: the
   // progress handler stopped it.
   TReadResult ReadFile(TCustomQuarn& opener, const std::string& path,

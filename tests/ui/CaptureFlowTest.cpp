@@ -612,12 +612,26 @@ TEST(CaptureFlow, AFailedOpenKeepsThePreviousCaptureSaveable) {
   EXPECT_EQ(w.Boxes()[3].toStdString(), pipe + ": not a regular file");
   expectKept("a pipe");
 
+  // libpcap's words, after the name of the file they are about.
+  const std::string empty = w.scope.Dir.File("empty.cap"), folder = w.scope.Dir.File("folder.cap");
+  std::ofstream{empty};
+  std::filesystem::create_directory(folder);
+  for (const auto& [file, reason] :
+       {std::pair{empty, "truncated dump file; tried to read 4 file header bytes, only got 0"},
+        std::pair{folder, "error reading dump file: Is a directory"}}) {
+    Global->FileName = file;
+    w.form->OpenSource();
+    EXPECT_EQ(w.Boxes().back().toStdString(), file + ": " + reason);
+    expectKept(file.c_str());
+  }
+  ASSERT_EQ(w.Boxes().size(), 6u);
+
   // A temporary file that cannot be made: the new capture is given up before it starts.
   {
     TempFolderScope nowhere(w.scope.Dir.File("no-such-folder"));
     w.OpenLoopback();
-    ASSERT_EQ(w.Boxes().size(), 5u);
-    EXPECT_TRUE(w.Boxes()[4].contains("No such file")) << w.Boxes()[4].toStdString();
+    ASSERT_EQ(w.Boxes().size(), 7u);
+    EXPECT_TRUE(w.Boxes()[6].contains("No such file")) << w.Boxes()[6].toStdString();
     EXPECT_FALSE(w.form->CapturingForm->isVisible());
     expectKept("a temporary file that cannot be made");
   }
@@ -625,7 +639,7 @@ TEST(CaptureFlow, AFailedOpenKeepsThePreviousCaptureSaveable) {
   // Still saved as it was captured.
   w.scope.Answers.Files.push_back(QString::fromStdString(w.scope.Dir.File("kept.cap")));
   w.form->SaveToolButton->click();
-  EXPECT_EQ(w.Boxes().size(), 5u);
+  EXPECT_EQ(w.Boxes().size(), 7u);
   EXPECT_EQ(ReadBack(w.scope.Dir.File("kept.cap")).size(), 4u);
 }
 
