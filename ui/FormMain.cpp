@@ -632,12 +632,17 @@ void TMainForm::EmptyCapture() {
 }
 
 void TMainForm::ActionClearExecute() {
+  if (!ConfirmClear()) return;
   EmptyCapture();
   if (TListView* view = GetActiveListView()) view->viewport()->update();
   if (QPlainTextEdit* memo = GetActiveMemo()) memo->clear();
 }
 
 void TMainForm::ClearAllToolButtonClick() {
+  if (ConfirmClear()) ClearAll();
+}
+
+void TMainForm::ClearAll() {
   EmptyCapture();
   for (TListView* view : Views_) {
     view->Model()->Invalidate();

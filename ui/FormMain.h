@@ -184,6 +184,7 @@ class TMainForm : public QMainWindow {
   void UpdateActions();
   void ActionCloseExecute();
   void ActionClearExecute();
+  // The user's Clear All: asks first about a stopped capture that was not saved.
   void ClearAllToolButtonClick();
   void ActionExitExecute();
   void ActionHomePageExecute();
@@ -212,6 +213,8 @@ class TMainForm : public QMainWindow {
   // Asks whether to save an unsaved capture first; false when the user cancelled, or when a
   // save that was asked for did not happen.
   bool ConfirmDiscard(const char* question);
+  // Before the user's Clear or Clear All: false when the capture is to stay as it is.
+  bool ConfirmClear();
 
   // ---- Capture files ----
   void ActionOpenFileExecute();
@@ -241,6 +244,9 @@ class TMainForm : public QMainWindow {
   void FormClose();
   // Empties the store, the lists and the counters, and sets every view to no rows.
   void EmptyCapture();
+  // Empties the capture, every view and payload pane, without asking: for a new source,
+  // whose question was asked before it opened, and for Clear All once the user has answered.
+  void ClearAll();
   void CreateActions();
   void CreateToolBar();
   void CreateMenus();

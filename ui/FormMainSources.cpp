@@ -19,6 +19,10 @@
 #include "ui/Prompts.h"
 
 namespace {
+// Clear All throws the capture away as opening another source does, and asks the same.
+constexpr const char* SaveBeforeAnotherSource =
+    "Do you want to save the captured frames before opening another source?";
+
 QString Text(const std::string& s) { return QString::fromLocal8Bit(s.data(), qsizetype(s.size())); }
 
 std::string ErrorText(int code) {
@@ -45,8 +49,7 @@ std::string Extension(const std::string& path) {
 void TMainForm::OpenSource(bool applyFilter) {
   // A capture that was not saved is not thrown away without asking, and a running one is
   // stopped before another source opens.
-  if (!ConfirmDiscard("Do you want to save the captured frames before opening another source?"))
-    return;
+  if (!ConfirmDiscard(SaveBeforeAnotherSource)) return;
   if (Quarn1.Active()) ActionCloseExecute();
   MirrorSettings();
   Quarn1.SetFilter(applyFilter ? Global->Filter : std::string());
@@ -156,7 +159,7 @@ std::string TMainForm::Quarn1Opened(TCustomQuarn& Sender) {
   // file, which was either saved already or discarded by the user.
   for (TListView* view : Views_) view->SetItemCount(0);
   Capture = std::move(incoming);
-  ClearAllToolButtonClick();
+  ClearAll();
   // The display filter stays in force, compiled again for the new source's link type and
   // snapshot length; one that does not fit it any more is dropped, and the bar says why.
   if (!Shown.Filter().Empty()) {
@@ -202,6 +205,12 @@ bool TMainForm::ConfirmDiscard(const char* question) {
   ActionSaveExecute();
   // A save that was cancelled or failed keeps the capture, and what was to follow waits.
   return !HasUnsavedCapture();
+}
+
+bool TMainForm::ConfirmClear() {
+  // A running capture is emptied and goes on, as it always was: the frames that come are
+  // what the user wants to see. A stopped one would be gone for good.
+  return Quarn1.Active() || ConfirmDiscard(SaveBeforeAnotherSource);
 }
 
 std::string TMainForm::MakeUniqueTempName(const std::string& pattern) {

@@ -1093,3 +1093,38 @@ TEST(CaptureFlow, AnyCaptureShowsItsFramesDecodedAndIPv6WhenTheUserTurnsItOn) {
   EXPECT_EQ(tcpFrames(v6), 0);
   EXPECT_EQ(Column(w.form->ListView(viTCPData), viTCPData, "Data"), data);
 }
+
+TEST(CaptureFlow, ClearAllAsksBeforeAnUnsavedCaptureGoes) {
+  if (!RunningAsRoot()) GTEST_SKIP() << "live capture needs root";
+  Window w;
+  const auto capture = [&] {  // ten frames, stopped, only in the temporary file
+    w.OpenLoopback();
+    w.Send(10);
+    EXPECT_TRUE(WaitFor([&] { return w.form->ListView(viETH)->ItemCount() == 10; }));
+    w.form->ActionCloseExecute();
+    return w.form->CurrentFileName;
+  };
+  const auto clear = [&](TSaveChoice answer, int rowsLeft) {
+    w.scope.Answers.SaveChoices = {answer};
+    w.form->ClearAllToolButton->click();
+    EXPECT_EQ(w.form->ListView(viETH)->ItemCount(), rowsLeft);
+  };
+  Global->FileName = w.scope.Dir.File("saved.cap");
+  w.scope.Answers.Files = {QString::fromStdString(Global->FileName)};
+  const std::string first = capture();
+  const auto size = std::filesystem::file_size(first);
+  clear(TSaveChoice::Cancel, 10);
+  EXPECT_EQ(std::filesystem::file_size(first), size);
+  clear(TSaveChoice::Discard, 0);
+  EXPECT_EQ(std::filesystem::file_size(first), 24u);  // the header alone
+  const std::string second = capture();
+  clear(TSaveChoice::Save, 0);
+  EXPECT_FALSE(std::filesystem::exists(second));  // moved to the file saved
+  // The file saved, once opened, is cleared without a question and keeps its frames.
+  Global->OpenType = 2;
+  w.form->OpenSource(false);
+  clear(TSaveChoice::Cancel, 0);
+  EXPECT_EQ(ReadBack(Global->FileName).size(), 10u);
+  EXPECT_EQ(w.scope.Answers.SaveQuestions,
+            std::vector<QString>(3, "Do you want to save the captured frames before opening another source?"));
+}
