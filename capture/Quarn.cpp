@@ -11,6 +11,7 @@
 #include <climits>
 #include <csignal>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -42,10 +43,19 @@ struct AdapterList {
 constexpr size_t FileBufferSize = size_t(64) << 10;
 
 pcap_t* OpenCaptureFile(const std::string& name, std::unique_ptr<char[]>& buffer, char* errbuf) {
-  FILE* file = std::fopen(name.c_str(), "rb");
+  // Nothing here waits for data: opening a pipe would wait for a writer, and reading a device,
+  // or a file of /proc such as kmsg, for data that may never come. A folder is left to the
+  // library, whose read says what it is.
+  const int fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  struct stat st {};
+  const bool special = fd >= 0 && ::fstat(fd, &st) == 0 && !S_ISREG(st.st_mode) &&
+                       !S_ISDIR(st.st_mode);
+  FILE* file = fd >= 0 && !special ? ::fdopen(fd, "rb") : nullptr;
   if (!file) {
     // The library's own wording for a file it cannot open.
-    std::snprintf(errbuf, PCAP_ERRBUF_SIZE, "%s: %s", name.c_str(), std::strerror(errno));
+    std::snprintf(errbuf, PCAP_ERRBUF_SIZE, "%s: %s", name.c_str(),
+                  special ? "not a regular file" : std::strerror(errno));
+    if (fd >= 0) ::close(fd);
     return nullptr;
   }
   if (!buffer) buffer = std::make_unique<char[]>(FileBufferSize);

@@ -385,7 +385,8 @@ std::string GapText(uint64_t bytes) { return "... " + std::to_string(bytes) + " 
 
 bool SaveConversation(const TFrameStore& store, const TConversation& conversation,
                       TConversationPart part, const std::string& path) {
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  // A pipe that nobody reads is refused at once instead of waited on.
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NONBLOCK, 0666);
   if (fd < 0) return false;
   std::string pending;
   constexpr size_t WriteSize = size_t(1) << 20;
