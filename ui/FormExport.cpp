@@ -73,11 +73,15 @@ void TExportForm::Run(int32_t view, TPacketList shown, TPacketList all, const st
   const auto chosen = Prompts::ChooseFile(parentWidget(), request);
   if (!chosen) return;
   const std::string target = chosen->toLocal8Bit().toStdString();
-  Folder_ = FolderOf(target);
   std::string error;
-  if (ExportRows(parentWidget(), Format(), Source(view, AllRows() ? all : shown), target, error) ==
-      TExportResult::Failed)
-    Prompts::ShowError(parentWidget(), QText(error));
+  switch (ExportRows(parentWidget(), Format(), Source(view, AllRows() ? all : shown), target, error)) {
+    case TExportResult::Written:
+      Folder_ = FolderOf(target);
+      Prompts::FileUsed(*chosen);
+      break;
+    case TExportResult::Failed: Prompts::ShowError(parentWidget(), QText(error)); break;
+    case TExportResult::Cancelled: break;
+  }
 }
 
 TExportResult ExportRows(QWidget* parent, TRowFormat format, const TRowSource& rows,

@@ -27,7 +27,7 @@ class TExportForm : public TFixedDialog {
 
   // Asks, and writes the rows of view `view`: `shown` are the rows the view shows, in its
   // order, `all` every row of its list. `folder` is where the file dialog starts the first
-  // time; later it starts where the last export went.
+  // time; later it starts where the last export was written.
   void Run(int32_t view, TPacketList shown, TPacketList all, const std::string& folder);
 
   TRowFormat Format() const;

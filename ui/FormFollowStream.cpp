@@ -178,7 +178,9 @@ void TFollowStreamForm::SaveAsClick() {
   if (!chosen) return;
   const std::string path = chosen->toLocal8Bit().toStdString();
   const auto part = TConversationPart(cbSavePart->currentIndex());
-  if (!SaveConversation(capture->Store(), Conversation_, part, path)) {
+  if (SaveConversation(capture->Store(), Conversation_, part, path)) {
+    Prompts::FileUsed(*chosen);
+  } else {
     const int code = errno;
     Prompts::ShowError(this, Local("Cannot save the stream to " + path + ": " + std::strerror(code)));
   }

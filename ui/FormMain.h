@@ -286,8 +286,10 @@ class TMainForm : public QMainWindow {
   void MirrorSettings();
   // The status bar's text for the open source, with its filter.
   std::string SourceCaption() const;
-  // The capture file dialogs open in the folder last used.
+  // The capture file dialogs open in the folder of the last file opened or saved: one where
+  // a save failed may be no place to start again (it may not even be there).
   std::string LastFolder_;
+  void RememberFolderOf(const std::string& file);
   struct TFileDialogRequest CaptureFileDialog(bool save, const char* title);
   std::optional<std::string> ChooseCaptureFile(bool save, const char* title);
 };

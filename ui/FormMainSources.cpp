@@ -180,6 +180,7 @@ std::string TMainForm::Quarn1Opened(TCustomQuarn& Sender) {
   } else {
     CurrentFileName = Global->FileName;
     SaveFileName = Global->FileName;
+    RememberFolderOf(Global->FileName);
   }
   return {};
 }
@@ -252,12 +253,15 @@ TFileDialogRequest TMainForm::CaptureFileDialog(bool save, const char* title) {
   return r;
 }
 
+void TMainForm::RememberFolderOf(const std::string& file) {
+  LastFolder_ = FolderOf(file);
+  Prompts::FileUsed(Text(file));
+}
+
 std::optional<std::string> TMainForm::ChooseCaptureFile(bool save, const char* title) {
   const auto chosen = Prompts::ChooseFile(this, CaptureFileDialog(save, title));
   if (!chosen) return std::nullopt;
-  std::string path = chosen->toLocal8Bit().toStdString();
-  LastFolder_ = FolderOf(path);
-  return path;
+  return chosen->toLocal8Bit().toStdString();
 }
 
 void TMainForm::ActionOpenFileExecute() {
@@ -283,6 +287,7 @@ void TMainForm::SaveCapture(const std::string& target) {
     CurrentFileName = target;
     SaveFileName = target;
     Modified = false;
+    RememberFolderOf(target);
   } else {
     // The code alone tells a user nothing: the path and the system's reason follow it. The
     // file name to save to stays as it was, so that a corrected Save As can follow.

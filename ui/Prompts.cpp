@@ -1,11 +1,39 @@
 #include "ui/Prompts.h"
 
+#include <QDir>
 #include <QFileDialog>
+#include <QFileIconProvider>
 #include <QFileInfo>
 #include <QMessageBox>
+#include <QMimeDatabase>
 
 namespace {
 TPromptAnswerer* Answerer = nullptr;
+// The folder of the last file opened or saved, for a dialog that has none of its own.
+QString LastGoodFolder;
+
+// Qt's own provider names a file's type from its contents where its name does not tell, and
+// reads them in the window's thread: in /proc or /sys such a read may never return (reading
+// /proc/kmsg waits for the kernel's next message). By its name alone, nothing is read.
+class TNameOnlyIconProvider : public QFileIconProvider {
+ public:
+  QString type(const QFileInfo& info) const override {
+    if (!info.isFile()) return QFileIconProvider::type(info);
+    const QMimeType mime = Mimes_.mimeTypeForFile(info, QMimeDatabase::MatchExtension);
+    return mime.comment().isEmpty() ? mime.name() : mime.comment();
+  }
+
+ private:
+  QMimeDatabase Mimes_;
+};
+
+// A dialog left without a folder that is there starts in the last good one, else in the
+// working folder: never where Qt last saw one accepted, which may be a folder a save failed in.
+QString StartFolder(const QString& asked) {
+  for (const QString& folder : {asked, LastGoodFolder})
+    if (!folder.isEmpty() && QFileInfo(folder).isDir()) return folder;
+  return QDir::currentPath();
+}
 
 void Box(QWidget* parent, const QString& caption, const QString& text, QMessageBox::Icon icon) {
   if (Answerer) {
@@ -49,7 +77,11 @@ TSaveChoice AskToSave(QWidget* parent, const QString& text) {
 
 std::optional<QString> ChooseFile(QWidget* parent, const TFileDialogRequest& request) {
   if (Answerer) return Answerer->File(request);
-  QFileDialog dialog(parent, request.Title, request.Directory, request.Filter);
+  // Declared first, so that it outlives the dialog, which uses it before anything can have
+  // asked for a file's type.
+  TNameOnlyIconProvider icons;
+  QFileDialog dialog(parent, request.Title, StartFolder(request.Directory), request.Filter);
+  dialog.setIconProvider(&icons);
   dialog.setAcceptMode(request.Save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
   dialog.setFileMode(request.Save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
   // A replaced file is not asked about, as the program's save has always done.
@@ -59,5 +91,7 @@ std::optional<QString> ChooseFile(QWidget* parent, const TFileDialogRequest& req
   if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
   return QFileInfo(dialog.selectedFiles().first()).absoluteFilePath();
 }
+
+void FileUsed(const QString& path) { LastGoodFolder = QFileInfo(path).absolutePath(); }
 
 }  // namespace Prompts

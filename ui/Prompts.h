@@ -47,4 +47,6 @@ void ShowException(QWidget* parent, const QString& text);
 TSaveChoice AskToSave(QWidget* parent, const QString& text);
 // The chosen file's full path, or nullopt when cancelled.
 std::optional<QString> ChooseFile(QWidget* parent, const TFileDialogRequest& request);
+// A file was opened or saved: a dialog given no folder, or one that is gone, starts in its folder.
+void FileUsed(const QString& path);
 }  // namespace Prompts

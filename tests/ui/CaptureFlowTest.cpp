@@ -7,6 +7,9 @@
 #include <pcap/pcap.h>
 
 #include <QComboBox>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileSystemModel>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -1122,4 +1125,43 @@ TEST(CaptureFlow, ClearAllAsksBeforeAnUnsavedCaptureGoes) {
   EXPECT_EQ(ReadBack(Global->FileName).size(), 10u);
   EXPECT_EQ(w.scope.Answers.SaveQuestions,
             std::vector<QString>(3, "Do you want to save the captured frames before opening another source?"));
+}
+
+// The real file dialogs in /proc after a save there failed, and in a folder that holds a pipe:
+// each is answered once it has listed its folder, which a window that waits on a file never
+// does; the alarm then ends the test.
+TEST(CaptureFlow, RealFileDialogsNeverWaitOnSpecialFiles) {
+  if (!RunningAsRoot()) GTEST_SKIP() << "reading /proc/kmsg, which waits, needs root";
+  alarm(60);
+  Window w;
+  setenv("XDG_CONFIG_HOME", w.scope.Dir.Path().c_str(), 1);  // where Qt keeps its dialogs' state
+  const QString in = QString::fromStdString(w.scope.Dir.File("in")), pipes = in + "-pipes";
+  QDir().mkpath(in), QDir().mkpath(pipes);
+  EXPECT_EQ(mkfifo((pipes + "/pipe.cap").toLocal8Bit(), 0600), 0);
+  Global->FileName = (in + "/f.pcap").toStdString();
+  WritePcap(Global->FileName, {Record{1, 2, UdpFrame(1, 2, Text("a")), 0, 0}});
+  Global->OpenType = 2;
+  w.form->OpenSource();
+  w.scope.Answers.RealFileDialogs = true;
+  std::vector<QString> started;
+  const auto saveAs = [&](const QString& folder, const QString& name) {  // no name: Cancel
+    OnNextDialog([&, folder, name](QDialog& d) {
+      auto& dialog = *qobject_cast<QFileDialog*>(&d);
+      started.push_back(dialog.directory().absolutePath());
+      QObject::connect(dialog.findChild<QFileSystemModel*>(), &QFileSystemModel::directoryLoaded,
+                       &dialog, [&, folder, name](const QString& listed) {
+                         if (QDir(listed) != QDir(folder)) return;
+                         dialog.findChild<QLineEdit*>("fileNameEdit")->setText(name);
+                         name.isEmpty() ? d.reject() : d.accept();  // QFileDialog's own accept
+                       });
+      dialog.setDirectory(folder);
+    });
+    w.form->miSaveAs->trigger();
+  };
+  saveAs("/proc", "x.pcap");
+  saveAs(pipes, "");
+  alarm(0);
+  EXPECT_EQ(started, (std::vector<QString>{in, in}));
+  ASSERT_EQ(w.Boxes().size(), 1u);
+  EXPECT_TRUE(w.Boxes()[0].contains("cannot save to /proc/x.pcap")) << w.Boxes()[0].toStdString();
 }

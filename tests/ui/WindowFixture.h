@@ -41,7 +41,16 @@ class TTestAnswerer : public TPromptAnswerer {
     SaveChoices.pop_front();
     return answer;
   }
+  // Shows Qt's own file dialogs instead, for a test that answers them itself.
+  bool RealFileDialogs = false;
+
   std::optional<QString> File(const TFileDialogRequest& request) override {
+    if (RealFileDialogs) {
+      Prompts::SetAnswerer(nullptr);
+      const auto chosen = Prompts::ChooseFile(nullptr, request);
+      Prompts::SetAnswerer(this);
+      return chosen;
+    }
     FileRequests.push_back(request);
     if (Files.empty()) return std::nullopt;
     const QString answer = Files.front();
