@@ -64,7 +64,9 @@ class TCapturePipeline {
   TReadResult ReadFile(const std::string& path, const std::string& filter,
                        const TProgress& progress = {});
 
-  // Starts a live capture written to the new temporary file `path`.
+  // Starts a live capture written to the new temporary file `path`, its owner's alone; six
+  // X's in its name become random characters (platform::CreateNewFile), and FileName() tells
+  // the name made.
   bool StartLive(const std::string& path, int32_t linkType, int32_t snapLen);
   // A frame of the live source. False when it could not be kept: the file cannot be written
   // (the disk is full) or the store is full. Failed() and Error() then say why and every

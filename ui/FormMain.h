@@ -219,9 +219,6 @@ class TMainForm : public QMainWindow {
   void ActionSaveAsExecute();
   // Saves the capture to `target`; on success it becomes the file saved to.
   void SaveCapture(const std::string& target);
-  // A path for a new temporary file from a pattern such as "temp.$$$"; raises when no free
-  // name is found.
-  static std::string MakeUniqueTempName(const std::string& pattern);
   // True for a file whose extension is exactly ".$$$".
   static bool IsTemporary(const std::string& fileName);
 

@@ -9,7 +9,6 @@
 #include <pcap/pcap.h>
 
 #include "platform/Files.h"
-#include "platform/Format.h"
 #include "platform/System.h"
 #include "settings/Globals.h"
 #include "ui/Application.h"
@@ -135,19 +134,14 @@ void TMainForm::OpenFileAtStart(const std::string& file) {
 
 std::string TMainForm::Quarn1Opened(TCustomQuarn& Sender) {
   std::unique_ptr<TCapturePipeline> incoming;
-  std::string dumpName;
   if (Global->OpenType != 2) {
     // The new capture's temporary file is made before the previous capture is given up:
-    // when it cannot be made, the new source is closed again and nothing is lost.
-    try {
-      dumpName = MakeUniqueTempName("temp.$$$");
-    } catch (const std::exception& e) {
-      return e.what();
-    }
+    // when it cannot be made, the new source is closed again and nothing is lost. Its name is
+    // made as the file is, with a random part, so that no other user can take it first.
     incoming = std::make_unique<TCapturePipeline>();
     incoming->SetDecodeIPv6AndVLAN(Global->DecodeIPv6AndVLAN);
-    if (!incoming->StartLive(dumpName, pcap_datalink(Sender.Handle()),
-                             pcap_snapshot(Sender.Handle())))
+    if (!incoming->StartLive(platform::TempDirectory() + "tempXXXXXX.$$$",
+                             pcap_datalink(Sender.Handle()), pcap_snapshot(Sender.Handle())))
       return incoming->Error();
   } else {
     incoming = IncomingCapture ? std::move(IncomingCapture) : std::make_unique<TCapturePipeline>();
@@ -172,7 +166,7 @@ std::string TMainForm::Quarn1Opened(TCustomQuarn& Sender) {
   DecodingNoticeShown = false;
   DecodingPanel->hide();
   if (Global->OpenType != 2) {
-    CurrentFileName = dumpName;
+    CurrentFileName = Capture->FileName();
     SaveFileName.clear();
   } else {
     CurrentFileName = Global->FileName;
@@ -202,30 +196,6 @@ bool TMainForm::ConfirmDiscard(const char* question) {
   ActionSaveExecute();
   // A save that was cancelled or failed keeps the capture, and what was to follow waits.
   return !HasUnsavedCapture();
-}
-
-std::string TMainForm::MakeUniqueTempName(const std::string& pattern) {
-  std::string path = pattern.find('/') == std::string::npos ? platform::TempDirectory() + pattern
-                                                            : pattern;
-  if (!platform::FileExists(path)) return path;
-  if (path.find('*') == std::string::npos) {
-    const std::string ext = Extension(path);
-    path = path.substr(0, path.size() - ext.size()) + "*" + (ext.empty() ? "." : ext);
-  }
-  const size_t star = path.find('*');
-  const uint32_t c0 = platform::TickCount();
-  for (uint32_t c = c0;; ++c) {
-    if (c - c0 > 10000) {
-      std::string shown = path;
-      shown.replace(star, 1, "{UniqueID}");
-      throw std::runtime_error(platform::Format("Can't create temp file \"%s\".", {shown}));
-    }
-    char id[9];
-    std::snprintf(id, sizeof id, "%08X", c);
-    std::string candidate = path;
-    candidate.replace(star, 1, id);
-    if (!platform::FileExists(candidate)) return candidate;
-  }
 }
 
 bool TMainForm::IsTemporary(const std::string& fileName) { return Extension(fileName) == ".$$$"; }

@@ -24,6 +24,7 @@
 #include "tests/common/Frames.h"
 #include "tests/common/Loopback.h"
 #include "tests/common/Rpcapd.h"
+#include "tests/platform/TempFolder.h"
 
 namespace {
 namespace fs = std::filesystem;
@@ -122,6 +123,7 @@ TEST(CapturePipeline, ALiveCaptureIsSavedByMovingItsFileWithExactlyTheFramesShow
   {
     TCapturePipeline capture;
     ASSERT_TRUE(capture.StartLive(temp, DLT_EN10MB, 65535)) << capture.Error();
+    EXPECT_EQ(FileMode(temp), 0600u);
     for (int i = 0; i < 5; ++i) {
       const PCAP_PKTHDR h = HeaderOf(records[size_t(i)]);
       ASSERT_TRUE(capture.Add(&h, records[size_t(i)].frame.data()));
@@ -137,9 +139,15 @@ TEST(CapturePipeline, ALiveCaptureIsSavedByMovingItsFileWithExactlyTheFramesShow
       const PCAP_PKTHDR h = HeaderOf(records[size_t(i)]);
       ASSERT_TRUE(capture.Add(&h, records[size_t(i)].frame.data()));
     }
-    // Saved while it runs: a copy of what has been filed; the capture goes on in its file.
+    // Saved while it runs: a copy of what has been filed; the capture goes on in its file. The
+    // copy is written beside the target under a name of its own: a link planted where it was
+    // once written leads nowhere.
+    WriteTextFile(dir.File("victim"), "someone else's");
+    ASSERT_EQ(symlink(dir.File("victim").c_str(), dir.File("running.pcap.part").c_str()), 0);
     ASSERT_TRUE(capture.SaveTo(dir.File("running.pcap")));
     EXPECT_EQ(ReadWithLibpcap(dir.File("running.pcap")).numbers, (std::vector<uint32_t>{5, 6, 7}));
+    EXPECT_EQ(ReadTextFile(dir.File("victim")), "someone else's");
+    EXPECT_TRUE(fs::is_symlink(dir.File("running.pcap.part")));
     EXPECT_TRUE(fs::exists(temp));
     EXPECT_TRUE(capture.Temporary());
 
@@ -148,6 +156,9 @@ TEST(CapturePipeline, ALiveCaptureIsSavedByMovingItsFileWithExactlyTheFramesShow
     EXPECT_FALSE(fs::exists(temp)) << "the first save moves the file rather than copying it";
     EXPECT_FALSE(capture.Temporary());
     EXPECT_EQ(capture.FileName(), dir.File("saved.pcap"));
+    const mode_t mask = umask(0);  // saved, it is a file of the user's like any other
+    umask(mask);
+    EXPECT_EQ(FileMode(dir.File("saved.pcap")), 0666 & ~mask);
     // Byte for byte what libpcap's own writer makes of the same frames.
     WritePcap(dir.File("reference.pcap"), {records[5], records[6], records[7]});
     EXPECT_EQ(FileBytes(dir.File("saved.pcap")), FileBytes(dir.File("reference.pcap")));
