@@ -391,9 +391,16 @@ void TCapturePipeline::ResetSeen() {
 // ---- Saving ---------------------------------------------------------------------------------
 
 bool TCapturePipeline::SaveTo(const std::string& target) {
+  return SaveTo(target, FormatOfName(target));
+}
+
+bool TCapturePipeline::SaveTo(const std::string& target, TCaptureFormat format) {
   std::lock_guard lock(Lock_);
   if (Live_ && Temporary_) {
     FlushLocked();
+    // The capture goes on reading its temporary file, whose records the store points at; the
+    // file goes when the capture does, as it would without a save.
+    if (format == TCaptureFormat::Pcapng) return WriteAs(target, format);
     if (Running_) return CopyPrefix(LiveFile_.Descriptor(), LiveFile_.WrittenSize(), target);
     // Its capture is over: the file already holds exactly the frames of the store. It was its
     // owner's alone while temporary; saved, it is a file of the user's like any other.
@@ -404,7 +411,19 @@ bool TCapturePipeline::SaveTo(const std::string& target) {
     Temporary_ = false;
     return true;
   }
-  return platform::CopyFile(File_.Path(), target);
+  // Saved onto itself, a file is left as it is, whatever its name asks for.
+  if (!File_.IsOpen() || FormatOf(File_) == format || platform::SameFile(File_.Path(), target))
+    return platform::CopyFile(File_.Path(), target);
+  return WriteAs(target, format);
+}
+
+bool TCapturePipeline::CanSaveAs(TCaptureFormat format) const {
+  return format == TCaptureFormat::Pcapng || !File_.IsOpen() || Records_.LinkTypes().size() <= 1;
+}
+
+bool TCapturePipeline::WriteAs(const std::string& target, TCaptureFormat format) {
+  platform::TFileBeside out;
+  return out.Create(target) && WriteCaptureAs(File_, format, out) && out.Commit();
 }
 
 // ---- Observing ------------------------------------------------------------------------------

@@ -171,6 +171,7 @@ std::string TMainForm::Quarn1Opened(TCustomQuarn& Sender) {
   } else {
     CurrentFileName = Global->FileName;
     SaveFileName = Global->FileName;
+    SaveFileFormat = FormatOfName(SaveFileName);
   }
   return {};
 }
@@ -206,18 +207,23 @@ TFileDialogRequest TMainForm::CaptureFileDialog(bool save, const char* title) {
   TFileDialogRequest r;
   r.Save = save;
   r.Title = title;
-  r.Filter = Prompts::CaptureFileFilter;
+  r.Filter = save ? Prompts::CaptureSaveFilter : Prompts::CaptureFileFilter;
   r.DefaultExtension = "cap";
   if (LastFolder_.empty() && !Global->FileName.empty()) LastFolder_ = FolderOf(Global->FileName);
   r.Directory = Text(LastFolder_);
   return r;
 }
 
-std::optional<std::string> TMainForm::ChooseCaptureFile(bool save, const char* title) {
-  const auto chosen = Prompts::ChooseFile(this, CaptureFileDialog(save, title));
+std::optional<std::string> TMainForm::ChooseCaptureFile(bool save, const char* title,
+                                                         TCaptureFormat* format) {
+  QString filter;
+  const auto chosen = Prompts::ChooseFile(this, CaptureFileDialog(save, title), &filter);
   if (!chosen) return std::nullopt;
   std::string path = chosen->toLocal8Bit().toStdString();
   LastFolder_ = FolderOf(path);
+  // The pcapng choice, or a name that says pcapng, saves pcapng.
+  if (format)
+    *format = filter == Prompts::PcapngFileFilter ? TCaptureFormat::Pcapng : FormatOfName(path);
   return path;
 }
 
@@ -233,16 +239,22 @@ void TMainForm::ActionOpenFileExecute() {
 
 void TMainForm::ActionSaveExecute() {
   if (!SaveFileName.empty()) {
-    SaveCapture(SaveFileName);
+    SaveCapture(SaveFileName, SaveFileFormat);
     return;
   }
-  if (const auto chosen = ChooseCaptureFile(true, "Save")) SaveCapture(*chosen);
+  TCaptureFormat format = TCaptureFormat::Pcap;
+  if (const auto chosen = ChooseCaptureFile(true, "Save", &format)) SaveCapture(*chosen, format);
 }
 
-void TMainForm::SaveCapture(const std::string& target) {
-  if (Capture->SaveTo(target)) {
+void TMainForm::SaveCapture(const std::string& target, TCaptureFormat format) {
+  if (!Capture->CanSaveAs(format)) {
+    Prompts::ShowError(this, Text("Cannot save to " + target +
+                                  " as pcap: the capture's frames have more than one link type, "
+                                  "which only pcapng holds. Save it as pcapng."));
+  } else if (Capture->SaveTo(target, format)) {
     CurrentFileName = target;
     SaveFileName = target;
+    SaveFileFormat = format;
     Modified = false;
   } else {
     // The code alone tells a user nothing: the path and the system's reason follow it. The
@@ -255,12 +267,13 @@ void TMainForm::SaveCapture(const std::string& target) {
 }
 
 void TMainForm::ActionSaveAsExecute() {
-  const auto chosen = ChooseCaptureFile(true, "Save As");
+  TCaptureFormat format = TCaptureFormat::Pcap;
+  const auto chosen = ChooseCaptureFile(true, "Save As", &format);
   if (!chosen) return;
   if (*chosen == SaveFileName) {
     Prompts::ShowError(this, "Same file name");
     return;
   }
-  SaveCapture(*chosen);
+  SaveCapture(*chosen, format);
 }
 

@@ -104,6 +104,24 @@ std::vector<std::string> Cells(const TCapturePipeline& p, int32_t view, int32_t 
   return {text.begin(), text.end()};
 }
 
+void ExpectSameCells(const TCapturePipeline& a, const TCapturePipeline& b) {
+  for (int32_t view = 0; view < ViewCount; ++view) {
+    ASSERT_EQ(a.List(view).Count(), b.List(view).Count()) << "view " << view;
+    for (int32_t row = 0; row < a.List(view).Count(); ++row)
+      ASSERT_EQ(Cells(a, view, row), Cells(b, view, row)) << "view " << view << " row " << row;
+  }
+}
+
+// What a command prints on its standard output.
+std::string Output(const std::string& command) {
+  std::FILE* p = popen(command.c_str(), "r");
+  std::string out;
+  char buf[4096];
+  for (size_t n; (n = std::fread(buf, 1, sizeof buf, p)) > 0;) out.append(buf, n);
+  pclose(p);
+  return out;
+}
+
 std::string FileBytes(const std::string& path) {
   std::FILE* f = std::fopen(path.c_str(), "rb");
   std::string bytes;
@@ -318,17 +336,87 @@ TEST(CapturePipeline, APcapAndAPcapngCopyOfOneCaptureShowTheSameCells) {
   ASSERT_EQ(pcap.ReadFile(dir.File("a.pcap"), ""), TCapturePipeline::TReadResult::Complete);
   ASSERT_EQ(pcapng.ReadFile(dir.File("a.pcapng"), ""), TCapturePipeline::TReadResult::Complete);
   ASSERT_EQ(pcap.Count(), int32_t(records.size()));
-  for (int32_t view = 0; view < ViewCount; ++view) {
-    ASSERT_EQ(pcap.List(view).Count(), pcapng.List(view).Count()) << "view " << view;
-    for (int32_t row = 0; row < pcap.List(view).Count(); ++row)
-      ASSERT_EQ(Cells(pcap, view, row), Cells(pcapng, view, row)) << "view " << view << " row " << row;
-  }
+  ExpectSameCells(pcap, pcapng);
   EXPECT_EQ(Cells(pcap, viTCPData, 0).back(), "GET / HTTP/1.0\r\n\r\n");
   // A capture filter narrows a file as it is read, as libpcap would.
   TCapturePipeline filtered;
   ASSERT_EQ(filtered.ReadFile(dir.File("a.pcapng"), "tcp or arp"),
             TCapturePipeline::TReadResult::Complete);
   EXPECT_EQ(filtered.Count(), 2);
+}
+
+TEST(CapturePipeline, SavedAsPcapngTsharkTcpdumpAndTrellanReadTheSameFramesAndTimes) {
+  if (std::system("command -v tshark >/dev/null && command -v tcpdump >/dev/null") != 0)
+    GTEST_SKIP() << "tshark and tcpdump are the judges";
+  TempDir dir;
+  // Lengths that need each padding of a packet block, and a frame cut short by the snapshot.
+  TCapturePipeline capture;
+  ASSERT_TRUE(capture.StartLive(dir.File("tempXXXXXX.$$$"), DLT_EN10MB, 65535)) << capture.Error();
+  for (uint32_t n = 0; n < 9; ++n) {
+    const Record r = Numbered(n, 40 + n);
+    PCAP_PKTHDR h = HeaderOf(r);
+    if (n == 4) h.caplen = 50;
+    ASSERT_TRUE(capture.Add(&h, r.frame.data()));
+  }
+  // Saved while it runs and once stopped, under a name in capitals: pcapng both times, and the
+  // capture goes on reading its temporary file until a pcap save moves that.
+  ASSERT_TRUE(capture.SaveTo(dir.File("running.pcapng")));
+  capture.Stop();
+  ASSERT_TRUE(capture.SaveTo(dir.File("STOPPED.PCAPNG")));
+  EXPECT_TRUE(capture.Temporary());
+  const TFrame last = capture.Store().Frame(9);
+  ASSERT_TRUE(last.Readable);
+  EXPECT_EQ(NumberOf(last.Data(), last.PktHdr.caplen), 8u);
+  const std::string original = dir.File("original.pcap");
+  ASSERT_TRUE(capture.SaveTo(original));
+  EXPECT_FALSE(capture.Temporary());
+
+  const auto tshark = [](const std::string& path, const std::string& options) {
+    return Output("tshark -r '" + path + "' " + options);
+  };
+  const std::string fields = "-T fields -e frame.time_epoch -e frame.len -e frame.cap_len";
+  const bool capinfos = std::system("command -v capinfos >/dev/null") == 0;
+  const std::string times = tshark(original, fields);
+  ASSERT_EQ(std::count(times.begin(), times.end(), '\n'), 9) << times;
+  TCapturePipeline pcap;
+  pcap.ReadFile(original, "");
+  for (const std::string name : {"running.pcapng", "STOPPED.PCAPNG"}) {
+    SCOPED_TRACE(name);
+    const std::string saved = dir.File(name);
+    EXPECT_EQ(FileBytes(saved).substr(0, 4), "\x0A\x0D\x0D\x0A");
+    EXPECT_EQ(tshark(saved, fields), times);
+    EXPECT_EQ(tshark(saved, "-x"), tshark(original, "-x"));
+    EXPECT_EQ(CountWithTcpdump(saved), std::make_pair(9L, std::string()));
+    if (capinfos) {
+      EXPECT_NE(Output("capinfos -t '" + saved + "'").find("pcapng"), std::string::npos);
+    }
+    TCapturePipeline pcapng;
+    ASSERT_EQ(pcapng.ReadFile(saved, ""), TCapturePipeline::TReadResult::Complete);
+    ExpectSameCells(pcap, pcapng);
+  }
+
+  // Nanosecond times stay nanoseconds in pcapng; that file saved under a pcap name is classic
+  // pcap again, with the microseconds libpcap reads.
+  const std::string nano = dir.File("nano.pcap");
+  pcap_t* dead = pcap_open_dead_with_tstamp_precision(DLT_EN10MB, 65535, PCAP_TSTAMP_PRECISION_NANO);
+  pcap_dumper_t* dumper = pcap_dump_open(dead, nano.c_str());
+  ASSERT_NE(dumper, nullptr);
+  for (uint32_t n = 0; n < 3; ++n) {
+    const Record r = Numbered(n);
+    const pcap_pkthdr h{{r.sec, 123456789 + suseconds_t(n)}, bpf_u_int32(r.frame.size()),
+                        bpf_u_int32(r.frame.size())};
+    pcap_dump(reinterpret_cast<u_char*>(dumper), &h, r.frame.data());
+  }
+  pcap_dump_close(dumper);
+  pcap_close(dead);
+  TCapturePipeline fromNano, fromPcapng;
+  fromNano.ReadFile(nano, "");
+  ASSERT_TRUE(fromNano.SaveTo(dir.File("nano.pcapng")));
+  EXPECT_EQ(tshark(dir.File("nano.pcapng"), fields), tshark(nano, fields));
+  fromPcapng.ReadFile(dir.File("nano.pcapng"), "");
+  ASSERT_TRUE(fromPcapng.SaveTo(dir.File("back.cap")));
+  EXPECT_EQ(FileBytes(dir.File("back.cap")).substr(0, 4), "\xD4\xC3\xB2\xA1");
+  EXPECT_EQ(Output("tcpdump -tt -n -r " + dir.File("back.cap")), Output("tcpdump -tt -n -r " + nano));
 }
 
 TEST(CapturePipeline, AFileCutShortWhileOpenShowsUnreadableRowsAndDoesNotCrash) {

@@ -226,7 +226,9 @@ TEST(CaptureFlow, SavingSaysWhatWentWrongAndACorrectedSaveAsWorks) {
   EXPECT_EQ(w.form->CurrentFileName, file);
   ASSERT_EQ(w.scope.Answers.FileRequests.size(), 3u);
   for (const auto& r : w.scope.Answers.FileRequests) {
-    EXPECT_TRUE(r.Filter.startsWith("Capture files (*.cap *.pcap *.pcapng);;")) << r.Filter.toStdString();
+    EXPECT_TRUE(r.Filter.startsWith(r.Save ? "pcap (*.cap *.pcap);;pcapng (*.pcapng);;"
+                                           : "Capture files (*.cap *.pcap *.pcapng);;"))
+        << r.Filter.toStdString();
     EXPECT_TRUE(r.Filter.endsWith(";;All files (*)")) << r.Filter.toStdString();
   }
   EXPECT_EQ(w.scope.Answers.FileRequests[1].Directory.toStdString(), w.scope.Dir.File("in/"));
@@ -254,7 +256,7 @@ TEST(CaptureFlow, SavingSaysWhatWentWrongAndACorrectedSaveAsWorks) {
   EXPECT_FALSE(w.form->SaveToolButton->isEnabled());
 }
 
-TEST(CaptureFlow, TemporaryFilesAreTheOwnersAloneAndUnguessable) {
+TEST(CaptureFlow, TemporaryFilesAreTheOwnersAloneUnguessableAndSaveAsPcapngKeepsTheRows) {
   if (!RunningAsRoot()) GTEST_SKIP() << "live capture needs root";
   Window w;
   // Someone else's file, and a link to it where the temporary file was once always made.
@@ -283,6 +285,37 @@ TEST(CaptureFlow, TemporaryFilesAreTheOwnersAloneAndUnguessable) {
   EXPECT_TRUE(TMainForm::IsTemporary(w.scope.Dir.File("temp.$$$")));
   EXPECT_FALSE(TMainForm::IsTemporary(w.scope.Dir.File("temp.$$$x")));
   EXPECT_FALSE(TMainForm::IsTemporary("/a.$$$/b"));
+
+  // The save dialog's pcapng choice with a name typed without an extension: pcapng, named so,
+  // and the views go on reading the capture's own file, which goes with the capture.
+  const auto rows = [&] {
+    ProcessEvents();
+    TListView* view = w.form->ListView(viETH);
+    std::vector<QString> cells;
+    for (int row = 0; row < view->model()->rowCount(); ++row)
+      for (int column = 0; column < view->model()->columnCount(); ++column)
+        cells.push_back(Cell(view, row, column));
+    return cells;
+  };
+  const std::vector<QString> shown = rows();
+  ASSERT_EQ(w.form->ListView(viETH)->ItemCount(), 3);
+  w.scope.Answers.Files.push_back(QString::fromStdString(w.scope.Dir.File("out")));
+  w.scope.Answers.Filters.push_back(Prompts::PcapngFileFilter);
+  w.form->miSaveAs->trigger();
+  EXPECT_EQ(w.scope.Answers.FileRequests.back().Filter, Prompts::CaptureSaveFilter);
+  EXPECT_TRUE(w.Boxes().empty());
+  const std::string saved = w.scope.Dir.File("out.pcapng");
+  EXPECT_EQ(w.form->CurrentFileName, saved);
+  EXPECT_EQ(FileBytes(saved).substr(0, 4), "\x0A\x0D\x0D\x0A");
+  EXPECT_FALSE(w.form->ActionSave->isEnabled());
+  EXPECT_TRUE(std::filesystem::exists(names[1]));
+  EXPECT_EQ(rows(), shown);
+  Global->OpenType = 2;
+  Global->FileName = saved;
+  w.form->OpenSource();
+  EXPECT_TRUE(w.Boxes().empty());
+  EXPECT_EQ(rows(), shown);
+  EXPECT_FALSE(std::filesystem::exists(names[1]));
 }
 
 TEST(CaptureFlow, LiveCaptureStopSaveAndReadBack) {
