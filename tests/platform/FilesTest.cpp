@@ -16,7 +16,6 @@
 
 #include "platform/Files.h"
 #include "tests/common/Frames.h"
-#include "tests/platform/TempFolder.h"
 
 namespace {
 void Write(const std::string& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
@@ -123,41 +122,4 @@ TEST(Files, KilledDuringACopyLeavesTheOldTargetOrTheWholeNewOne) {
     for (const auto& e : std::filesystem::directory_iterator(here.Path()))
       if (e.path() != source && e.path() != target) std::filesystem::remove(e.path());
   }
-}
-
-TEST(Files, TemporaryFilesAreTheOwnersAloneAndNeverAFileOrLinkPlantedBefore) {
-  TempDir here;
-  Write(here.File("victim"), "someone else's");
-  ASSERT_EQ(symlink(here.File("victim").c_str(), here.File("link.$$$").c_str()), 0);
-  Write(here.File("plain.$$$"), "planted");
-  for (const char* planted : {"link.$$$", "plain.$$$"}) {
-    std::string path = here.File(planted);
-    EXPECT_LT(platform::CreateNewFile(path), 0) << planted;
-    EXPECT_EQ(errno, EEXIST);
-  }
-  EXPECT_EQ(Read(here.File("victim")), "someone else's");
-  EXPECT_EQ(Read(here.File("plain.$$$")), "planted");
-  // Six X's make a name of their own each time, the extension kept.
-  std::string first = here.File("tempXXXXXX.$$$"), second = first;
-  const int a = platform::CreateNewFile(first), b = platform::CreateNewFile(second);
-  ASSERT_GE(a, 0);
-  ASSERT_GE(b, 0);
-  close(a);
-  close(b);
-  EXPECT_NE(first, second);
-  EXPECT_TRUE(first.ends_with(".$$$") && !first.ends_with("XXXXXX.$$$")) << first;
-  EXPECT_EQ(FileMode(first), 0600u);
-
-  // Written beside its target, a file is its owner's alone until it takes the target's name
-  // with the mode of a new file.
-  platform::TFileBeside file;
-  ASSERT_TRUE(file.Create(here.File("rows.csv")));
-  ASSERT_TRUE(file.Write("a,b\n"));
-  struct stat st {};
-  ASSERT_EQ(fstat(file.Descriptor(), &st), 0);
-  EXPECT_EQ(st.st_mode & 07777, 0600u);
-  ASSERT_TRUE(file.Commit());
-  const mode_t mask = umask(0);
-  umask(mask);
-  EXPECT_EQ(FileMode(here.File("rows.csv")), 0666 & ~mask);
 }
