@@ -2,8 +2,6 @@
 
 #include <cerrno>
 #include <cstring>
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include "capture/Quarn.h"
@@ -20,27 +18,19 @@ constexpr uint64_t ReadAhead = uint64_t(32) << 20;
 // Copies the first `size` bytes of the file open as `from` to `target`, through a temporary
 // file beside the target, which then replaces it in one step.
 bool CopyPrefix(int from, uint64_t size, const std::string& target) {
-  const std::string temporary = target + ".part";
-  const int to = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (to < 0) return false;
+  platform::TFileBeside to;
+  if (!to.Create(target)) return false;
   loff_t in = 0;
-  bool done = true;
   while (uint64_t(in) < size) {
-    const ssize_t n = ::copy_file_range(from, &in, to, nullptr, size_t(size - uint64_t(in)), 0);
+    const ssize_t n =
+        ::copy_file_range(from, &in, to.Descriptor(), nullptr, size_t(size - uint64_t(in)), 0);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) {
       if (n == 0) errno = EIO;
-      done = false;
-      break;
+      return false;
     }
   }
-  if (done && ::fsync(to) != 0) done = false;
-  const int code = errno;
-  ::close(to);
-  if (done && ::rename(temporary.c_str(), target.c_str()) == 0) return true;
-  ::unlink(temporary.c_str());
-  errno = done ? errno : code;
-  return false;
+  return to.Commit();
 }
 }  // namespace
 
@@ -90,9 +80,9 @@ TCapturePipeline::TReadResult TCapturePipeline::ReadFile(TCustomQuarn& opener,
   if (!opened) {
     File_.Close();
     // libpcap's words alone ("unknown file format", "error reading dump file: Is a
-    // directory") do not say which file they are about.
+    // directory") do not say which file they are about; ours name it already.
     const std::string reason = opener.LastError();
-    Fail(reason.starts_with(path + ": ") ? reason : path + ": " + reason);
+    Fail(reason.find(path) != std::string::npos ? reason : path + ": " + reason);
     return TReadResult::Failed;
   }
   const TReadResult result = ReadFrames(&opener, progress);
@@ -156,12 +146,12 @@ bool TCapturePipeline::StartLive(const std::string& path, int32_t linkType, int3
   if (!File_.Adopt(LiveFile_.Descriptor(), LiveFile_.WrittenSize(), error) ||
       !Records_.Open(File_, error)) {
     LiveFile_.Close();
-    ::unlink(path.c_str());
+    ::unlink(LiveFile_.Path().c_str());
     File_.Close();
     Fail(error);
     return false;
   }
-  File_.Renamed(path);
+  File_.Renamed(LiveFile_.Path());
   File_.SetMaxRecord(Records_.MaxRecord());
   Store_.Attach(&Records_);
   LiveLinkType_ = linkType;
@@ -404,19 +394,39 @@ void TCapturePipeline::ResetSeen() {
 // ---- Saving ---------------------------------------------------------------------------------
 
 bool TCapturePipeline::SaveTo(const std::string& target) {
+  return SaveTo(target, FormatOfName(target));
+}
+
+bool TCapturePipeline::SaveTo(const std::string& target, TCaptureFormat format) {
   std::lock_guard lock(Lock_);
   if (Live_ && Temporary_) {
     FlushLocked();
+    // The capture goes on reading its temporary file, whose records the store points at; the
+    // file goes when the capture does, as it would without a save.
+    if (format == TCaptureFormat::Pcapng) return WriteAs(target, format);
     if (Running_) return CopyPrefix(LiveFile_.Descriptor(), LiveFile_.WrittenSize(), target);
-    // Its capture is over: the file already holds exactly the frames of the store.
+    // Its capture is over: the file already holds exactly the frames of the store. It was its
+    // owner's alone while temporary; saved, it is a file of the user's like any other.
     if (::fsync(LiveFile_.Descriptor()) != 0) return false;
-    if (!platform::MoveFile(File_.Path(), target)) return false;
+    if (!platform::MoveFile(File_.Path(), target, platform::NewFileMode())) return false;
     LiveFile_.Renamed(target);
     File_.Renamed(target);
     Temporary_ = false;
     return true;
   }
-  return platform::CopyFile(File_.Path(), target);
+  // Saved onto itself, a file is left as it is, whatever its name asks for.
+  if (!File_.IsOpen() || FormatOf(File_) == format || platform::SameFile(File_.Path(), target))
+    return platform::CopyFile(File_.Path(), target);
+  return WriteAs(target, format);
+}
+
+bool TCapturePipeline::CanSaveAs(TCaptureFormat format) const {
+  return format == TCaptureFormat::Pcapng || !File_.IsOpen() || Records_.LinkTypes().size() <= 1;
+}
+
+bool TCapturePipeline::WriteAs(const std::string& target, TCaptureFormat format) {
+  platform::TFileBeside out;
+  return out.Create(target) && WriteCaptureAs(File_, format, out) && out.Commit();
 }
 
 // ---- Observing ------------------------------------------------------------------------------

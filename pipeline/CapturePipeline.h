@@ -27,6 +27,7 @@
 #include "capture/FileRecords.h"
 #include "capture/FrameStore.h"
 #include "capture/MappedFile.h"
+#include "pipeline/CaptureFormat.h"
 #include "pipeline/LiveCaptureFile.h"
 #include "presentation/PacketLists.h"
 
@@ -64,7 +65,9 @@ class TCapturePipeline {
   TReadResult ReadFile(const std::string& path, const std::string& filter,
                        const TProgress& progress = {});
 
-  // Starts a live capture written to the new temporary file `path`.
+  // Starts a live capture written to the new temporary file `path`, its owner's alone; six
+  // X's in its name become random characters (platform::CreateNewFile), and FileName() tells
+  // the name made.
   bool StartLive(const std::string& path, int32_t linkType, int32_t snapLen);
   // A frame of the live source. False when it could not be kept: the file cannot be written
   // (the disk is full) or the store is full. Failed() and Error() then say why and every
@@ -81,11 +84,18 @@ class TCapturePipeline {
   // holds exactly the frames the store holds.
   void Clear();
 
-  // Saves the frames of the store to `target`. A temporary file whose capture has stopped is
-  // moved there (and is the capture's file from then on); one still being written is copied
-  // as far as it has been filed; any other file is copied whole. False with errno set when
-  // that fails; the capture is then as it was.
+  // Saves the frames of the store to `target` in `format` (by default the one its name asks
+  // for: FormatOfName). As pcap, a temporary file whose capture has stopped is moved there
+  // (and is the capture's file from then on), and one still being written is copied as far
+  // as it has been filed. Any other file is copied whole when it is in that format already,
+  // or when `target` is the file itself; otherwise its frames are written in `format`, as
+  // they are from a temporary file to pcapng (which then stays the capture's file). False
+  // with errno set when that fails; the capture is then as it was.
   bool SaveTo(const std::string& target);
+  bool SaveTo(const std::string& target, TCaptureFormat format);
+  // False when the capture cannot be saved in `format`: a pcap file holds one link type, and
+  // a pcapng file read may have interfaces of several.
+  bool CanSaveAs(TCaptureFormat format) const;
   // The temporary file is removed when the pipeline goes; after a save it is not temporary.
   bool Temporary() const { return Temporary_; }
   const std::string& FileName() const { return File_.Path(); }
@@ -138,6 +148,8 @@ class TCapturePipeline {
 
  private:
   bool OpenForReading(const std::string& path, std::string& error);
+  // Writes the capture's file to `target` in the other format (lock held).
+  bool WriteAs(const std::string& target, TCaptureFormat format);
   std::string MapFailure(const std::string& otherwise) const;
   TReadResult ReadFrames(TCustomQuarn* opener, const TProgress& progress);
   // Publishes the frames written so far (lock held).

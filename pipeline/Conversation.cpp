@@ -1,13 +1,11 @@
 #include "pipeline/Conversation.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdio>
-#include <fcntl.h>
 #include <map>
-#include <unistd.h>
 
 #include "pipeline/CapturePipeline.h"
+#include "platform/Files.h"
 #include "presentation/PayloadText.h"
 #include "presentation/Views.h"
 
@@ -385,32 +383,21 @@ std::string GapText(uint64_t bytes) { return "... " + std::to_string(bytes) + " 
 
 bool SaveConversation(const TFrameStore& store, const TConversation& conversation,
                       TConversationPart part, const std::string& path) {
-  // A pipe that nobody reads is refused at once instead of waited on.
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NONBLOCK, 0666);
-  if (fd < 0) return false;
+  // Written beside the target and renamed over it once whole, as every save is: a failed save
+  // leaves no part of a file, and the old one if there was one.
+  platform::TFileBeside file;
+  if (!file.Create(path)) return false;
   std::string pending;
   constexpr size_t WriteSize = size_t(1) << 20;
-  auto flush = [&] {
-    for (size_t done = 0; done < pending.size();) {
-      const ssize_t n = ::write(fd, pending.data() + done, pending.size() - done);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) return false;
-      done += size_t(n);
-    }
-    pending.clear();
-    return true;
-  };
-  bool ok = true;
   for (const TConversationChunk& chunk : conversation.Chunks) {
     if ((part == TConversationPart::SideA && chunk.Side != 0) ||
         (part == TConversationPart::SideB && chunk.Side != 1))
       continue;
     pending.append(ChunkBytes(store, chunk));
-    if (pending.size() >= WriteSize && !(ok = flush())) break;
+    if (pending.size() >= WriteSize) {
+      if (!file.Write(pending)) return false;
+      pending.clear();
+    }
   }
-  if (ok) ok = flush();
-  const int error = errno;
-  if (::close(fd) != 0 && ok) return false;
-  errno = error;
-  return ok;
+  return file.Write(pending) && file.Commit();
 }

@@ -2,8 +2,9 @@
 
 #include <cerrno>
 #include <cstring>
-#include <fcntl.h>
 #include <unistd.h>
+
+#include "platform/Files.h"
 
 namespace {
 // What pcap_dump_open writes: the file header in native byte order, version 2.4.
@@ -38,6 +39,16 @@ bool WriteAll(int fd, const uint8_t* data, size_t size, size_t& done) {
 }
 }  // namespace
 
+std::array<uint8_t, TLiveCaptureFile::FileHeaderSize> TLiveCaptureFile::FileHeader(
+    int32_t linkType, int32_t snapLen) {
+  TPcapFileHeader header;
+  header.SnapLen = uint32_t(snapLen);
+  header.LinkType = uint32_t(linkType);
+  std::array<uint8_t, FileHeaderSize> bytes;
+  std::memcpy(bytes.data(), &header, sizeof header);
+  return bytes;
+}
+
 TLiveCaptureFile::~TLiveCaptureFile() { Close(); }
 
 std::string TLiveCaptureFile::Failure(const char* what, int code) const {
@@ -48,23 +59,23 @@ bool TLiveCaptureFile::Create(const std::string& path, int32_t linkType, int32_t
                               std::string& error) {
   Close();
   Path_ = path;
-  Fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+  Fd_ = platform::CreateNewFile(Path_);
   if (Fd_ < 0) {
-    error = Failure("cannot create", errno);
+    const int code = errno;
+    Path_ = path;  // the name as asked for, whatever the failed call left of it
+    error = Failure("cannot create", code);
     return false;
   }
-  TPcapFileHeader header;
-  header.SnapLen = uint32_t(snapLen);
-  header.LinkType = uint32_t(linkType);
+  const auto header = FileHeader(linkType, snapLen);
   size_t done = 0;
-  if (!WriteAll(Fd_, reinterpret_cast<const uint8_t*>(&header), sizeof header, done)) {
+  if (!WriteAll(Fd_, header.data(), header.size(), done)) {
     error = Failure("cannot write to", errno);
     ::close(Fd_);
     Fd_ = -1;
-    ::unlink(path.c_str());
+    ::unlink(Path_.c_str());
     return false;
   }
-  Written_ = sizeof header;
+  Written_ = header.size();
   Pending_.reserve(size_t(1) << 20);
   return true;
 }

@@ -8,6 +8,7 @@
 // the owner flushes (every few hundred milliseconds, and at stop). The file therefore always ends
 // with a whole record: the kernel holds what was written even if this process dies the next
 // instant, and a failed write is cut back to the last whole record.
+#include <array>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -19,13 +20,18 @@ class TLiveCaptureFile {
   static constexpr size_t FileHeaderSize = 24;
   static constexpr size_t RecordHeaderSize = sizeof(PCAP_PKTHDR);
 
+  // The file header pcap_dump writes for that link type and snapshot length.
+  static std::array<uint8_t, FileHeaderSize> FileHeader(int32_t linkType, int32_t snapLen);
+
   TLiveCaptureFile() = default;
   ~TLiveCaptureFile();
   TLiveCaptureFile(const TLiveCaptureFile&) = delete;
   TLiveCaptureFile& operator=(const TLiveCaptureFile&) = delete;
 
-  // Creates `path` (which must not exist) and writes the file header. False, with
-  // "cannot create PATH: reason" in `error`, when that fails; nothing is left behind.
+  // Creates `path` as a new file, its owner's alone, and writes the file header. Six X's in
+  // the name become random characters (platform::CreateNewFile), and Path() tells the name
+  // made. False, with "cannot create PATH: reason" in `error`, when that fails; nothing is left
+  // behind.
   bool Create(const std::string& path, int32_t linkType, int32_t snapLen, std::string& error);
   int Descriptor() const { return Fd_; }
   const std::string& Path() const { return Path_; }

@@ -29,27 +29,18 @@ bool WriteAll(int fd, const char* data, ssize_t size) {
   return true;
 }
 
-// Copies `from` into a new file beside `to` and renames it over `to`.
-bool CopyThroughTemporary(const std::string& from, const std::string& to) {
+// Copies `from` into a new file beside `to` and renames it over `to`, with `mode`, or the
+// mode of `from` without one.
+bool CopyThroughTemporary(const std::string& from, const std::string& to,
+                          std::optional<mode_t> mode) {
   const int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
   if (in < 0) return false;
   struct stat st {};
-  if (fstat(in, &st) != 0) {
-    SavedErrno keep;
-    ::close(in);
-    return false;
-  }
-  std::string temporary = to + ".XXXXXX";
-  const int out = mkostemp(temporary.data(), O_CLOEXEC);
-  if (out < 0) {
-    SavedErrno keep;
-    ::close(in);
-    return false;
-  }
-  bool ok = true;
+  TFileBeside out;
+  bool ok = fstat(in, &st) == 0 && out.Create(to);
   static constexpr size_t Chunk = 1 << 20;
-  char* buffer = static_cast<char*>(std::malloc(Chunk));
-  if (!buffer) {
+  char* buffer = ok ? static_cast<char*>(std::malloc(Chunk)) : nullptr;
+  if (ok && !buffer) {
     errno = ENOMEM;
     ok = false;
   }
@@ -60,23 +51,12 @@ bool CopyThroughTemporary(const std::string& from, const std::string& to) {
       ok = n == 0;
       break;
     }
-    ok = WriteAll(out, buffer, n);
+    ok = out.Write(std::string_view(buffer, size_t(n)));
   }
   std::free(buffer);
-  ok = ok && fchmod(out, st.st_mode & 07777) == 0 && fsync(out) == 0;
-  {
-    SavedErrno keep;
-    ::close(in);
-    if (::close(out) != 0 && ok) {
-      keep.value = errno;
-      ok = false;
-    }
-  }
-  if (ok && ::rename(temporary.c_str(), to.c_str()) != 0) ok = false;
-  if (!ok) {
-    SavedErrno keep;
-    ::unlink(temporary.c_str());
-  }
+  ok = ok && out.Commit(mode.value_or(st.st_mode & 07777));
+  SavedErrno keep;
+  ::close(in);
   return ok;
 }
 }  // namespace
@@ -95,48 +75,91 @@ bool FileExists(const std::string& path) {
 
 bool DeleteFile(const std::string& path) { return ::unlink(path.c_str()) == 0; }
 
-bool MoveFile(const std::string& from, const std::string& to) {
-  if (::rename(from.c_str(), to.c_str()) == 0) return true;
+bool SameFile(const std::string& a, const std::string& b) {
+  struct stat sa {}, sb {};
+  return ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
+         sa.st_ino == sb.st_ino;
+}
+
+int CreateNewFile(std::string& path) {
+  const size_t name = path.rfind('/') + 1;  // 0 without a folder
+  const size_t random = path.rfind("XXXXXX");
+  if (random != std::string::npos && random >= name)
+    return ::mkostemps(path.data(), int(path.size() - random - 6), O_CLOEXEC);
+  // O_EXCL refuses whatever is there already, a symbolic link too.
+  return ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+}
+
+mode_t NewFileMode() {
+  // The kernel tells the mask without changing it; setting it to learn it would, for that
+  // moment, give a file another thread creates the wrong mode.
+  if (FILE* status = std::fopen("/proc/self/status", "re")) {
+    char line[256];
+    unsigned mask = 0;
+    bool found = false;
+    while (!found && std::fgets(line, sizeof line, status))
+      found = std::sscanf(line, "Umask: %o", &mask) == 1;
+    std::fclose(status);
+    if (found) return 0666 & ~mode_t(mask);
+  }
+  const mode_t mask = ::umask(0);
+  ::umask(mask);
+  return 0666 & ~mask;
+}
+
+bool MoveFile(const std::string& from, const std::string& to, std::optional<mode_t> mode) {
+  if (::rename(from.c_str(), to.c_str()) == 0) {
+    // A file system without modes refuses; the move itself is done.
+    if (mode) ::chmod(to.c_str(), *mode);
+    return true;
+  }
   if (errno != EXDEV) return false;
-  if (!CopyThroughTemporary(from, to)) return false;
+  if (!CopyThroughTemporary(from, to, mode)) return false;
   ::unlink(from.c_str());
   return true;
 }
 
 bool CopyFile(const std::string& from, const std::string& to) {
-  struct stat a {}, b {};
-  if (::stat(from.c_str(), &a) != 0) return false;
-  if (::stat(to.c_str(), &b) == 0 && a.st_dev == b.st_dev && a.st_ino == b.st_ino) return true;
-  return CopyThroughTemporary(from, to);
+  if (SameFile(from, to)) return true;
+  return CopyThroughTemporary(from, to, std::nullopt);
 }
 
 TFileBeside::~TFileBeside() {
   if (Fd_ < 0 && Temporary_.empty()) return;
   SavedErrno keep;
   if (Fd_ >= 0) ::close(Fd_);
-  ::unlink(Temporary_.c_str());
+  if (!Temporary_.empty()) ::unlink(Temporary_.c_str());
 }
 
 bool TFileBeside::Create(const std::string& target) {
   Target_ = target;
-  Temporary_ = target + ".XXXXXX";
-  Fd_ = mkostemp(Temporary_.data(), O_CLOEXEC);
-  if (Fd_ < 0) {
-    Temporary_.clear();
-    return false;
+  // A device or a pipe is written into: a file renamed over it would take its place. A pipe
+  // that nobody reads is refused at once (ENXIO) instead of waited on; once open, writes
+  // block as they would on any file.
+  struct stat st {};
+  if (::stat(target.c_str(), &st) == 0 && !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) {
+    Fd_ = ::open(target.c_str(), O_WRONLY | O_CLOEXEC | O_NONBLOCK);
+    if (Fd_ >= 0) ::fcntl(Fd_, F_SETFL, ::fcntl(Fd_, F_GETFL) & ~O_NONBLOCK);
+    return Fd_ >= 0;
   }
-  const mode_t mask = ::umask(0);
-  ::umask(mask);
-  return fchmod(Fd_, 0666 & ~mask) == 0;
+  Temporary_ = target + ".XXXXXX";
+  Fd_ = CreateNewFile(Temporary_);
+  if (Fd_ < 0) Temporary_.clear();
+  return Fd_ >= 0;
 }
 
 bool TFileBeside::Write(std::string_view text) {
   return WriteAll(Fd_, text.data(), ssize_t(text.size()));
 }
 
-bool TFileBeside::Commit() {
-  if (fsync(Fd_) != 0) return false;
+bool TFileBeside::Commit(mode_t mode) {
   const int fd = Fd_;
+  if (Temporary_.empty()) {
+    Fd_ = -1;
+    return ::close(fd) == 0;
+  }
+  // Only now, complete and about to take the target's name, may others read it.
+  if (fchmod(fd, mode) != 0 || fsync(fd) != 0) return false;
   Fd_ = -1;
   if (::close(fd) != 0 || ::rename(Temporary_.c_str(), Target_.c_str()) != 0) return false;
   Temporary_.clear();

@@ -219,17 +219,19 @@ bool ProfileFile::Commit() {
   std::string tempPath = target + ".XXXXXX";
   const int fd = ::mkostemp(tempPath.data(), O_CLOEXEC);
   if (fd < 0) return false;
-  if (::fchmod(fd, exists ? old.st_mode & 07777 : 0600) != 0) return Abandon(fd, tempPath);
-  if (exists && ::geteuid() == 0 && ::fchown(fd, old.st_uid, old.st_gid) != 0) {
-    // A file system without owners refuses; the file is then root's like any new one.
-  }
-
   std::string text;
   for (const std::string& line : Lines_) {
     text += line;
     text += '\n';
   }
-  if (!WriteAll(fd, text) || ::fsync(fd) != 0) return Abandon(fd, tempPath);
+  if (!WriteAll(fd, text)) return Abandon(fd, tempPath);
+  // The temporary file is its owner's alone while it is written (it holds the remote
+  // password); complete, it takes the mode and owner the file had.
+  if (::fchmod(fd, exists ? old.st_mode & 07777 : 0600) != 0) return Abandon(fd, tempPath);
+  if (exists && ::geteuid() == 0 && ::fchown(fd, old.st_uid, old.st_gid) != 0) {
+    // A file system without owners refuses; the file is then root's like any new one.
+  }
+  if (::fsync(fd) != 0) return Abandon(fd, tempPath);
   if (::close(fd) != 0) return Abandon(-1, tempPath);
   if (::rename(tempPath.c_str(), target.c_str()) != 0) return Abandon(-1, tempPath);
 

@@ -71,6 +71,7 @@ class TMainForm : public QMainWindow {
   std::unique_ptr<TCapturePipeline> IncomingCapture;
   std::string CurrentFileName;
   std::string SaveFileName;
+  TCaptureFormat SaveFileFormat = TCaptureFormat::Pcap;
   std::atomic<bool> Modified{false};
   TCapturingForm* CapturingForm = nullptr;
   // The secondary windows: created once and kept. The adapter and remote host dialogs are
@@ -220,11 +221,8 @@ class TMainForm : public QMainWindow {
   void ActionOpenFileExecute();
   void ActionSaveExecute();
   void ActionSaveAsExecute();
-  // Saves the capture to `target`; on success it becomes the file saved to.
-  void SaveCapture(const std::string& target);
-  // A path for a new temporary file from a pattern such as "temp.$$$"; raises when no free
-  // name is found.
-  static std::string MakeUniqueTempName(const std::string& pattern);
+  // Saves the capture to `target` in `format`; on success it becomes the file saved to.
+  void SaveCapture(const std::string& target, TCaptureFormat format);
   // True for a file whose extension is exactly ".$$$".
   static bool IsTemporary(const std::string& fileName);
 
@@ -291,7 +289,9 @@ class TMainForm : public QMainWindow {
   std::string LastFolder_;
   void RememberFolderOf(const std::string& file);
   struct TFileDialogRequest CaptureFileDialog(bool save, const char* title);
-  std::optional<std::string> ChooseCaptureFile(bool save, const char* title);
+  // `format`, when given, takes the format the save dialog's choice or the name asks for.
+  std::optional<std::string> ChooseCaptureFile(bool save, const char* title,
+                                               TCaptureFormat* format = nullptr);
 };
 
 template <class F>

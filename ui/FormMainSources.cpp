@@ -9,7 +9,6 @@
 #include <pcap/pcap.h>
 
 #include "platform/Files.h"
-#include "platform/Format.h"
 #include "platform/System.h"
 #include "settings/Globals.h"
 #include "ui/Application.h"
@@ -138,19 +137,14 @@ void TMainForm::OpenFileAtStart(const std::string& file) {
 
 std::string TMainForm::Quarn1Opened(TCustomQuarn& Sender) {
   std::unique_ptr<TCapturePipeline> incoming;
-  std::string dumpName;
   if (Global->OpenType != 2) {
     // The new capture's temporary file is made before the previous capture is given up:
-    // when it cannot be made, the new source is closed again and nothing is lost.
-    try {
-      dumpName = MakeUniqueTempName("temp.$$$");
-    } catch (const std::exception& e) {
-      return e.what();
-    }
+    // when it cannot be made, the new source is closed again and nothing is lost. Its name is
+    // made as the file is, with a random part, so that no other user can take it first.
     incoming = std::make_unique<TCapturePipeline>();
     incoming->SetDecodeIPv6AndVLAN(Global->DecodeIPv6AndVLAN);
-    if (!incoming->StartLive(dumpName, pcap_datalink(Sender.Handle()),
-                             pcap_snapshot(Sender.Handle())))
+    if (!incoming->StartLive(platform::TempDirectory() + "tempXXXXXX.$$$",
+                             pcap_datalink(Sender.Handle()), pcap_snapshot(Sender.Handle())))
       return incoming->Error();
   } else {
     incoming = IncomingCapture ? std::move(IncomingCapture) : std::make_unique<TCapturePipeline>();
@@ -175,12 +169,13 @@ std::string TMainForm::Quarn1Opened(TCustomQuarn& Sender) {
   DecodingNoticeShown = false;
   DecodingPanel->hide();
   if (Global->OpenType != 2) {
-    CurrentFileName = dumpName;
+    CurrentFileName = Capture->FileName();
     SaveFileName.clear();
   } else {
     CurrentFileName = Global->FileName;
     SaveFileName = Global->FileName;
     RememberFolderOf(Global->FileName);
+    SaveFileFormat = FormatOfName(SaveFileName);
   }
   return {};
 }
@@ -214,30 +209,6 @@ bool TMainForm::ConfirmClear() {
   return Quarn1.Active() || ConfirmDiscard(SaveBeforeAnotherSource);
 }
 
-std::string TMainForm::MakeUniqueTempName(const std::string& pattern) {
-  std::string path = pattern.find('/') == std::string::npos ? platform::TempDirectory() + pattern
-                                                            : pattern;
-  if (!platform::FileExists(path)) return path;
-  if (path.find('*') == std::string::npos) {
-    const std::string ext = Extension(path);
-    path = path.substr(0, path.size() - ext.size()) + "*" + (ext.empty() ? "." : ext);
-  }
-  const size_t star = path.find('*');
-  const uint32_t c0 = platform::TickCount();
-  for (uint32_t c = c0;; ++c) {
-    if (c - c0 > 10000) {
-      std::string shown = path;
-      shown.replace(star, 1, "{UniqueID}");
-      throw std::runtime_error(platform::Format("Can't create temp file \"%s\".", {shown}));
-    }
-    char id[9];
-    std::snprintf(id, sizeof id, "%08X", c);
-    std::string candidate = path;
-    candidate.replace(star, 1, id);
-    if (!platform::FileExists(candidate)) return candidate;
-  }
-}
-
 bool TMainForm::IsTemporary(const std::string& fileName) { return Extension(fileName) == ".$$$"; }
 
 // ---- Capture files ------------------------------------------------------------------------
@@ -246,7 +217,7 @@ TFileDialogRequest TMainForm::CaptureFileDialog(bool save, const char* title) {
   TFileDialogRequest r;
   r.Save = save;
   r.Title = title;
-  r.Filter = Prompts::CaptureFileFilter;
+  r.Filter = save ? Prompts::CaptureSaveFilter : Prompts::CaptureFileFilter;
   r.DefaultExtension = "cap";
   if (LastFolder_.empty() && !Global->FileName.empty()) LastFolder_ = FolderOf(Global->FileName);
   r.Directory = Text(LastFolder_);
@@ -258,10 +229,16 @@ void TMainForm::RememberFolderOf(const std::string& file) {
   Prompts::FileUsed(Text(file));
 }
 
-std::optional<std::string> TMainForm::ChooseCaptureFile(bool save, const char* title) {
-  const auto chosen = Prompts::ChooseFile(this, CaptureFileDialog(save, title));
+std::optional<std::string> TMainForm::ChooseCaptureFile(bool save, const char* title,
+                                                         TCaptureFormat* format) {
+  QString filter;
+  const auto chosen = Prompts::ChooseFile(this, CaptureFileDialog(save, title), &filter);
   if (!chosen) return std::nullopt;
-  return chosen->toLocal8Bit().toStdString();
+  std::string path = chosen->toLocal8Bit().toStdString();
+  // The pcapng choice, or a name that says pcapng, saves pcapng.
+  if (format)
+    *format = filter == Prompts::PcapngFileFilter ? TCaptureFormat::Pcapng : FormatOfName(path);
+  return path;
 }
 
 void TMainForm::ActionOpenFileExecute() {
@@ -276,16 +253,22 @@ void TMainForm::ActionOpenFileExecute() {
 
 void TMainForm::ActionSaveExecute() {
   if (!SaveFileName.empty()) {
-    SaveCapture(SaveFileName);
+    SaveCapture(SaveFileName, SaveFileFormat);
     return;
   }
-  if (const auto chosen = ChooseCaptureFile(true, "Save")) SaveCapture(*chosen);
+  TCaptureFormat format = TCaptureFormat::Pcap;
+  if (const auto chosen = ChooseCaptureFile(true, "Save", &format)) SaveCapture(*chosen, format);
 }
 
-void TMainForm::SaveCapture(const std::string& target) {
-  if (Capture->SaveTo(target)) {
+void TMainForm::SaveCapture(const std::string& target, TCaptureFormat format) {
+  if (!Capture->CanSaveAs(format)) {
+    Prompts::ShowError(this, Text("Cannot save to " + target +
+                                  " as pcap: the capture's frames have more than one link type, "
+                                  "which only pcapng holds. Save it as pcapng."));
+  } else if (Capture->SaveTo(target, format)) {
     CurrentFileName = target;
     SaveFileName = target;
+    SaveFileFormat = format;
     Modified = false;
     RememberFolderOf(target);
   } else {
@@ -299,12 +282,13 @@ void TMainForm::SaveCapture(const std::string& target) {
 }
 
 void TMainForm::ActionSaveAsExecute() {
-  const auto chosen = ChooseCaptureFile(true, "Save As");
+  TCaptureFormat format = TCaptureFormat::Pcap;
+  const auto chosen = ChooseCaptureFile(true, "Save As", &format);
   if (!chosen) return;
   if (*chosen == SaveFileName) {
     Prompts::ShowError(this, "Same file name");
     return;
   }
-  SaveCapture(*chosen);
+  SaveCapture(*chosen, format);
 }
 

@@ -6,6 +6,7 @@
 #include <QFileInfo>
 #include <QMessageBox>
 #include <QMimeDatabase>
+#include <QRegularExpression>
 
 namespace {
 TPromptAnswerer* Answerer = nullptr;
@@ -43,6 +44,14 @@ void Box(QWidget* parent, const QString& caption, const QString& text, QMessageB
   QMessageBox box(icon, caption, text, QMessageBox::Ok, parent);
   box.exec();
 }
+
+// The extension a name typed without one gets: in a save dialog the first that the chosen
+// filter names, so that the name says the format chosen; else the request's default.
+QString ExtensionFor(const TFileDialogRequest& request, const QString& filter) {
+  static const QRegularExpression named(QStringLiteral("\\*\\.(\\w+)"));
+  const QRegularExpressionMatch match = named.match(filter);
+  return request.Save && match.hasMatch() ? match.captured(1) : request.DefaultExtension;
+}
 }  // namespace
 
 namespace Prompts {
@@ -75,8 +84,18 @@ TSaveChoice AskToSave(QWidget* parent, const QString& text) {
   }
 }
 
-std::optional<QString> ChooseFile(QWidget* parent, const TFileDialogRequest& request) {
-  if (Answerer) return Answerer->File(request);
+std::optional<QString> ChooseFile(QWidget* parent, const TFileDialogRequest& request,
+                                  QString* chosenFilter) {
+  if (Answerer) {
+    QString filter = request.Filter.section(QStringLiteral(";;"), 0, 0);
+    std::optional<QString> chosen = Answerer->File(request, filter);
+    if (chosenFilter) *chosenFilter = filter;
+    // What the dialog's default suffix does for a name typed without an extension.
+    const QString extension = ExtensionFor(request, filter);
+    if (chosen && request.Save && !extension.isEmpty() && QFileInfo(*chosen).suffix().isEmpty())
+      *chosen += QLatin1Char('.') + extension;
+    return chosen;
+  }
   // Declared first, so that it outlives the dialog, which uses it before anything can have
   // asked for a file's type.
   TNameOnlyIconProvider icons;
@@ -86,9 +105,13 @@ std::optional<QString> ChooseFile(QWidget* parent, const TFileDialogRequest& req
   dialog.setFileMode(request.Save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
   // A replaced file is not asked about, as the program's save has always done.
   dialog.setOption(QFileDialog::DontConfirmOverwrite, true);
-  dialog.setDefaultSuffix(request.DefaultExtension);
+  dialog.setDefaultSuffix(ExtensionFor(request, dialog.selectedNameFilter()));
+  QObject::connect(&dialog, &QFileDialog::filterSelected, &dialog, [&](const QString& filter) {
+    dialog.setDefaultSuffix(ExtensionFor(request, filter));
+  });
   if (!request.FileName.isEmpty()) dialog.selectFile(request.FileName);
   if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
+  if (chosenFilter) *chosenFilter = dialog.selectedNameFilter();
   return QFileInfo(dialog.selectedFiles().first()).absoluteFilePath();
 }
 

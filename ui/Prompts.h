@@ -11,7 +11,9 @@ struct TFileDialogRequest {
   bool Save = false;
   QString Title;
   QString Filter;            // Qt form: "Capture Files (*.cap);;All Files (*)"
-  QString DefaultExtension;  // appended to a typed name without one
+  // Appended to a typed name without an extension, in a save dialog unless the chosen filter
+  // names one ("*.pcapng"), which is then appended.
+  QString DefaultExtension;
   QString Directory;
   QString FileName;  // the name the dialog starts with
 };
@@ -26,8 +28,9 @@ class TPromptAnswerer {
   virtual void Message(const QString& caption, const QString& text, bool error) = 0;
   // Called instead of asking whether to save a capture first.
   virtual TSaveChoice SaveQuestion(const QString& text) = 0;
-  // Called instead of showing a file dialog; nullopt means the user cancelled.
-  virtual std::optional<QString> File(const TFileDialogRequest& request) = 0;
+  // Called instead of showing a file dialog; nullopt means the user cancelled. `filter` comes
+  // with the request's first filter, which a dialog starts with, and takes the one chosen.
+  virtual std::optional<QString> File(const TFileDialogRequest& request, QString& filter) = 0;
 };
 
 namespace Prompts {
@@ -35,6 +38,11 @@ namespace Prompts {
 // file, since on Linux many files have no extension and "*.*" would hide them.
 inline const QString CaptureFileFilter =
     QStringLiteral("Capture files (*.cap *.pcap *.pcapng);;All files (*)");
+// The save dialog's: one choice for each format a capture is saved in, which the choice then
+// decides.
+inline const QString PcapngFileFilter = QStringLiteral("pcapng (*.pcapng)");
+inline const QString CaptureSaveFilter =
+    QStringLiteral("pcap (*.cap *.pcap);;") + PcapngFileFilter + QStringLiteral(";;All files (*)");
 // Installs an answerer (nullptr: the real dialogs again). The caller keeps ownership.
 void SetAnswerer(TPromptAnswerer* answerer);
 // A modal message box with an error icon, the caption "Error" and an OK button.
@@ -45,8 +53,10 @@ void ShowInformation(QWidget* parent, const QString& text);
 void ShowException(QWidget* parent, const QString& text);
 // Asks whether to save the capture before it is lost: Save, Discard or Cancel.
 TSaveChoice AskToSave(QWidget* parent, const QString& text);
-// The chosen file's full path, or nullopt when cancelled.
-std::optional<QString> ChooseFile(QWidget* parent, const TFileDialogRequest& request);
+// The chosen file's full path, or nullopt when cancelled; `chosenFilter`, when given, takes
+// the filter the user chose.
+std::optional<QString> ChooseFile(QWidget* parent, const TFileDialogRequest& request,
+                                  QString* chosenFilter = nullptr);
 // A file was opened or saved: a dialog given no folder, or one that is gone, starts in its folder.
 void FileUsed(const QString& path);
 }  // namespace Prompts

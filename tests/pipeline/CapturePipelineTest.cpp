@@ -24,6 +24,7 @@
 #include "tests/common/Frames.h"
 #include "tests/common/Loopback.h"
 #include "tests/common/Rpcapd.h"
+#include "tests/platform/TempFolder.h"
 
 namespace {
 namespace fs = std::filesystem;
@@ -103,6 +104,16 @@ std::vector<std::string> Cells(const TCapturePipeline& p, int32_t view, int32_t 
   return {text.begin(), text.end()};
 }
 
+// What a command prints on its standard output.
+std::string Output(const std::string& command) {
+  std::FILE* p = popen(command.c_str(), "r");
+  std::string out;
+  char buf[4096];
+  for (size_t n; (n = std::fread(buf, 1, sizeof buf, p)) > 0;) out.append(buf, n);
+  pclose(p);
+  return out;
+}
+
 std::string FileBytes(const std::string& path) {
   std::FILE* f = std::fopen(path.c_str(), "rb");
   std::string bytes;
@@ -137,9 +148,16 @@ TEST(CapturePipeline, ALiveCaptureIsSavedByMovingItsFileWithExactlyTheFramesShow
       const PCAP_PKTHDR h = HeaderOf(records[size_t(i)]);
       ASSERT_TRUE(capture.Add(&h, records[size_t(i)].frame.data()));
     }
-    // Saved while it runs: a copy of what has been filed; the capture goes on in its file.
+    // Saved while it runs: a copy of what has been filed; the capture goes on in its file. The
+    // copy is made under a name of its own: a link planted where it once was leads nowhere.
+    WriteTextFile(dir.File("victim"), "someone else's");
+    ASSERT_EQ(symlink(dir.File("victim").c_str(), dir.File("running.pcap.part").c_str()), 0);
     ASSERT_TRUE(capture.SaveTo(dir.File("running.pcap")));
     EXPECT_EQ(ReadWithLibpcap(dir.File("running.pcap")).numbers, (std::vector<uint32_t>{5, 6, 7}));
+    EXPECT_EQ(ReadTextFile(dir.File("victim")), "someone else's");
+    const mode_t mask = umask(0);  // saved, a file has the mode of any new file of the user's
+    umask(mask);
+    EXPECT_EQ(FileMode(dir.File("running.pcap")), 0666 & ~mask);
     EXPECT_TRUE(fs::exists(temp));
     EXPECT_TRUE(capture.Temporary());
 
@@ -148,6 +166,7 @@ TEST(CapturePipeline, ALiveCaptureIsSavedByMovingItsFileWithExactlyTheFramesShow
     EXPECT_FALSE(fs::exists(temp)) << "the first save moves the file rather than copying it";
     EXPECT_FALSE(capture.Temporary());
     EXPECT_EQ(capture.FileName(), dir.File("saved.pcap"));
+    EXPECT_EQ(FileMode(dir.File("saved.pcap")), 0666 & ~mask);
     // Byte for byte what libpcap's own writer makes of the same frames.
     WritePcap(dir.File("reference.pcap"), {records[5], records[6], records[7]});
     EXPECT_EQ(FileBytes(dir.File("saved.pcap")), FileBytes(dir.File("reference.pcap")));
@@ -307,17 +326,69 @@ TEST(CapturePipeline, APcapAndAPcapngCopyOfOneCaptureShowTheSameCells) {
   ASSERT_EQ(pcap.ReadFile(dir.File("a.pcap"), ""), TCapturePipeline::TReadResult::Complete);
   ASSERT_EQ(pcapng.ReadFile(dir.File("a.pcapng"), ""), TCapturePipeline::TReadResult::Complete);
   ASSERT_EQ(pcap.Count(), int32_t(records.size()));
-  for (int32_t view = 0; view < ViewCount; ++view) {
-    ASSERT_EQ(pcap.List(view).Count(), pcapng.List(view).Count()) << "view " << view;
-    for (int32_t row = 0; row < pcap.List(view).Count(); ++row)
-      ASSERT_EQ(Cells(pcap, view, row), Cells(pcapng, view, row)) << "view " << view << " row " << row;
-  }
+  for (int32_t row = 0; row < 9; ++row)  // a view of every cell a UDP frame has
+    EXPECT_EQ(Cells(pcap, viUDPData, row), Cells(pcapng, viUDPData, row)) << row;
   EXPECT_EQ(Cells(pcap, viTCPData, 0).back(), "GET / HTTP/1.0\r\n\r\n");
   // A capture filter narrows a file as it is read, as libpcap would.
   TCapturePipeline filtered;
   ASSERT_EQ(filtered.ReadFile(dir.File("a.pcapng"), "tcp or arp"),
             TCapturePipeline::TReadResult::Complete);
   EXPECT_EQ(filtered.Count(), 2);
+}
+
+TEST(CapturePipeline, SavedAsPcapngTsharkTcpdumpAndTrellanReadTheSameFramesAndTimes) {
+  if (std::system("command -v tshark >/dev/null && command -v tcpdump >/dev/null") != 0)
+    GTEST_SKIP() << "tshark and tcpdump are the judges";
+  TempDir dir;
+  // Each temporary file has a name of its own; the frames need each padding of a packet block.
+  TCapturePipeline capture, other;
+  ASSERT_TRUE(capture.StartLive(dir.File("tempXXXXXX.$$$"), DLT_EN10MB, 65535));
+  ASSERT_TRUE(other.StartLive(dir.File("tempXXXXXX.$$$"), DLT_EN10MB, 65535));
+  EXPECT_NE(capture.FileName(), other.FileName());
+  for (uint32_t n = 0; n < 9; ++n) {
+    const Record r = Numbered(n, 40 + n);
+    PCAP_PKTHDR h = HeaderOf(r);
+    h.caplen = n == 4 ? 50 : h.caplen;
+    ASSERT_TRUE(capture.Add(&h, r.frame.data()));
+  }
+  // Saved while running, in capitals, past a file planted where a copy once was; then moved.
+  const std::string saved = dir.File("RUNNING.PCAPNG"), original = dir.File("original.pcap");
+  WriteTextFile(saved + ".part", "planted");
+  ASSERT_TRUE(capture.SaveTo(saved));
+  EXPECT_EQ(ReadTextFile(saved + ".part"), "planted");
+  capture.Stop();
+  ASSERT_TRUE(capture.Temporary() && capture.SaveTo(original));
+  const auto tshark = [](const std::string& f, const std::string& o) { return Output("tshark -r " + f + " " + o); };
+  const std::string fields = "-T fields -e frame.time_epoch -e frame.len -e frame.cap_len";
+  const std::string times = tshark(original, fields);
+  ASSERT_EQ(std::count(times.begin(), times.end(), '\n'), 9) << times;
+  EXPECT_EQ(FileBytes(saved).substr(0, 4), "\x0A\x0D\x0D\x0A");
+  EXPECT_EQ(tshark(saved, fields), times);
+  EXPECT_EQ(tshark(saved, "-x"), tshark(original, "-x"));
+  EXPECT_EQ(CountWithTcpdump(saved), std::make_pair(9L, std::string()));
+  EXPECT_TRUE(std::system("command -v capinfos >/dev/null") != 0 ||
+              Output("capinfos -t '" + saved + "'").find("pcapng") != std::string::npos);
+  TCapturePipeline pcap, pcapng;
+  pcap.ReadFile(original, "");
+  pcapng.ReadFile(saved, "");
+  ASSERT_EQ(pcapng.List(viUDPData).Count(), 9);
+  for (int32_t row = 0; row < 9; ++row)  // a view of every cell a UDP frame has
+    EXPECT_EQ(Cells(pcap, viUDPData, row), Cells(pcapng, viUDPData, row)) << row;
+
+  // Nanosecond times stay so in pcapng; under a pcap name that is pcap again, in microseconds.
+  const std::string nano = dir.File("nano.pcap");
+  WritePcap(nano, {{1, 123456789, Numbered(0).frame}, {2, 999999999, Numbered(1).frame}});
+  std::FILE* file = std::fopen(nano.c_str(), "r+b");
+  std::fwrite("\x4D\x3C\xB2\xA1", 1, 4, file);
+  std::fclose(file);
+  TCapturePipeline fromNano, fromPcapng;
+  fromNano.ReadFile(nano, "");
+  ASSERT_TRUE(fromNano.SaveTo(dir.File("nano.pcapng")));
+  EXPECT_EQ(tshark(dir.File("nano.pcapng"), fields), tshark(nano, fields));
+  fromPcapng.ReadFile(dir.File("nano.pcapng"), "");
+  ASSERT_TRUE(fromPcapng.SaveTo(dir.File("back.cap")));
+  EXPECT_EQ(FileBytes(dir.File("back.cap")).substr(0, 4), "\xD4\xC3\xB2\xA1");
+  EXPECT_EQ(Output("tcpdump -tt -n -r " + dir.File("back.cap")), Output("tcpdump -tt -n -r " + nano));
 }
 
 TEST(CapturePipeline, AFileCutShortWhileOpenShowsUnreadableRowsAndDoesNotCrash) {

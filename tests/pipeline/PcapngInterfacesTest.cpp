@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <fstream>
 
 #include "pipeline/CapturePipeline.h"
@@ -50,6 +51,9 @@ TEST(PcapngInterfaces, EachFrameHasItsInterfacesLinkTypeAndSnapshotAndBothFilter
   };
   TCapturePipeline whole;
   whole.ReadFile(path, "");
+  EXPECT_FALSE(whole.CanSaveAs(TCaptureFormat::Pcap));
+  EXPECT_FALSE(whole.SaveTo(dir.File("two.pcap")));
+  EXPECT_EQ(errno, EINVAL);
   for (const std::string filter : {"", "tcp", "ether host 00:a0:c9:14:c8:29"}) {
     SCOPED_TRACE(filter);
     std::vector<TKind> passing;  // an Ethernet address does not compile for cooked frames

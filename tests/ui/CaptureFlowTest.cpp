@@ -43,6 +43,7 @@
 #include "tests/common/Loopback.h"
 #include "tests/common/Process.h"
 #include "tests/common/Rpcapd.h"
+#include "tests/platform/TempFolder.h"
 #include "tests/ui/DialogControls.h"
 #include "tests/ui/WindowFixture.h"
 #include "ui/FormCapturing.h"
@@ -232,8 +233,8 @@ TEST(CaptureFlow, SavingSaysWhatWentWrongAndACorrectedSaveAsWorks) {
   EXPECT_EQ(w.form->CurrentFileName, file);
   ASSERT_EQ(w.scope.Answers.FileRequests.size(), 3u);
   for (const auto& r : w.scope.Answers.FileRequests) {
-    EXPECT_TRUE(r.Filter.startsWith("Capture files (*.cap *.pcap *.pcapng);;")) << r.Filter.toStdString();
-    EXPECT_TRUE(r.Filter.endsWith(";;All files (*)")) << r.Filter.toStdString();
+    EXPECT_EQ(r.Filter, r.Save ? "pcap (*.cap *.pcap);;pcapng (*.pcapng);;All files (*)"
+                               : "Capture files (*.cap *.pcap *.pcapng);;All files (*)");
   }
   EXPECT_EQ(w.scope.Answers.FileRequests[1].Directory.toStdString(), w.scope.Dir.File("in/"));
 
@@ -260,39 +261,49 @@ TEST(CaptureFlow, SavingSaysWhatWentWrongAndACorrectedSaveAsWorks) {
   EXPECT_FALSE(w.form->SaveToolButton->isEnabled());
 }
 
-TEST(CaptureFlow, TemporaryNamesFallBackToTheTickCount) {
-  TempDir dir;
-  TempFolderScope temp(dir.Path());
-  EXPECT_EQ(TMainForm::MakeUniqueTempName("temp.$$$"), dir.File("temp.$$$"));
-  std::ofstream(dir.File("temp.$$$")) << "";
-  const std::string name = TMainForm::MakeUniqueTempName("temp.$$$");
-  EXPECT_TRUE(std::regex_match(name, std::regex(".*/temp[0-9A-F]{8}\\.\\$\\$\\$"))) << name;
-  EXPECT_EQ(name.substr(0, dir.Path().size()), dir.Path());
-  EXPECT_TRUE(TMainForm::IsTemporary(name));
-  EXPECT_FALSE(TMainForm::IsTemporary(dir.File("temp.$$$x")));
+TEST(CaptureFlow, ALiveCapturesFileIsItsOwnersAloneAndSavedAsPcapngKeepsItsRows) {
+  if (!RunningAsRoot()) GTEST_SKIP() << "live capture needs root";
+  Window w;
+  // Someone else's file, and a link to it where the temporary file was once always made.
+  const std::string victim = w.scope.Dir.File("victim");
+  std::ofstream(victim) << "someone else's";
+  ASSERT_EQ(symlink(victim.c_str(), w.scope.Dir.File("temp.$$$").c_str()), 0);
+  w.OpenLoopback();
+  ASSERT_TRUE(w.form->Quarn1.Active()) << w.form->Quarn1.LastError();
+  const std::string temporary = w.form->CurrentFileName;
+  EXPECT_TRUE(std::regex_match(temporary, std::regex(w.scope.Dir.Path() + "/temp\\w{6}\\.\\$\\$\\$"))) << temporary;
+  EXPECT_EQ(FileMode(temporary), 0600u);
+  EXPECT_FALSE(TMainForm::IsTemporary(w.scope.Dir.File("temp.$$$x")));
   EXPECT_FALSE(TMainForm::IsTemporary("/a.$$$/b"));
+  w.Send(3);
+  ASSERT_TRUE(WaitFor([&] { return w.form->ListView(viETH)->ItemCount() == 3; }));
+  w.form->ActionCloseExecute();
+  EXPECT_EQ(FileBytes(victim), "someone else's");
+  EXPECT_TRUE(std::filesystem::is_symlink(w.scope.Dir.File("temp.$$$")));
 
-  // Every name the search could try is taken, so that it gives up: it tries ten seconds'
-  // worth of tick counts from the one it starts at. The names are made from the tick count
-  // now on until they reach fifteen seconds past the clock, however long making them takes
-  // on a busy machine, so that the search, which starts at once, finds all of its own taken.
-  const uint32_t now = platform::TickCount();
-  uint32_t end = now;
-  while (int32_t(platform::TickCount() + 15000 - end) > 0) {
-    char candidate[32];
-    std::snprintf(candidate, sizeof candidate, "/temp%08X.$$$", end++);
-    const int fd = ::open((dir.Path() + candidate).c_str(), O_CREAT | O_WRONLY, 0600);
-    ASSERT_GE(fd, 0);
-    ::close(fd);
-    ASSERT_LT(end - now, 200000u) << "the names are made more slowly than the clock runs";
-  }
-  try {
-    TMainForm::MakeUniqueTempName("temp.$$$");
-    ADD_FAILURE() << "a name was found";
-  } catch (const std::exception& e) {
-    EXPECT_EQ(std::string(e.what()),
-              "Can't create temp file \"" + dir.File("temp{UniqueID}.$$$") + "\".");
-  }
+  // The save dialog's pcapng choice, a name without an extension: pcapng, named so; the views
+  // go on reading the capture's own file.
+  const auto rows = [&] {  // the Ethernet view's cells
+    ProcessEvents();
+    QStringList cells;
+    const int columns = w.form->lvETH->model()->columnCount();
+    for (int cell = 0; cell < 3 * columns; ++cell) cells << Cell(w.form->lvETH, cell / columns, cell % columns);
+    return cells;
+  };
+  ASSERT_EQ(w.form->ListView(viETH)->ItemCount(), 3);
+  const QStringList shown = rows();
+  w.scope.Answers.Files.push_back(QString::fromStdString(w.scope.Dir.File("out")));
+  w.scope.Answers.Filters.push_back(Prompts::PcapngFileFilter);
+  w.form->miSaveAs->trigger();
+  const std::string saved = w.scope.Dir.File("out.pcapng");
+  EXPECT_EQ(w.form->CurrentFileName, saved);
+  EXPECT_TRUE(std::filesystem::exists(temporary));
+  EXPECT_EQ(rows(), shown);
+  Global->OpenType = 2;
+  Global->FileName = saved;
+  w.form->OpenSource();
+  EXPECT_EQ(rows(), shown);
+  EXPECT_FALSE(std::filesystem::exists(temporary));
 }
 
 TEST(CaptureFlow, LiveCaptureStopSaveAndReadBack) {
@@ -311,7 +322,8 @@ TEST(CaptureFlow, LiveCaptureStopSaveAndReadBack) {
   EXPECT_TRUE(w.Boxes().empty());
   ASSERT_NE(w.form->CapturingForm, nullptr);
   EXPECT_TRUE(w.form->CapturingForm->isVisible());
-  EXPECT_EQ(w.form->CurrentFileName, w.scope.Dir.File("temp.$$$"));
+  const std::string temporary = w.form->CurrentFileName;
+  EXPECT_TRUE(TMainForm::IsTemporary(temporary)) << temporary;
   EXPECT_EQ(w.form->StatusPanels[0]->text(), QString("lo   Filter: udp port %1").arg(w.port));
   EXPECT_FALSE(w.form->ActionOpen->isEnabled());
   EXPECT_TRUE(w.form->ActionClose->isEnabled());
@@ -334,7 +346,7 @@ TEST(CaptureFlow, LiveCaptureStopSaveAndReadBack) {
   w.scope.Answers.Files.push_back(QString::fromStdString(saved));
   w.form->SaveToolButton->click();
   EXPECT_TRUE(w.Boxes().empty()) << (w.Boxes().empty() ? "" : w.scope.Answers.Texts()[0].toStdString());
-  EXPECT_FALSE(std::filesystem::exists(w.scope.Dir.File("temp.$$$")));
+  EXPECT_FALSE(std::filesystem::exists(temporary));
   EXPECT_EQ(w.form->CurrentFileName, saved);
   EXPECT_FALSE(w.form->Modified);
   EXPECT_FALSE(w.form->ActionSave->isEnabled());
@@ -455,7 +467,8 @@ TEST(CaptureFlow, ClosingTheWindowDuringACaptureStopsItAndCleansUp) {
   Window w;
   w.OpenLoopback();
   ASSERT_TRUE(w.form->Quarn1.Active());
-  ASSERT_TRUE(std::filesystem::exists(w.scope.Dir.File("temp.$$$")));
+  const std::string temporary = w.form->CurrentFileName;
+  ASSERT_TRUE(std::filesystem::exists(temporary));
   w.Send(5);
   WaitFor([&] { return w.form->ListView(viETH)->ItemCount() == 5; });
   w.form->pcView->setCurrentIndex(viUDP);
@@ -464,7 +477,7 @@ TEST(CaptureFlow, ClosingTheWindowDuringACaptureStopsItAndCleansUp) {
             std::vector<QString>{"Do you want to save the captured frames before closing?"});
   EXPECT_FALSE(w.form->Quarn1.Active());
   EXPECT_FALSE(w.form->CapturingForm->isVisible());
-  EXPECT_FALSE(std::filesystem::exists(w.scope.Dir.File("temp.$$$")));
+  EXPECT_FALSE(std::filesystem::exists(temporary));
   const std::string ini = FileText(w.scope.Ini);
   EXPECT_NE(ini.find("ActiveListViewIndex=5"), std::string::npos) << ini;
   EXPECT_NE(ini.find("[lvUDPData]"), std::string::npos) << ini;

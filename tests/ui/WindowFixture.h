@@ -26,6 +26,8 @@ class TTestAnswerer : public TPromptAnswerer {
   };
   std::vector<Box> Boxes;
   std::deque<QString> Files;
+  // The filter each file dialog ends on, in order; without one it keeps its first.
+  std::deque<QString> Filters;
   std::vector<TFileDialogRequest> FileRequests;
   // Answers to the save question, in order; without one the capture is discarded.
   std::deque<TSaveChoice> SaveChoices;
@@ -44,14 +46,18 @@ class TTestAnswerer : public TPromptAnswerer {
   // Shows Qt's own file dialogs instead, for a test that answers them itself.
   bool RealFileDialogs = false;
 
-  std::optional<QString> File(const TFileDialogRequest& request) override {
+  std::optional<QString> File(const TFileDialogRequest& request, QString& filter) override {
     if (RealFileDialogs) {
       Prompts::SetAnswerer(nullptr);
-      const auto chosen = Prompts::ChooseFile(nullptr, request);
+      const auto chosen = Prompts::ChooseFile(nullptr, request, &filter);
       Prompts::SetAnswerer(this);
       return chosen;
     }
     FileRequests.push_back(request);
+    if (!Filters.empty()) {
+      filter = Filters.front();
+      Filters.pop_front();
+    }
     if (Files.empty()) return std::nullopt;
     const QString answer = Files.front();
     Files.pop_front();
