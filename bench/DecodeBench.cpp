@@ -52,7 +52,8 @@ double Open(const std::string& path, bool deep, int64_t& frames) {
   const auto start = Clock::now();
   TCapturePipeline capture;
   capture.SetDecodeIPv6AndVLAN(deep);
-  if (capture.ReadFile(path, {}) != TCapturePipeline::TReadResult::Complete) return -1;
+  std::string error;
+  if (capture.ReadFile(path, {}, error) != TCapturePipeline::TReadResult::Complete) return -1;
   frames = capture.Count();
   return bench::Seconds(start, Clock::now());
 }
@@ -113,7 +114,8 @@ int main(int argc, char** argv) {
               plain, bare, off, off / plain, off / bare, on, on / plain, on / bare, on / off);
 
   TCapturePipeline capture;
-  if (capture.ReadFile(path, {}) != TCapturePipeline::TReadResult::Complete) return 1;
+  std::string error;
+  if (capture.ReadFile(path, {}, error) != TCapturePipeline::TReadResult::Complete) return 1;
   double refileOn = 1e9, refileOff = 1e9;
   for (int run = 0; run < runs; ++run) {
     auto start = Clock::now();

@@ -156,7 +156,8 @@ int main(int argc, char** argv) {
   for (int run = 1; run <= runs; ++run) {
     TCapturePipeline capture;
     const auto t0 = bench::Clock::now();
-    capture.ReadFile(file, "");
+    std::string error;
+    capture.ReadFile(file, "", error);
     const auto t1 = bench::Clock::now();
     const double cpu0 = bench::ProcessCpuSeconds();
     const TPacketList rows = capture.Items(viTCPData);
@@ -164,7 +165,8 @@ int main(int argc, char** argv) {
     const auto t2 = bench::Clock::now();
     const double cpu1 = bench::ProcessCpuSeconds();
     const bool saved =
-        SaveConversation(capture.Store(), *conversation, TConversationPart::Both, "/dev/null");
+        SaveConversation(capture.Store(), *conversation, TConversationPart::Both, "/dev/null",
+                         error);
     const auto t3 = bench::Clock::now();
     const double cpu2 = bench::ProcessCpuSeconds();
     std::printf("run %d: read %.3f s; follow %.3f s (%.3f s CPU); save to /dev/null %.3f s "

@@ -487,8 +487,10 @@ struct TWindowFiling {
   std::atomic<long> Seen{0};
 
   std::string Start(TCustomQuarn& source, const std::string& path) {
-    if (!Capture.StartLive(path, pcap_datalink(source.Handle()), pcap_snapshot(source.Handle())))
-      return Capture.Error();
+    std::string error;
+    if (!Capture.StartLive(path, pcap_datalink(source.Handle()), pcap_snapshot(source.Handle()),
+                           error))
+      return error;
     return {};
   }
   void Take(const PCAP_PKTHDR* header, const ETH_HDR* frame) {

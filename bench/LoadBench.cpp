@@ -115,10 +115,11 @@ TLoad Load(const std::string& name, TResult& result) {
     auto pipeline = std::make_unique<TCapturePipeline>();
     const double cpu0 = bench::ProcessCpuSeconds();
     const Clock::time_point t0 = Clock::now();
-    const auto read = pipeline->ReadFile(name, std::string());
+    std::string error;
+    const auto read = pipeline->ReadFile(name, std::string(), error);
     result.Take(Seconds(t0, Clock::now()), bench::ProcessCpuSeconds() - cpu0);
     if (read != TCapturePipeline::TReadResult::Complete) {
-      std::fprintf(stderr, "%s\n", pipeline->Error().c_str());
+      std::fprintf(stderr, "%s\n", error.c_str());
       std::exit(1);
     }
     load.AnonGrowth = StatusBytes("RssAnon") - anon0;
@@ -216,7 +217,8 @@ int LargerThanMemory(long limitMB, const std::string& file) {
       // In the group before the first page of the file is touched.
       if (!WriteText(group + "/cgroup.procs", std::to_string(getpid()))) _exit(3);
       TCapturePipeline pipeline;
-      const auto read = pipeline.ReadFile(file, std::string());
+      std::string error;
+      const auto read = pipeline.ReadFile(file, std::string(), error);
       const long count = pipeline.Count();
       if (write(result[1], &count, sizeof count) != ssize_t(sizeof count)) _exit(4);
       _exit(read == TCapturePipeline::TReadResult::Complete ? 0 : 1);

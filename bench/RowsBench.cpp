@@ -72,8 +72,9 @@ int main(int argc, char** argv) {
   // The store and lists the window would hold, over the file read in place.
   TCapturePipeline capture;
   const Clock::time_point loadStart = Clock::now();
-  if (capture.ReadFile(file, std::string()) != TCapturePipeline::TReadResult::Complete) {
-    std::fprintf(stderr, "%s\n", capture.Error().c_str());
+  std::string error;
+  if (capture.ReadFile(file, std::string(), error) != TCapturePipeline::TReadResult::Complete) {
+    std::fprintf(stderr, "%s\n", error.c_str());
     return 1;
   }
   const double load = Seconds(loadStart, Clock::now());

@@ -66,8 +66,9 @@ int main(int argc, char** argv) {
   const std::string& file = arguments->File;
   const int runs = arguments->Runs;
   TCapturePipeline capture;
-  if (capture.ReadFile(file, "") != TCapturePipeline::TReadResult::Complete) {
-    std::fprintf(stderr, "%s: %s\n", file.c_str(), capture.Error().c_str());
+  std::string error;
+  if (capture.ReadFile(file, "", error) != TCapturePipeline::TReadResult::Complete) {
+    std::fprintf(stderr, "%s\n", error.c_str());
     return 1;
   }
   const int32_t frames = capture.Count();
@@ -78,9 +79,9 @@ int main(int argc, char** argv) {
     long shown = 0;
     TBest ours = Time(runs, [&] {
       TShownViews views;
-      std::string error;
-      if (!views.ApplyFilter(capture, expression, error)) {
-        std::fprintf(stderr, "%s: %s\n", expression, error.c_str());
+      std::string refused;
+      if (!views.ApplyFilter(capture, expression, refused)) {
+        std::fprintf(stderr, "%s: %s\n", expression, refused.c_str());
         std::exit(1);
       }
       shown = views.Count(capture, viETH);
@@ -103,7 +104,7 @@ int main(int argc, char** argv) {
   // ---- Find and sort over a million rows of the TCP view: the frames up to the millionth ----
   const int32_t million = 1000000;
   TCapturePipeline first;
-  first.ReadFile(file, "", [&](int64_t, uint64_t, uint64_t) {
+  first.ReadFile(file, "", error, [&](int64_t, uint64_t, uint64_t) {
     return first.List(viTCP).Count() < million;
   });
   const TPacketList tcp = first.Items(viTCP);

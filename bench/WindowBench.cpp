@@ -98,10 +98,11 @@ TStoreRun StoreAlone(const std::string& file, TLoadTimes& times) {
   const TStopwatch watch;
   {
     auto capture = std::make_unique<TCapturePipeline>();
-    const auto read = capture->ReadFile(file, std::string());
+    std::string error;
+    const auto read = capture->ReadFile(file, std::string(), error);
     times.Add(watch);
     run.Loaded = read == TCapturePipeline::TReadResult::Complete;
-    if (!run.Loaded) std::fprintf(stderr, "%s\n", capture->Error().c_str());
+    if (!run.Loaded) std::fprintf(stderr, "%s\n", error.c_str());
     run.Frames = capture->Count();
     run.TCPRows = capture->List(viTCP).Count();
   }

@@ -112,7 +112,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const bool loaded = p.ReadWithLibpcap(path, whole);
   TCapturePipeline capture;
   capture.SetDecodeIPv6AndVLAN(deep);
-  const auto read = capture.ReadFile(p.Quarn, path);
+  std::string error;
+  const auto read = capture.ReadFile(p.Quarn, path, error);
   // A file libpcap cannot open is not opened, and one it reads whole is read whole.
   FUZZ_CHECK(loaded == (read != TCapturePipeline::TReadResult::Failed));
   FUZZ_CHECK((loaded && whole) == (read == TCapturePipeline::TReadResult::Complete));

@@ -67,14 +67,15 @@ bool TCapturePipeline::OpenForReading(const std::string& path, std::string& erro
 
 TCapturePipeline::TReadResult TCapturePipeline::ReadFile(TCustomQuarn& opener,
                                                          const std::string& path,
+                                                         std::string& error,
                                                          const TProgress& progress) {
   // The file is mapped before the opener's OnOpened runs, which gives up the previous capture:
   // a file that cannot be read in place (one libpcap could still read, such as a pipe) is
   // refused through OnOpened, and the previous capture stays.
-  std::string error;
-  const bool readable = OpenForReading(path, error);
+  std::string unreadable;
+  const bool readable = OpenForReading(path, unreadable);
   const TOnOpenedEvent onOpened = opener.OnOpened;
-  if (!readable) opener.OnOpened = [&](TCustomQuarn&) { return error; };
+  if (!readable) opener.OnOpened = [&](TCustomQuarn&) { return unreadable; };
   const bool opened = opener.OpenFile(path);
   opener.OnOpened = onOpened;
   if (!opened) {
@@ -82,20 +83,22 @@ TCapturePipeline::TReadResult TCapturePipeline::ReadFile(TCustomQuarn& opener,
     // libpcap's words alone ("unknown file format", "error reading dump file: Is a
     // directory") do not say which file they are about; ours name it already.
     const std::string reason = opener.LastError();
-    Fail(reason.find(path) != std::string::npos ? reason : path + ": " + reason);
+    error = reason.find(path) != std::string::npos ? reason : path + ": " + reason;
     return TReadResult::Failed;
   }
   const TReadResult result = ReadFrames(&opener, progress);
   opener.Close();
+  if (result == TReadResult::Incomplete) error = Error();
   return result;
 }
 
 TCapturePipeline::TReadResult TCapturePipeline::ReadFile(const std::string& path,
                                                          const std::string& filter,
+                                                         std::string& error,
                                                          const TProgress& progress) {
   TQuarn opener;
   opener.SetFilter(filter);
-  return ReadFile(opener, path, progress);
+  return ReadFile(opener, path, error, progress);
 }
 
 TCapturePipeline::TReadResult TCapturePipeline::ReadFrames(TCustomQuarn* opener,
@@ -137,18 +140,16 @@ TCapturePipeline::TReadResult TCapturePipeline::ReadFrames(TCustomQuarn* opener,
 
 // ---- Live capture ---------------------------------------------------------------------------
 
-bool TCapturePipeline::StartLive(const std::string& path, int32_t linkType, int32_t snapLen) {
-  std::string error;
-  if (!LiveFile_.Create(path, linkType, snapLen, error)) {
-    Fail(error);
-    return false;
-  }
+bool TCapturePipeline::StartLive(const std::string& path, int32_t linkType, int32_t snapLen,
+                                 std::string& error) {
+  if (!LiveFile_.Create(path, linkType, snapLen, error)) return false;
   if (!File_.Adopt(LiveFile_.Descriptor(), LiveFile_.WrittenSize(), error) ||
       !Records_.Open(File_, error)) {
+    const std::string made = LiveFile_.Path();
     LiveFile_.Close();
-    ::unlink(LiveFile_.Path().c_str());
+    ::unlink(made.c_str());
     File_.Close();
-    Fail(error);
+    if (error.find(made) == std::string::npos) error = made + ": " + error;
     return false;
   }
   File_.Renamed(LiveFile_.Path());
@@ -393,11 +394,20 @@ void TCapturePipeline::ResetSeen() {
 
 // ---- Saving ---------------------------------------------------------------------------------
 
-bool TCapturePipeline::SaveTo(const std::string& target) {
-  return SaveTo(target, FormatOfName(target));
+bool TCapturePipeline::SaveTo(const std::string& target, std::string& error) {
+  return SaveTo(target, FormatOfName(target), error);
 }
 
-bool TCapturePipeline::SaveTo(const std::string& target, TCaptureFormat format) {
+bool TCapturePipeline::SaveTo(const std::string& target, TCaptureFormat format,
+                              std::string& error) {
+  if (Save(target, format)) return true;
+  const int code = errno;
+  error = "cannot save to " + target + ": " + std::strerror(code);
+  errno = code;
+  return false;
+}
+
+bool TCapturePipeline::Save(const std::string& target, TCaptureFormat format) {
   std::lock_guard lock(Lock_);
   if (Live_ && Temporary_) {
     FlushLocked();

@@ -55,20 +55,21 @@ class TCapturePipeline {
   // ---- Sources ----
 
   // Opens `path` through `opener` (its capture filter, its trace lines, its OnOpened) and
-  // reads every frame the filter passes. Failed: nothing was opened (opener.LastError() says
-  // why in the library's words, Error() as "PATH: reason"). Incomplete: a record libpcap would refuse, or a store that is full,
-  // ended the reading; the frames before it are kept and Error() says why. Cancelled: the
-  // progress handler stopped it.
-  TReadResult ReadFile(TCustomQuarn& opener, const std::string& path,
+  // reads every frame the filter passes. Failed: nothing was opened, and `error` says why as
+  // "PATH: reason" (opener.LastError() in the library's words alone). Incomplete: a record
+  // libpcap would refuse, or a store that is full, ended the reading; the frames before it
+  // are kept and `error` says why. Cancelled: the progress handler stopped it.
+  TReadResult ReadFile(TCustomQuarn& opener, const std::string& path, std::string& error,
                        const TProgress& progress = {});
   // The same, with a capture filter of its own (empty for none), for the tools.
-  TReadResult ReadFile(const std::string& path, const std::string& filter,
+  TReadResult ReadFile(const std::string& path, const std::string& filter, std::string& error,
                        const TProgress& progress = {});
 
   // Starts a live capture written to the new temporary file `path`, its owner's alone; six
   // X's in its name become random characters (platform::CreateNewFile), and FileName() tells
   // the name made.
-  bool StartLive(const std::string& path, int32_t linkType, int32_t snapLen);
+  // False, with `error` naming the file, when it cannot be made.
+  bool StartLive(const std::string& path, int32_t linkType, int32_t snapLen, std::string& error);
   // A frame of the live source. False when it could not be kept: the file cannot be written
   // (the disk is full) or the store is full. Failed() and Error() then say why and every
   // later frame is refused too, so that the capture can be stopped; the frames before stay.
@@ -90,9 +91,10 @@ class TCapturePipeline {
   // as it has been filed. Any other file is copied whole when it is in that format already,
   // or when `target` is the file itself; otherwise its frames are written in `format`, as
   // they are from a temporary file to pcapng (which then stays the capture's file). False
-  // with errno set when that fails; the capture is then as it was.
-  bool SaveTo(const std::string& target);
-  bool SaveTo(const std::string& target, TCaptureFormat format);
+  // when that fails, with `error` as "cannot save to TARGET: reason" and errno the system's
+  // code; the capture is then as it was.
+  bool SaveTo(const std::string& target, std::string& error);
+  bool SaveTo(const std::string& target, TCaptureFormat format, std::string& error);
   // False when the capture cannot be saved in `format`: a pcap file holds one link type, and
   // a pcapng file read may have interfaces of several.
   bool CanSaveAs(TCaptureFormat format) const;
@@ -134,6 +136,8 @@ class TCapturePipeline {
   // snapshot length): the traffic the capture window's rate reports.
   uint64_t SeenBytes() const { return SeenBytes_.load(std::memory_order_relaxed); }
   void ResetSeen();
+  // A live capture fails on whichever thread writes its file, the flusher's too, where no
+  // caller waits for an answer: the failure stays, for the window's watch to find.
   bool Failed() const { return Failed_.load(std::memory_order_acquire); }
   std::string Error() const;
   // True once the file was found changed by another program (truncated, overwritten):
@@ -148,6 +152,8 @@ class TCapturePipeline {
 
  private:
   bool OpenForReading(const std::string& path, std::string& error);
+  // SaveTo's work: false with errno set.
+  bool Save(const std::string& target, TCaptureFormat format);
   // Writes the capture's file to `target` in the other format (lock held).
   bool WriteAs(const std::string& target, TCaptureFormat format);
   std::string MapFailure(const std::string& otherwise) const;

@@ -1,7 +1,9 @@
 #include "pipeline/Conversation.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <map>
 
 #include "pipeline/CapturePipeline.h"
@@ -381,8 +383,9 @@ std::string GapText(uint64_t bytes) { return "... " + std::to_string(bytes) + " 
 
 // ---- Saving -----------------------------------------------------------------------------------
 
-bool SaveConversation(const TFrameStore& store, const TConversation& conversation,
-                      TConversationPart part, const std::string& path) {
+namespace {
+bool WriteConversation(const TFrameStore& store, const TConversation& conversation,
+                       TConversationPart part, const std::string& path) {
   // Written beside the target and renamed over it once whole, as every save is: a failed save
   // leaves no part of a file, and the old one if there was one.
   platform::TFileBeside file;
@@ -400,4 +403,12 @@ bool SaveConversation(const TFrameStore& store, const TConversation& conversatio
     }
   }
   return file.Write(pending) && file.Commit();
+}
+}  // namespace
+
+bool SaveConversation(const TFrameStore& store, const TConversation& conversation,
+                      TConversationPart part, const std::string& path, std::string& error) {
+  if (WriteConversation(store, conversation, part, path)) return true;
+  error = path + ": " + std::strerror(errno);
+  return false;
 }

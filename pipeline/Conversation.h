@@ -99,7 +99,7 @@ std::string SideBytesText(const TConversation& conversation, int side, TNumberTe
 
 // Which bytes a save writes: both sides in the shown order, or one side alone.
 enum class TConversationPart { Both, SideA, SideB };
-// Writes the raw bytes of `part` to `path` (no markers, gaps left out). False with errno set
-// when the file cannot be written.
+// Writes the raw bytes of `part` to `path` (no markers, gaps left out). False, with `error`
+// as "PATH: reason", when the file cannot be written.
 bool SaveConversation(const TFrameStore& store, const TConversation& conversation,
-                      TConversationPart part, const std::string& path);
+                      TConversationPart part, const std::string& path, std::string& error);

@@ -189,8 +189,9 @@ int main(int argc, char** argv) {
 
   TCapturePipeline capture;
   capture.SetDecodeIPv6AndVLAN(o.deep);
-  const auto read = capture.ReadFile(o.file, o.filter);
-  if (read == TCapturePipeline::TReadResult::Failed) return Fail(capture.Error(), 1);
+  std::string error;
+  const auto read = capture.ReadFile(o.file, o.filter, error);
+  if (read == TCapturePipeline::TReadResult::Failed) return Fail(error, 1);
 
   bool written = true;
   if (o.payloadView) {
@@ -236,7 +237,8 @@ int main(int argc, char** argv) {
   }
   // A file that could not be read to its end: what was read is printed, and the error told,
   // so that a script never takes part of a capture for all of it.
-  if (read != TCapturePipeline::TReadResult::Complete) return Fail(capture.Error(), 1);
+  if (read != TCapturePipeline::TReadResult::Complete)
+    return Fail(error.find(o.file) == std::string::npos ? o.file + ": " + error : error, 1);
   if (!written || std::fflush(stdout) != 0 || std::ferror(stdout))
     return Fail("cannot write the rows", 1);
   return 0;

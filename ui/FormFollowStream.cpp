@@ -178,10 +178,9 @@ void TFollowStreamForm::SaveAsClick() {
   if (!chosen) return;
   const std::string path = chosen->toLocal8Bit().toStdString();
   const auto part = TConversationPart(cbSavePart->currentIndex());
-  if (SaveConversation(capture->Store(), Conversation_, part, path)) {
+  std::string error;
+  if (SaveConversation(capture->Store(), Conversation_, part, path, error))
     Prompts::FileUsed(*chosen);
-  } else {
-    const int code = errno;
-    Prompts::ShowError(this, Local("Cannot save the stream to " + path + ": " + std::strerror(code)));
-  }
+  else
+    Prompts::ShowError(this, Local("Cannot save the stream to " + error));
 }

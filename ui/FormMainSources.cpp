@@ -63,7 +63,8 @@ void TMainForm::OpenSource(bool applyFilter) {
     IncomingCapture->SetDecodeIPv6AndVLAN(Global->DecodeIPv6AndVLAN);
     TCapturePipeline* reading = IncomingCapture.get();
     TFileProgress progress(this, Global->FileName);
-    const auto result = reading->ReadFile(Quarn1, Global->FileName,
+    std::string error;
+    const auto result = reading->ReadFile(Quarn1, Global->FileName, error,
                                           [&](int64_t frames, uint64_t read, uint64_t size) {
                                             return progress.Report(frames, read, size);
                                           });
@@ -79,7 +80,6 @@ void TMainForm::OpenSource(bool applyFilter) {
     }
     if (result == TCapturePipeline::TReadResult::Failed) {
       // The file did not open, so the capture on screen is still the previous one.
-      const std::string error = reading->Error();
       IncomingCapture.reset();
       Prompts::ShowError(this, Text(error));
       UpdateActions();
@@ -89,7 +89,7 @@ void TMainForm::OpenSource(bool applyFilter) {
     if (result == TCapturePipeline::TReadResult::Incomplete)
       Prompts::ShowError(this, Text("Only the first " + std::to_string(Capture->Count()) +
                                     " frames of " + Global->FileName + " were read: " +
-                                    Capture->Error() + "."));
+                                    error + "."));
   } else {
     // The progress window exists before the first frame can arrive; Quarn1Opened sets its
     // counters to zero.
@@ -143,9 +143,10 @@ std::string TMainForm::Quarn1Opened(TCustomQuarn& Sender) {
     // made as the file is, with a random part, so that no other user can take it first.
     incoming = std::make_unique<TCapturePipeline>();
     incoming->SetDecodeIPv6AndVLAN(Global->DecodeIPv6AndVLAN);
+    std::string error;
     if (!incoming->StartLive(platform::TempDirectory() + "tempXXXXXX.$$$",
-                             pcap_datalink(Sender.Handle()), pcap_snapshot(Sender.Handle())))
-      return incoming->Error();
+                             pcap_datalink(Sender.Handle()), pcap_snapshot(Sender.Handle()), error))
+      return error;
   } else {
     incoming = IncomingCapture ? std::move(IncomingCapture) : std::make_unique<TCapturePipeline>();
   }
@@ -261,11 +262,12 @@ void TMainForm::ActionSaveExecute() {
 }
 
 void TMainForm::SaveCapture(const std::string& target, TCaptureFormat format) {
+  std::string error;
   if (!Capture->CanSaveAs(format)) {
     Prompts::ShowError(this, Text("Cannot save to " + target +
                                   " as pcap: the capture's frames have more than one link type, "
                                   "which only pcapng holds. Save it as pcapng."));
-  } else if (Capture->SaveTo(target, format)) {
+  } else if (Capture->SaveTo(target, format, error)) {
     CurrentFileName = target;
     SaveFileName = target;
     SaveFileFormat = format;
@@ -274,9 +276,7 @@ void TMainForm::SaveCapture(const std::string& target, TCaptureFormat format) {
   } else {
     // The code alone tells a user nothing: the path and the system's reason follow it. The
     // file name to save to stays as it was, so that a corrected Save As can follow.
-    const int code = platform::LastError();
-    Prompts::ShowError(this, Text(ErrorText(code) + ": cannot save to " + target + ": " +
-                                  std::strerror(code)));
+    Prompts::ShowError(this, Text(ErrorText(platform::LastError()) + ": " + error));
   }
   UpdateActions();
 }

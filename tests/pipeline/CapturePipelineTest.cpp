@@ -126,13 +126,14 @@ std::string FileBytes(const std::string& path) {
 }  // namespace
 
 TEST(CapturePipeline, ALiveCaptureIsSavedByMovingItsFileWithExactlyTheFramesShown) {
+  std::string error;
   TempDir dir;
   const std::string temp = dir.File("temp.$$$");
   std::vector<Record> records;
   for (uint32_t n = 0; n < 8; ++n) records.push_back(Numbered(n));
   {
     TCapturePipeline capture;
-    ASSERT_TRUE(capture.StartLive(temp, DLT_EN10MB, 65535)) << capture.Error();
+    ASSERT_TRUE(capture.StartLive(temp, DLT_EN10MB, 65535, error)) << error;
     for (int i = 0; i < 5; ++i) {
       const PCAP_PKTHDR h = HeaderOf(records[size_t(i)]);
       ASSERT_TRUE(capture.Add(&h, records[size_t(i)].frame.data()));
@@ -152,7 +153,7 @@ TEST(CapturePipeline, ALiveCaptureIsSavedByMovingItsFileWithExactlyTheFramesShow
     // copy is made under a name of its own: a link planted where it once was leads nowhere.
     WriteTextFile(dir.File("victim"), "someone else's");
     ASSERT_EQ(symlink(dir.File("victim").c_str(), dir.File("running.pcap.part").c_str()), 0);
-    ASSERT_TRUE(capture.SaveTo(dir.File("running.pcap")));
+    ASSERT_TRUE(capture.SaveTo(dir.File("running.pcap"), error));
     EXPECT_EQ(ReadWithLibpcap(dir.File("running.pcap")).numbers, (std::vector<uint32_t>{5, 6, 7}));
     EXPECT_EQ(ReadTextFile(dir.File("victim")), "someone else's");
     const mode_t mask = umask(0);  // saved, a file has the mode of any new file of the user's
@@ -162,7 +163,7 @@ TEST(CapturePipeline, ALiveCaptureIsSavedByMovingItsFileWithExactlyTheFramesShow
     EXPECT_TRUE(capture.Temporary());
 
     capture.Stop();
-    ASSERT_TRUE(capture.SaveTo(dir.File("saved.pcap")));
+    ASSERT_TRUE(capture.SaveTo(dir.File("saved.pcap"), error));
     EXPECT_FALSE(fs::exists(temp)) << "the first save moves the file rather than copying it";
     EXPECT_FALSE(capture.Temporary());
     EXPECT_EQ(capture.FileName(), dir.File("saved.pcap"));
@@ -183,7 +184,7 @@ TEST(CapturePipeline, ALiveCaptureIsSavedByMovingItsFileWithExactlyTheFramesShow
   {
     // A capture that was never saved takes its temporary file with it.
     TCapturePipeline capture;
-    ASSERT_TRUE(capture.StartLive(temp, DLT_EN10MB, 65535));
+    ASSERT_TRUE(capture.StartLive(temp, DLT_EN10MB, 65535, error));
     const PCAP_PKTHDR h = HeaderOf(records[0]);
     capture.Add(&h, records[0].frame.data());
     capture.Stop();
@@ -193,6 +194,7 @@ TEST(CapturePipeline, ALiveCaptureIsSavedByMovingItsFileWithExactlyTheFramesShow
 }
 
 TEST(CapturePipeline, ADiskThatFillsStopsTheCaptureAndEveryFrameWrittenStays) {
+  std::string error;
   if (!RunningAsRoot()) GTEST_SKIP() << "mounting a small file system needs root";
   TempDir dir;
   const std::string small = dir.File("small");
@@ -201,7 +203,7 @@ TEST(CapturePipeline, ADiskThatFillsStopsTheCaptureAndEveryFrameWrittenStays) {
   const std::string temp = small + "/temp.$$$";
   {
     TCapturePipeline capture;
-    ASSERT_TRUE(capture.StartLive(temp, DLT_EN10MB, 65535)) << capture.Error();
+    ASSERT_TRUE(capture.StartLive(temp, DLT_EN10MB, 65535, error)) << error;
     uint32_t offered = 0;
     for (; offered < 10000; ++offered) {
       const Record r = Numbered(offered, 1000);
@@ -227,13 +229,14 @@ TEST(CapturePipeline, ADiskThatFillsStopsTheCaptureAndEveryFrameWrittenStays) {
     ASSERT_TRUE(last.Readable);
     EXPECT_EQ(NumberOf(last.Data(), last.PktHdr.caplen), uint32_t(kept - 1));
     // ... and can be saved elsewhere.
-    ASSERT_TRUE(capture.SaveTo(dir.File("saved.pcap"))) << std::strerror(errno);
+    ASSERT_TRUE(capture.SaveTo(dir.File("saved.pcap"), error)) << std::strerror(errno);
     EXPECT_EQ(ReadWithLibpcap(dir.File("saved.pcap")).numbers, expected);
   }
   umount(small.c_str());
 }
 
 TEST(CapturePipeline, AKilledCaptureLeavesAFileWithEveryFrameUpToTheLastFlush) {
+  std::string error;
   if (!RunningAsRoot()) GTEST_SKIP() << "creating an adapter needs root";
   VethPair veth("trlk" + std::to_string(getpid() % 100000));
   ASSERT_TRUE(veth.Ok());
@@ -303,15 +306,16 @@ TEST(CapturePipeline, AKilledCaptureLeavesAFileWithEveryFrameUpToTheLastFlush) {
   EXPECT_EQ(quarn.LastError(), cut ? "Quarn Error: pcap_next_ex return -1" : "");
   EXPECT_EQ(loaded, back.numbers.size());
   TCapturePipeline reopened;
-  EXPECT_EQ(reopened.ReadFile(temp, ""), cut ? TCapturePipeline::TReadResult::Incomplete
+  EXPECT_EQ(reopened.ReadFile(temp, "", error), cut ? TCapturePipeline::TReadResult::Incomplete
                                              : TCapturePipeline::TReadResult::Complete);
   EXPECT_EQ(reopened.Count(), int32_t(back.numbers.size()));
   if (cut) {
-    EXPECT_EQ(reopened.Error(), back.error);
+    EXPECT_EQ(error, back.error);
   }
 }
 
 TEST(CapturePipeline, APcapAndAPcapngCopyOfOneCaptureShowTheSameCells) {
+  std::string error;
   TempDir dir;
   std::vector<Record> records;
   for (uint32_t n = 0; n < 50; ++n) records.push_back(Numbered(n, 10 + n * 7));
@@ -323,27 +327,29 @@ TEST(CapturePipeline, APcapAndAPcapngCopyOfOneCaptureShowTheSameCells) {
   WritePcap(dir.File("a.pcap"), records);
   WritePcapng(dir.File("a.pcapng"), records);
   TCapturePipeline pcap, pcapng;
-  ASSERT_EQ(pcap.ReadFile(dir.File("a.pcap"), ""), TCapturePipeline::TReadResult::Complete);
-  ASSERT_EQ(pcapng.ReadFile(dir.File("a.pcapng"), ""), TCapturePipeline::TReadResult::Complete);
+  ASSERT_EQ(pcap.ReadFile(dir.File("a.pcap"), "", error), TCapturePipeline::TReadResult::Complete);
+  ASSERT_EQ(pcapng.ReadFile(dir.File("a.pcapng"), "", error),
+            TCapturePipeline::TReadResult::Complete);
   ASSERT_EQ(pcap.Count(), int32_t(records.size()));
   for (int32_t row = 0; row < 9; ++row)  // a view of every cell a UDP frame has
     EXPECT_EQ(Cells(pcap, viUDPData, row), Cells(pcapng, viUDPData, row)) << row;
   EXPECT_EQ(Cells(pcap, viTCPData, 0).back(), "GET / HTTP/1.0\r\n\r\n");
   // A capture filter narrows a file as it is read, as libpcap would.
   TCapturePipeline filtered;
-  ASSERT_EQ(filtered.ReadFile(dir.File("a.pcapng"), "tcp or arp"),
+  ASSERT_EQ(filtered.ReadFile(dir.File("a.pcapng"), "tcp or arp", error),
             TCapturePipeline::TReadResult::Complete);
   EXPECT_EQ(filtered.Count(), 2);
 }
 
 TEST(CapturePipeline, SavedAsPcapngTsharkTcpdumpAndTrellanReadTheSameFramesAndTimes) {
+  std::string error;
   if (std::system("command -v tshark >/dev/null && command -v tcpdump >/dev/null") != 0)
     GTEST_SKIP() << "tshark and tcpdump are the judges";
   TempDir dir;
   // Each temporary file has a name of its own; the frames need each padding of a packet block.
   TCapturePipeline capture, other;
-  ASSERT_TRUE(capture.StartLive(dir.File("tempXXXXXX.$$$"), DLT_EN10MB, 65535));
-  ASSERT_TRUE(other.StartLive(dir.File("tempXXXXXX.$$$"), DLT_EN10MB, 65535));
+  ASSERT_TRUE(capture.StartLive(dir.File("tempXXXXXX.$$$"), DLT_EN10MB, 65535, error));
+  ASSERT_TRUE(other.StartLive(dir.File("tempXXXXXX.$$$"), DLT_EN10MB, 65535, error));
   EXPECT_NE(capture.FileName(), other.FileName());
   for (uint32_t n = 0; n < 9; ++n) {
     const Record r = Numbered(n, 40 + n);
@@ -354,10 +360,10 @@ TEST(CapturePipeline, SavedAsPcapngTsharkTcpdumpAndTrellanReadTheSameFramesAndTi
   // Saved while running, in capitals, past a file planted where a copy once was; then moved.
   const std::string saved = dir.File("RUNNING.PCAPNG"), original = dir.File("original.pcap");
   WriteTextFile(saved + ".part", "planted");
-  ASSERT_TRUE(capture.SaveTo(saved));
+  ASSERT_TRUE(capture.SaveTo(saved, error));
   EXPECT_EQ(ReadTextFile(saved + ".part"), "planted");
   capture.Stop();
-  ASSERT_TRUE(capture.Temporary() && capture.SaveTo(original));
+  ASSERT_TRUE(capture.Temporary() && capture.SaveTo(original, error));
   const auto tshark = [](const std::string& f, const std::string& o) { return Output("tshark -r " + f + " " + o); };
   const std::string fields = "-T fields -e frame.time_epoch -e frame.len -e frame.cap_len";
   const std::string times = tshark(original, fields);
@@ -369,8 +375,8 @@ TEST(CapturePipeline, SavedAsPcapngTsharkTcpdumpAndTrellanReadTheSameFramesAndTi
   EXPECT_TRUE(std::system("command -v capinfos >/dev/null") != 0 ||
               Output("capinfos -t '" + saved + "'").find("pcapng") != std::string::npos);
   TCapturePipeline pcap, pcapng;
-  pcap.ReadFile(original, "");
-  pcapng.ReadFile(saved, "");
+  pcap.ReadFile(original, "", error);
+  pcapng.ReadFile(saved, "", error);
   ASSERT_EQ(pcapng.List(viUDPData).Count(), 9);
   for (int32_t row = 0; row < 9; ++row)  // a view of every cell a UDP frame has
     EXPECT_EQ(Cells(pcap, viUDPData, row), Cells(pcapng, viUDPData, row)) << row;
@@ -382,16 +388,17 @@ TEST(CapturePipeline, SavedAsPcapngTsharkTcpdumpAndTrellanReadTheSameFramesAndTi
   std::fwrite("\x4D\x3C\xB2\xA1", 1, 4, file);
   std::fclose(file);
   TCapturePipeline fromNano, fromPcapng;
-  fromNano.ReadFile(nano, "");
-  ASSERT_TRUE(fromNano.SaveTo(dir.File("nano.pcapng")));
+  fromNano.ReadFile(nano, "", error);
+  ASSERT_TRUE(fromNano.SaveTo(dir.File("nano.pcapng"), error));
   EXPECT_EQ(tshark(dir.File("nano.pcapng"), fields), tshark(nano, fields));
-  fromPcapng.ReadFile(dir.File("nano.pcapng"), "");
-  ASSERT_TRUE(fromPcapng.SaveTo(dir.File("back.cap")));
+  fromPcapng.ReadFile(dir.File("nano.pcapng"), "", error);
+  ASSERT_TRUE(fromPcapng.SaveTo(dir.File("back.cap"), error));
   EXPECT_EQ(FileBytes(dir.File("back.cap")).substr(0, 4), "\xD4\xC3\xB2\xA1");
   EXPECT_EQ(Output("tcpdump -tt -n -r " + dir.File("back.cap")), Output("tcpdump -tt -n -r " + nano));
 }
 
 TEST(CapturePipeline, AFileCutShortWhileOpenShowsUnreadableRowsAndDoesNotCrash) {
+  std::string error;
   TempDir dir;
   std::vector<Record> records;
   // Large enough frames that the second half of the file is many pages.
@@ -399,7 +406,7 @@ TEST(CapturePipeline, AFileCutShortWhileOpenShowsUnreadableRowsAndDoesNotCrash) 
   const std::string path = dir.File("cut.pcap");
   WritePcap(path, records);
   TCapturePipeline capture;
-  ASSERT_EQ(capture.ReadFile(path, ""), TCapturePipeline::TReadResult::Complete);
+  ASSERT_EQ(capture.ReadFile(path, "", error), TCapturePipeline::TReadResult::Complete);
   const std::vector<std::string> first = Cells(capture, viUDP, 0);
   EXPECT_FALSE(capture.CheckFileChanged());
 
@@ -430,6 +437,7 @@ TEST(CapturePipeline, AFileCutShortWhileOpenShowsUnreadableRowsAndDoesNotCrash) 
 }
 
 TEST(CapturePipeline, ACaptureFileOnAReadOnlyFileSystemOpens) {
+  std::string error;
   if (!RunningAsRoot()) GTEST_SKIP() << "mounting needs root";
   TempDir dir;
   const std::string disk = dir.File("ro");
@@ -440,8 +448,8 @@ TEST(CapturePipeline, ACaptureFileOnAReadOnlyFileSystemOpens) {
   ASSERT_EQ(mount(nullptr, disk.c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr), 0);
   for (const char* name : {"/a.pcap", "/a.pcapng"}) {
     TCapturePipeline capture;
-    ASSERT_EQ(capture.ReadFile(disk + name, ""), TCapturePipeline::TReadResult::Complete)
-        << capture.Error();
+    ASSERT_EQ(capture.ReadFile(disk + name, "", error), TCapturePipeline::TReadResult::Complete)
+        << error;
     ASSERT_EQ(capture.Count(), 2);
     const TFrame second = capture.Store().Frame(2);
     EXPECT_EQ(NumberOf(second.Data(), second.PktHdr.caplen), 2u);
@@ -451,18 +459,21 @@ TEST(CapturePipeline, ACaptureFileOnAReadOnlyFileSystemOpens) {
 }
 
 TEST(CapturePipeline, ACaptureThatIsFullSaysSoAndKeepsWhatItHolds) {
+  std::string error;
   TempDir dir;
   std::vector<Record> records;
   for (uint32_t n = 0; n < 20; ++n) records.push_back(Numbered(n));
   WritePcap(dir.File("twenty.pcap"), records);
   TCapturePipeline file(10);
-  EXPECT_EQ(file.ReadFile(dir.File("twenty.pcap"), ""), TCapturePipeline::TReadResult::Incomplete);
-  EXPECT_EQ(file.Error(), "the capture cannot hold more than 10 frames; the frames after them were not kept");
+  EXPECT_EQ(file.ReadFile(dir.File("twenty.pcap"), "", error),
+            TCapturePipeline::TReadResult::Incomplete);
+  EXPECT_EQ(error,
+            "the capture cannot hold more than 10 frames; the frames after them were not kept");
   EXPECT_EQ(file.Count(), 10);
   EXPECT_EQ(file.List(viUDPData).Count(), 10);
 
   TCapturePipeline live(10);
-  ASSERT_TRUE(live.StartLive(dir.File("temp.$$$"), DLT_EN10MB, 65535));
+  ASSERT_TRUE(live.StartLive(dir.File("temp.$$$"), DLT_EN10MB, 65535, error));
   int kept = 0;
   for (const Record& r : records) {
     const PCAP_PKTHDR h = HeaderOf(r);

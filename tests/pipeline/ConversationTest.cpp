@@ -110,6 +110,7 @@ class TLoopbackRecorder {
 }  // namespace
 
 TEST(Conversation, FollowsALoopbackConnectionAsEachSideSentIt) {
+  std::string error;
   if (!RunningAsRoot()) GTEST_SKIP() << "capturing on lo needs root";
   TempDir dir;
   const int listener = socket(AF_INET, SOCK_STREAM, 0);
@@ -157,7 +158,7 @@ TEST(Conversation, FollowsALoopbackConnectionAsEachSideSentIt) {
   ASSERT_TRUE(recorder.Finish()) << "the capture never saw both FINs";
 
   TCapturePipeline capture;
-  ASSERT_EQ(capture.ReadFile(file, ""), TCapturePipeline::TReadResult::Complete);
+  ASSERT_EQ(capture.ReadFile(file, "", error), TCapturePipeline::TReadResult::Complete);
   const TPacketList rows = capture.Items(viTCPData);
   ASSERT_GT(rows.size(), 10u);
   const auto conversation = FollowConversation(capture, rows[rows.size() / 2]);
@@ -179,12 +180,13 @@ TEST(Conversation, FollowsALoopbackConnectionAsEachSideSentIt) {
 }
 
 TEST(Conversation, ReordersDropsRepeatsAndMarksWhatTheCaptureLacks) {
+  std::string error;
   namespace F = ConversationFrames;
   TempDir dir;
   const std::string file = dir.File("conversations.pcap");
   WritePcap(file, ConversationCapture());
   TCapturePipeline capture;
-  ASSERT_EQ(capture.ReadFile(file, ""), TCapturePipeline::TReadResult::Complete);
+  ASSERT_EQ(capture.ReadFile(file, "", error), TCapturePipeline::TReadResult::Complete);
 
   // Followed from a server frame in the middle: the client, which sent the first frame, is A.
   const auto tcp = FollowConversation(capture, FrameOf(capture, viTCP, F::ServerFirst));
@@ -228,22 +230,25 @@ TEST(Conversation, ReordersDropsRepeatsAndMarksWhatTheCaptureLacks) {
 
   // Saved: the raw bytes of the chosen sides, no markers; an unwritable path says why.
   const std::string saved = dir.File("stream.bin");
-  ASSERT_TRUE(SaveConversation(capture.Store(), *tcp, TConversationPart::Both, saved));
+  ASSERT_TRUE(SaveConversation(capture.Store(), *tcp, TConversationPart::Both, saved, error));
   std::string both;
   for (const auto& c : tcp->Chunks) both.append(ChunkBytes(capture.Store(), c));
   EXPECT_EQ(FileContents(saved), both);
-  ASSERT_TRUE(SaveConversation(capture.Store(), *tcp, TConversationPart::SideB, saved));
+  ASSERT_TRUE(SaveConversation(capture.Store(), *tcp, TConversationPart::SideB, saved, error));
   EXPECT_EQ(FileContents(saved), SideBytes(capture, *tcp, 1));
   errno = 0;
   EXPECT_FALSE(SaveConversation(capture.Store(), *tcp, TConversationPart::Both,
-                                dir.File("no/such/folder")));
+                                dir.File("no/such/folder"), error));
   EXPECT_EQ(errno, ENOENT);
   ASSERT_TRUE(std::filesystem::exists("/dev/full"));
-  EXPECT_FALSE(SaveConversation(capture.Store(), *tcp, TConversationPart::Both, "/dev/full"));
+  EXPECT_FALSE(
+      SaveConversation(capture.Store(), *tcp, TConversationPart::Both, "/dev/full", error));
+  EXPECT_EQ(error, "/dev/full: No space left on device");
   EXPECT_EQ(errno, ENOSPC);
 }
 
 TEST(Conversation, APortPairUsedAgainIsANewConnection) {
+  std::string error;
   // Two connections from 10.0.0.1:40000 to 10.0.0.2:80, one after the other; the second's SYN
   // is sent twice, as a client does when the first goes unanswered.
   IPv4Fields client, server;
@@ -277,7 +282,7 @@ TEST(Conversation, APortPairUsedAgainIsANewConnection) {
   const std::string file = dir.File("reused.pcap");
   WritePcap(file, records);
   TCapturePipeline capture;
-  ASSERT_EQ(capture.ReadFile(file, ""), TCapturePipeline::TReadResult::Complete);
+  ASSERT_EQ(capture.ReadFile(file, "", error), TCapturePipeline::TReadResult::Complete);
 
   const auto first = FollowConversation(capture, FrameOf(capture, viTCP, 4));
   ASSERT_TRUE(first);

@@ -10,6 +10,7 @@
 #include "tests/common/Frames.h"
 
 TEST(PcapngInterfaces, EachFrameHasItsInterfacesLinkTypeAndSnapshotAndBothFiltersPassItsKind) {
+  std::string error;
   // A block in host order, as the magic says: type, length, words, `t` cut to `n` and padded,
   // length. A simple block holds its frame up to the snapshot length.
   TempDir dir;
@@ -50,9 +51,9 @@ TEST(PcapngInterfaces, EachFrameHasItsInterfacesLinkTypeAndSnapshotAndBothFilter
     return seen;
   };
   TCapturePipeline whole;
-  whole.ReadFile(path, "");
+  whole.ReadFile(path, "", error);
   EXPECT_FALSE(whole.CanSaveAs(TCaptureFormat::Pcap));
-  EXPECT_FALSE(whole.SaveTo(dir.File("two.pcap")));
+  EXPECT_FALSE(whole.SaveTo(dir.File("two.pcap"), error));
   EXPECT_EQ(errno, EINVAL);
   for (const std::string filter : {"", "tcp", "ether host 00:a0:c9:14:c8:29"}) {
     SCOPED_TRACE(filter);
@@ -62,13 +63,12 @@ TEST(PcapngInterfaces, EachFrameHasItsInterfacesLinkTypeAndSnapshotAndBothFilter
       if (filter.empty() || (filter == "tcp" ? k[2] != 200 : k[0] == 1)) passing.push_back(k);
     }
     TCapturePipeline capture;  // `filter` as the capture filter
-    ASSERT_EQ(capture.ReadFile(path, filter), TCapturePipeline::TReadResult::Incomplete);
-    EXPECT_EQ(capture.Error(), "invalid packet capture length 90, bigger than snaplen of 80");
+    ASSERT_EQ(capture.ReadFile(path, filter, error), TCapturePipeline::TReadResult::Incomplete);
+    EXPECT_EQ(error, "invalid packet capture length 90, bigger than snaplen of 80");
     EXPECT_EQ(capture.Store().Records()->LinkTypes(), (std::vector<int32_t>{1, 113}));
     EXPECT_EQ(std::pair(capture.LinkType(), capture.SnapLength()), std::pair(1, 128));
     EXPECT_EQ(shown(capture.Items(viETH)), passing);
     TShownViews views;  // and as the display filter
-    std::string error;
     ASSERT_TRUE(views.ApplyFilter(whole, filter, error)) << error;
     EXPECT_EQ(shown(views.Items(whole, viETH)), passing);
   }

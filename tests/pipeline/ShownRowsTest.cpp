@@ -47,8 +47,9 @@ std::vector<Record> MixedCapture() {
 // A capture file written from `records` and read through a pipeline.
 struct TReadCapture {
   explicit TReadCapture(const std::vector<Record>& records) : File(Dir.File("capture.pcap")) {
+    std::string error;
     WritePcap(File, records);
-    Result = Capture.ReadFile(File, "");
+    Result = Capture.ReadFile(File, "", error);
   }
   TempDir Dir;
   std::string File;
@@ -256,9 +257,10 @@ TEST(ShownRows, AColumnSortsByWhatItsCellsShowWithTiesInCaptureOrder) {
 }
 
 TEST(ShownRows, ALiveCaptureKeepsASortedFilteredViewSortedAndFiltered) {
+  std::string error;
   TempDir dir;
   TCapturePipeline capture;
-  ASSERT_TRUE(capture.StartLive(dir.File("temp.$$$"), DLT_EN10MB, 65535)) << capture.Error();
+  ASSERT_TRUE(capture.StartLive(dir.File("temp.$$$"), DLT_EN10MB, 65535, error)) << error;
   uint32_t n = 0;
   auto add = [&](int count) {
     for (int i = 0; i < count; ++i, ++n) {
@@ -272,7 +274,6 @@ TEST(ShownRows, ALiveCaptureKeepsASortedFilteredViewSortedAndFiltered) {
   };
   TShownViews views;
   add(30);
-  std::string error;
   ASSERT_TRUE(views.ApplyFilter(capture, "tcp", error)) << error;
   // By frame length, falling: every segment is as long as the others, so they tie.
   ASSERT_TRUE(views.Sort(capture, viETH, ColumnOfCaption(viETH, "Len"), true, {}));

@@ -10,14 +10,15 @@
 #include "platform/MainThread.h"
 
 int main(int argc, char** argv) {
+  std::string error;
   if (argc != 3) return 2;
   TCapturePipeline capture;
   TQuarn quarn;
   quarn.SetAdapterName(argv[1]);
   quarn.OnOpened = [&](TCustomQuarn& q) {
-    return capture.StartLive(argv[2], pcap_datalink(q.Handle()), pcap_snapshot(q.Handle()))
+    return capture.StartLive(argv[2], pcap_datalink(q.Handle()), pcap_snapshot(q.Handle()), error)
                ? std::string()
-               : capture.Error();
+               : error;
   };
   quarn.OnCapture = [&](TCustomQuarn&, const PCAP_PKTHDR* h, const ETH_HDR* e) {
     capture.Add(h, reinterpret_cast<const uint8_t*>(e));

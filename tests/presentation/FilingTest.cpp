@@ -79,9 +79,10 @@ TEST(Filing, RowsOutsideTheListAreEmpty) {
 // that was filed, and after a Clear the numbers, which start again at 1, must resolve to the
 // new frames, read from the capture's file, which starts again too.
 TEST(Filing, ListsReadOnAnotherThreadWhileFramesArriveResolveToTheirFrames) {
+  std::string error;
   TempDir dir;
   TCapturePipeline capture;
-  ASSERT_TRUE(capture.StartLive(dir.File("temp.$$$"), 1, 65535)) << capture.Error();
+  ASSERT_TRUE(capture.StartLive(dir.File("temp.$$$"), 1, 65535, error)) << error;
   const Bytes tcp = TcpFrame({}, Text("GET /"));
   const Bytes udp = UdpFrame(53, 1024, Text("q"));
   const Bytes arp = Ethernet(kMacA, kMacB, 0x0806, ARPRequest(kMacB, 1, 2));

@@ -103,13 +103,15 @@ TEST(RowExport, CSVAndTabSeparatedReadBackToTheRowTextsOfEveryCell) {
 }
 
 TEST(RowExport, TwoThreadsWriteTheBytesOfOneAndAStoppedSinkEndsTheWriting) {
+  std::string error;
   TempDir dir;
   std::vector<Record> records(20000);
   for (size_t i = 0; i < records.size(); ++i)
     records[i].frame = UdpFrame(53, 1024, Text(HardPayloads[i % HardPayloads.size()]));
   WritePcap(dir.File("many.cap"), records);
   TCapturePipeline capture;
-  ASSERT_EQ(capture.ReadFile(dir.File("many.cap"), {}), TCapturePipeline::TReadResult::Complete);
+  ASSERT_EQ(capture.ReadFile(dir.File("many.cap"), {}, error),
+            TCapturePipeline::TReadResult::Complete);
   TRowSource rows;
   rows.View = viUDPData;
   rows.Items = capture.Items(viUDPData);

@@ -294,9 +294,10 @@ TEST(MainWindow, PayloadPaneShowsTheSelectedRowAsTextOrDump) {
 }
 
 TEST(MainWindow, ProgressCountersFollowTheViews) {
+  std::string error;
   TempDir dir;
   TCapturePipeline capture;
-  ASSERT_TRUE(capture.StartLive(dir.File("temp.$$$"), 1, 65535));
+  ASSERT_TRUE(capture.StartLive(dir.File("temp.$$$"), 1, 65535, error));
   for (const Record& r : MixedCapture()) {
     PCAP_PKTHDR h{};
     h.caplen = h.len = uint32_t(r.frame.size());
