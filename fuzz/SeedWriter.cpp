@@ -142,7 +142,9 @@ void CaptureSeed(const std::string& name, int32_t tcpOffset, int32_t udpOffset,
   Put(seed, tcpOffset);
   Put(seed, udpOffset);
   seed.insert(seed.end(), file.begin(), file.end());
+  // The two capture targets take the same inputs.
   WriteSeed("capture_file", name, seed);
+  WriteSeed("capture_pipeline", name, seed);
 }
 
 void CaptureSeeds() {

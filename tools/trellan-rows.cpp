@@ -19,12 +19,25 @@
 // and its bytes (raw, ended by a line feed when they do not end with one, or with --hex as the
 // pane's hex dump), "... N bytes missing ..." for bytes the capture lacks, then one "=== "
 // line per side with its byte counts.
+//
+// To a terminal (standard output a tty), what a capture brings is shown, not obeyed: its
+// controls (other than the tabs and line feeds of the format itself), DEL, C1 controls and
+// bytes the locale's character set cannot show are written as \xHH (presentation/
+// TerminalText.h). The format's own separators are the tabs between cells and the line feeds
+// ending the lines of the rows (a cell's own tabs and line breaks are already \t, \r, \n),
+// the line feeds ending the payload pane's lines and hex dump lines, and the line feeds ending
+// the lines --follow writes; the bytes of a followed chunk are all its own, so its tabs, CRs
+// and line feeds are escaped too. A backslash of a payload is then written \\, as a cell's
+// already is. To a pipe or a file every byte is written as it is.
 #include <cctype>
 #include <cstdio>
 #include <cstring>
+#include <langinfo.h>
+#include <locale.h>
 #include <optional>
 #include <pcap/pcap.h>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 #include "capture/Quarn.h"
@@ -35,6 +48,7 @@
 #include "presentation/PacketLists.h"
 #include "presentation/PayloadText.h"
 #include "presentation/RowExport.h"
+#include "presentation/TerminalText.h"
 #include "presentation/Views.h"
 
 namespace {
@@ -49,7 +63,15 @@ const char* const Usage =
     "letter case and blanks do not matter) or a list view name such as lvTCPData.\n";
 
 int Fail(const std::string& message, int code) {
-  std::fprintf(stderr, "trellan-rows: %s\n", message.c_str());
+  // A file's name or a filter may hold controls too: a terminal shows them, not obeys them.
+  if (isatty(STDERR_FILENO)) {
+    setlocale(LC_CTYPE, "");
+    const std::string shown =
+        TerminalText(message, {TerminalCharsetOf(nl_langinfo(CODESET)), {}, false});
+    std::fprintf(stderr, "trellan-rows: %s\n", shown.c_str());
+  } else {
+    std::fprintf(stderr, "trellan-rows: %s\n", message.c_str());
+  }
   return code;
 }
 
@@ -146,8 +168,27 @@ std::string Parse(int argc, char** argv, Options& o) {
   return {};
 }
 
+// The character set of the terminal that standard output is, as the locale names it; none when
+// standard output is not a terminal, and every byte is then written as it is.
+std::optional<TTerminalCharset> OutputTerminal() {
+  if (!isatty(STDOUT_FILENO)) return std::nullopt;
+  setlocale(LC_CTYPE, "");
+  return TerminalCharsetOf(nl_langinfo(CODESET));
+}
+
+// Appends `text` to `out` as it is, or escaped for the terminal (when there is one) with
+// `separators` passing and a backslash written \\.
+void AppendForOutput(std::string_view text, const std::optional<TTerminalCharset>& terminal,
+                     std::string_view separators, std::string& out) {
+  if (terminal)
+    AppendTerminalText(text, {*terminal, separators, true}, out);
+  else
+    out += text;
+}
+
 // The conversation of `frame` as --follow prints it; an empty text when it has none.
-std::string FollowText(const TCapturePipeline& capture, const TFrame& frame, bool hex) {
+std::string FollowText(const TCapturePipeline& capture, const TFrame& frame, bool hex,
+                       const std::optional<TTerminalCharset>& terminal) {
   const auto conversation = FollowConversation(capture, frame);
   if (!conversation) return {};
   std::string out;
@@ -159,9 +200,10 @@ std::string FollowText(const TCapturePipeline& capture, const TFrame& frame, boo
     out += ChunkHeading(*conversation, chunk) + '\n';
     const std::string_view bytes = ChunkBytes(capture.Store(), chunk);
     if (hex)
-      out += HexDumpLines(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+      AppendForOutput(HexDumpLines(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()),
+                      terminal, "\n", out);
     else
-      out += bytes;
+      AppendForOutput(bytes, terminal, "", out);
     if (!out.empty() && out.back() != '\n') out += '\n';
   }
   const auto digits = [](uint64_t n) { return std::to_string(n); };
@@ -187,6 +229,7 @@ int main(int argc, char** argv) {
     return 0;
   }
 
+  const std::optional<TTerminalCharset> terminal = OutputTerminal();
   TCapturePipeline capture;
   capture.SetDecodeIPv6AndVLAN(o.deep);
   std::string error;
@@ -206,19 +249,30 @@ int main(int argc, char** argv) {
     if (o.follow) {
       if (!HasPayloadPane(view))
         return Fail("--follow needs a row of the TCP, UDP, TCP Data or UDP Data view", 1);
-      out = FollowText(capture, list[size_t(o.payloadRow)], o.hex);
+      out = FollowText(capture, list[size_t(o.payloadRow)], o.hex, terminal);
       if (out.empty())
         return Fail("row " + std::to_string(o.payloadRow) +
                         " has no conversation: its ports were not captured",
                     1);
     } else {
-      out = PaneLines(PayloadText(view, list[size_t(o.payloadRow)], offset, o.hex));
+      // The pane's lines (and the dump's) are ended by line feeds, every CR made one.
+      AppendForOutput(PaneLines(PayloadText(view, list[size_t(o.payloadRow)], offset, o.hex)),
+                      terminal, "\n", out);
     }
     if (!out.empty() && out.back() != '\n') out += '\n';
     written = std::fwrite(out.data(), 1, out.size(), stdout) == out.size();
   } else {
     // Pieces of about a megabyte go straight to the descriptor: stdio would only copy them.
-    auto sink = [](std::string_view text, size_t) {
+    // A piece is whole lines, so that no UTF-8 sequence is split between two. To a terminal,
+    // tabs and line feeds are the format's: a cell's own are \t and \n, as its backslashes
+    // are \\ already.
+    std::string escaped;
+    auto sink = [&](std::string_view text, size_t) {
+      if (terminal) {
+        escaped.clear();
+        AppendTerminalText(text, {*terminal, "\t\n", false}, escaped);
+        text = escaped;
+      }
       return std::fwrite(text.data(), 1, text.size(), stdout) == text.size();
     };
     for (int32_t view : o.views) {

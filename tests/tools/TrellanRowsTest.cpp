@@ -1,10 +1,17 @@
 // trellan-rows on capture files written by the test: the rows of every view as text, the
-// payload pane's text, a row's conversation (--follow), and its errors.
+// payload pane's text, a row's conversation (--follow), its errors, and what it writes to a
+// terminal.
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <clocale>
 #include <cstdio>
+#include <locale.h>
+#include <pty.h>
 #include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
 
 #include "tests/common/Conversations.h"
 #include "tests/common/Frames.h"
@@ -61,6 +68,60 @@ std::string CaptureFile(const TempDir& dir) {
   WritePcap(file, r);
   return file;
 }
+// trellan-rows run with ARGS (one argument each, no shell) and its standard output and error
+// on a pseudo-terminal in raw mode, so that the bytes read from it are exactly those written,
+// with LC_ALL=`locale` (and no other LANG or LC_ variable).
+Result RowsOnTerminal(const std::vector<std::string>& args, const std::string& locale) {
+  std::vector<std::string> env;
+  for (char** e = environ; *e; ++e) {
+    const std::string_view v(*e);
+    if (!v.starts_with("LC_") && !v.starts_with("LANG=") && !v.starts_with("LANGUAGE="))
+      env.emplace_back(v);
+  }
+  env.push_back("LC_ALL=" + locale);
+  std::vector<char*> argv{const_cast<char*>(TRELLAN_ROWS)}, envp;
+  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  for (std::string& e : env) envp.push_back(e.data());
+  argv.push_back(nullptr);
+  envp.push_back(nullptr);
+  termios raw{};
+  cfmakeraw(&raw);
+  int master = -1;
+  const pid_t pid = forkpty(&master, nullptr, &raw, nullptr);
+  if (pid == 0) {
+    execve(argv[0], argv.data(), envp.data());
+    _exit(127);
+  }
+  Result r{-1, {}};
+  if (pid < 0) return r;
+  char buf[4096];
+  for (;;) {
+    const ssize_t n = read(master, buf, sizeof buf);
+    if (n > 0)
+      r.out.append(buf, size_t(n));
+    else if (n == 0 || errno != EINTR)
+      break;  // EIO: the program closed the terminal and everything was read
+  }
+  close(master);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return r;
+}
+
+// The bytes of `text` a terminal would obey, or cannot show in the charset: C0 controls
+// other than `allowed`, DEL, and (without `high`) every byte of 80 and above.
+size_t RawControls(const std::string& text, std::string_view allowed, bool high) {
+  size_t n = 0;
+  for (const char c : text) {
+    const auto b = uint8_t(c);
+    if ((b < 0x20 && allowed.find(c) == std::string_view::npos) || b == 0x7F ||
+        (!high && b >= 0x80))
+      ++n;
+  }
+  return n;
+}
+
 // The heading, gap and summary lines of --follow, without the stream's bytes.
 std::vector<std::string> Markers(const std::string& text) {
   std::vector<std::string> markers;
@@ -205,4 +266,101 @@ TEST(TrellanRowsFollow, PrintsBothSidesInOrderWithGapsAndTotals) {
   const Result noRow = Rows("--follow tcp " + file);
   EXPECT_EQ(noRow.status, 2);
   EXPECT_TRUE(noRow.out.starts_with("trellan-rows: --follow needs VIEW:ROW\n")) << noRow.out;
+}
+
+// To a terminal, what the capture holds is shown and not obeyed: ESC, other controls, DEL, C1
+// controls, direction controls and invalid UTF-8 are written \xHH, a payload's backslash \\;
+// in a locale that is not UTF-8, every byte of 80 and above too. To a pipe, every byte is as
+// it was.
+TEST(TrellanRows, ATerminalGetsVisibleEscapesAPipeTheBytes) {
+  // An ESC sequence that clears the screen, one that sets the window title (ended by BEL), a
+  // tab, a backslash, DEL, C1 CSI (C2 9B), an overlong '/', a surrogate, a code point past
+  // 10FFFF, a sequence cut short, a right-to-left override, then é and an emoji (valid), and a
+  // line ended by CR LF.
+  const std::string payload =
+      "GET /\x1b[2J\x1b]0;owned\x07 a\tb\\c \x7f \xc2\x9b \xc0\xaf \xed\xa0\x80 \xf4\x90\x80\x80 "
+      "\xe2\x82 \xe2\x80\xae \xc3\xa9 \xf0\x9f\x98\x80\r\nend";
+  // The same as a terminal in a UTF-8 locale gets it, up to the CR LF, and then in "C".
+  const std::string shownUtf8 =
+      R"(GET /\x1b[2J\x1b]0;owned\x07 a\x09b\\c \x7f \xc2\x9b \xc0\xaf \xed\xa0\x80 )"
+      R"(\xf4\x90\x80\x80 \xe2\x82 \xe2\x80\xae )"
+      "\xc3\xa9 \xf0\x9f\x98\x80";
+  const std::string shownAscii =
+      R"(GET /\x1b[2J\x1b]0;owned\x07 a\x09b\\c \x7f \xc2\x9b \xc0\xaf \xed\xa0\x80 )"
+      R"(\xf4\x90\x80\x80 \xe2\x82 \xe2\x80\xae \xc3\xa9 \xf0\x9f\x98\x80)";
+  const locale_t utf8 = newlocale(LC_CTYPE_MASK, "C.UTF-8", nullptr);
+  ASSERT_NE(utf8, locale_t(nullptr)) << "no C.UTF-8 locale";
+  freelocale(utf8);
+  TempDir dir;
+  const std::string file = dir.File("controls.cap");
+  TCPFields push;
+  push.flags = 0x18;
+  WritePcap(file, {Record{.frame = TcpFrame(push, Text(payload))}});
+  const std::string heading = ">>> 192.168.0.1:1025 -> 192.168.0.2:80 (frame 1, " +
+                              std::to_string(payload.size()) + " bytes)\n";
+
+  // To a pipe: the bytes as they are (the rows' own four escapes aside), ESC and all.
+  std::string cell;
+  for (const char c : payload)
+    cell += c == '\t' ? "\\t" : c == '\\' ? "\\\\" : c == '\r' ? "\\r" : c == '\n' ? "\\n"
+                                                                             : std::string(1, c);
+  const Result rows = Rows("--view \"TCP Data\" " + file);
+  ASSERT_EQ(rows.status, 0) << rows.out;
+  const auto pipeLines = Lines(rows.out);
+  ASSERT_EQ(pipeLines.size(), 3u) << rows.out;
+  EXPECT_TRUE(pipeLines[2].ends_with("\t" + cell)) << rows.out;
+  const Result text = Rows("--payload tcpdata:0 " + file);
+  ASSERT_EQ(text.status, 0);
+  EXPECT_EQ(text.out, payload.substr(0, payload.size() - 5) + "\nend\n");
+  const Result follow = Rows("--follow tcpdata:0 " + file);
+  ASSERT_EQ(follow.status, 0);
+  EXPECT_TRUE(follow.out.starts_with(heading + payload + "\n=== ")) << follow.out;
+  const Result hex = Rows("--payload tcpdata:0 --hex " + file);
+  ASSERT_EQ(hex.status, 0);
+  EXPECT_NE(hex.out.find('\x7f'), std::string::npos) << hex.out;  // the dump shows DEL as itself
+
+  // To a terminal in a UTF-8 locale.
+  const Result termRows = RowsOnTerminal({"--view", "TCP Data", file}, "C.UTF-8");
+  ASSERT_EQ(termRows.status, 0) << termRows.out;
+  EXPECT_EQ(RawControls(termRows.out, "\t\n", true), 0u) << termRows.out;
+  const auto termLines = Lines(termRows.out);
+  ASSERT_EQ(termLines.size(), 3u) << termRows.out;
+  EXPECT_EQ(termLines[1], pipeLines[1]);  // the captions, tab-separated as before
+  // The cell's tab, backslash and CR LF keep the rows' escapes; the rest is the terminal's.
+  EXPECT_TRUE(termLines[2].ends_with(
+      R"(GET /\x1b[2J\x1b]0;owned\x07 a\tb\\c \x7f \xc2\x9b \xc0\xaf \xed\xa0\x80 )"
+      R"(\xf4\x90\x80\x80 \xe2\x82 \xe2\x80\xae )"
+      "\xc3\xa9 \xf0\x9f\x98\x80"
+      R"(\r\nend)"))
+      << termLines[2];
+  EXPECT_EQ(std::count(termLines[2].begin(), termLines[2].end(), '\t'),
+            std::count(pipeLines[2].begin(), pipeLines[2].end(), '\t'));
+
+  const Result termText = RowsOnTerminal({"--payload", "tcpdata:0", file}, "C.UTF-8");
+  ASSERT_EQ(termText.status, 0) << termText.out;
+  EXPECT_EQ(termText.out, shownUtf8 + "\nend\n");  // the pane's lines stay lines
+  const Result termFollow = RowsOnTerminal({"--follow", "tcpdata:0", file}, "C.UTF-8");
+  ASSERT_EQ(termFollow.status, 0) << termFollow.out;
+  EXPECT_EQ(RawControls(termFollow.out, "\n", true), 0u) << termFollow.out;
+  // A chunk's own CR LF is its bytes, not a line of the format.
+  EXPECT_TRUE(termFollow.out.starts_with(heading + shownUtf8 + R"(\x0d\x0aend)" + "\n=== "))
+      << termFollow.out;
+  EXPECT_EQ(Markers(termFollow.out), Markers(follow.out));
+  const Result termHex = RowsOnTerminal({"--payload", "tcpdata:0", "--hex", file}, "C.UTF-8");
+  ASSERT_EQ(termHex.status, 0) << termHex.out;
+  EXPECT_EQ(RawControls(termHex.out, "\n", true), 0u) << termHex.out;
+  EXPECT_NE(termHex.out.find(R"(\x7f)"), std::string::npos) << termHex.out;
+
+  // To a terminal in a locale that is not UTF-8: only ASCII shows.
+  const Result asciiText = RowsOnTerminal({"--payload", "tcpdata:0", file}, "C");
+  ASSERT_EQ(asciiText.status, 0) << asciiText.out;
+  EXPECT_EQ(asciiText.out, shownAscii + "\nend\n");
+  const Result asciiRows = RowsOnTerminal({"--view", "TCP Data", file}, "C");
+  ASSERT_EQ(asciiRows.status, 0) << asciiRows.out;
+  EXPECT_EQ(RawControls(asciiRows.out, "\t\n", false), 0u) << asciiRows.out;
+  EXPECT_NE(asciiRows.out.find(R"( \xc3\xa9 \xf0\x9f\x98\x80\r\nend)"), std::string::npos)
+      << asciiRows.out;
+  // Not one ESC reached a terminal.
+  for (const Result* r : {&termRows, &termText, &termFollow, &termHex, &asciiText, &asciiRows})
+    EXPECT_EQ(r->out.find('\x1b'), std::string::npos) << r->out;
 }
