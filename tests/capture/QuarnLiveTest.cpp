@@ -312,14 +312,13 @@ TEST(QuarnRemote, AnUnfilteredCaptureOfLoopbackLeavesOutTheDaemonsOwnStream) {
     if (h->caplen < 42 || bytes[12] != 0x08 || bytes[13] != 0) return;
     if (bytes[23] == 17 && (bytes[36] << 8 | bytes[37]) == port)
       datagrams.emplace_back(reinterpret_cast<const char*>(bytes) + 42, h->caplen - 42);
-    // A segment of the daemon's control connection, or of its data connection, which
-    // carries one rpcap packet message (version 0, type 7) after another.
+    // A segment of the daemon's data connection, which carries one rpcap packet message
+    // (version 0, type 7) after another. (Its control connection's few requests and replies
+    // may pass; they do not feed themselves.)
     const size_t tcp = 14 + size_t(bytes[14] & 15) * 4;
     if (bytes[23] != 6 || h->caplen < tcp + 20) return;
     const size_t data = tcp + size_t(bytes[tcp + 12] >> 4) * 4;
-    const bool control = (bytes[tcp] << 8 | bytes[tcp + 1]) == host.Port() ||
-                         (bytes[tcp + 2] << 8 | bytes[tcp + 3]) == host.Port();
-    daemons += control || (h->caplen >= data + 2 && bytes[data] == 0 && bytes[data + 1] == 7);
+    daemons += h->caplen >= data + 2 && bytes[data] == 0 && bytes[data + 1] == 7;
   };
   q.OnGetRemoteAdapterInfo = [&](TCustomQuarn&, const TStringList& names, const TStringList&,
                                  int32_t& index) {
