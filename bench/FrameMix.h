@@ -38,8 +38,42 @@ struct TFrameMaker {
   TFrameAddresses addresses;
   uint8_t frame[1514];
 
+  // Repeat's payloads: TCP texts and UDP datagrams.
+  std::vector<std::string> tcpPayloads, udpPayloads;
+
   TFrameMaker(unsigned seed, const TFrameAddresses& from) : rng(seed), addresses(from) {}
   uint32_t Next(uint32_t n) { return rng() % n; }
+
+  // Payloads from `distinct` made now (four fifths TCP texts, the rest UDP datagrams): HTTP
+  // requests and answers that share their first tens or hundreds of bytes and differ after.
+  void Repeat(size_t distinct) {
+    tcpPayloads.clear();
+    udpPayloads.clear();
+    if (distinct == 0) return;
+    const size_t tcp = distinct - distinct / 5, udp = distinct / 5 ? distinct / 5 : 1;
+    static const char* const kStarts[] = {
+        "GET /api/v1/catalogue/items?page=",
+        "GET /api/v1/catalogue/items?page=1&sort=price&session=",
+        "POST /api/v1/orders HTTP/1.1\r\nHost: shop.example.net\r\nContent-Type: application/json\r\nContent-Length: ",
+        "HTTP/1.1 200 OK\r\nServer: nginx\r\nContent-Type: application/json; charset=utf-8\r\nCache-Control: no-cache\r\nContent-Length: ",
+        "HTTP/1.1 304 Not Modified\r\nServer: nginx\r\nETag: \"",
+    };
+    const std::string body =
+        "{\"id\":1234,\"name\":\"Widget\",\"price\":19.99,\"tags\":[\"blue\",\"small\"],\"stock\":42} ";
+    for (size_t i = 0; i < tcp; ++i) {
+      std::string text = kStarts[i % 5] + std::to_string(Next(1000)) +
+                         " HTTP/1.1\r\nUser-Agent: Mozilla/5.0 (X11; Linux x86_64)\r\n\r\n";
+      const size_t length = 1 + Next(1448);
+      while (text.size() < length) text += body;
+      text.resize(length);
+      tcpPayloads.push_back(text);
+    }
+    for (size_t i = 0; i < udp; ++i) {
+      std::string datagram(Next(512), '\0');
+      for (char& c : datagram) c = char(rng());
+      udpPayloads.push_back(datagram);
+    }
+  }
 
   void Ethernet(uint16_t type) {
     std::memcpy(frame, addresses.Destination, 6);
@@ -88,7 +122,13 @@ struct TFrameMaker {
     Put16(t + 18, 0);
     const uint8_t options[12] = {1, 1, 8, 10, 0, 0, 1, 2, 0, 0, 3, 4};
     std::memcpy(t + 20, options, 12);
-    for (size_t i = 0; i < payload; ++i) t[32 + i] = uint8_t(' ' + Next(95));
+    if (!tcpPayloads.empty() && payload) {
+      const std::string& text = tcpPayloads[Next(uint32_t(tcpPayloads.size()))];
+      payload = text.size();
+      std::memcpy(t + 32, text.data(), payload);
+    } else {
+      for (size_t i = 0; i < payload; ++i) t[32 + i] = uint8_t(' ' + Next(95));
+    }
     return Ip(6, 32 + payload);
   }
 
@@ -97,8 +137,14 @@ struct TFrameMaker {
     uint8_t* u = frame + 34;
     Put16(u, uint16_t(1024 + Next(40000)));
     Put16(u + 2, Next(2) ? 53 : 123);
+    if (!udpPayloads.empty()) {
+      const std::string& datagram = udpPayloads[Next(uint32_t(udpPayloads.size()))];
+      payload = datagram.size();
+      std::memcpy(u + 8, datagram.data(), payload);
+    } else {
+      for (size_t i = 0; i < payload; ++i) u[8 + i] = uint8_t(rng());
+    }
     Put16(u + 4, uint16_t(8 + payload));
-    for (size_t i = 0; i < payload; ++i) u[8 + i] = uint8_t(rng());
     return Ip(17, 8 + payload);
   }
 

@@ -5,7 +5,11 @@
 // time resolution, and an enhanced packet block per frame, so that the two formats can be
 // compared frame for frame.
 //
-//   trellan-gencap [--pcapng] FILE FRAMES [SEED]
+// Payloads repeat as real traffic's do: --distinct N (default 300 a million frames, at least
+// 300) texts and datagrams are drawn from; --distinct 0 makes every payload random.
+//
+//   trellan-gencap [--pcapng] [--distinct N] FILE FRAMES [SEED]
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -91,17 +95,21 @@ class TPcapngWriter {
 
 int main(int argc, char** argv) {
   bool pcapng = false;
+  long distinct = -1;
   std::vector<const char*> args;
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--pcapng") == 0) pcapng = true;
+    else if (std::strcmp(argv[i], "--distinct") == 0 && i + 1 < argc) distinct = std::atol(argv[++i]);
     else args.push_back(argv[i]);
   }
-  if (args.size() < 2) {
-    std::fprintf(stderr, "usage: %s [--pcapng] FILE FRAMES [SEED]\n", argv[0]);
+  if (args.size() < 2 || distinct < -1) {
+    std::fprintf(stderr, "usage: %s [--pcapng] [--distinct N] FILE FRAMES [SEED]\n", argv[0]);
     return 2;
   }
   const long frames = std::atol(args[1]);
+  if (distinct < 0) distinct = std::max(300L, long(300 * (double(frames) / 1e6)));
   bench::TFrameMaker g = Generator(args.size() > 2 ? unsigned(std::atoi(args[2])) : 1u);
+  g.Repeat(size_t(distinct));
   bench::TKind kind;
   pcap_t* dead = nullptr;
   pcap_dumper_t* out = nullptr;
