@@ -65,10 +65,8 @@ bool TCapturePipeline::OpenForReading(const std::string& path, std::string& erro
   return true;
 }
 
-TCapturePipeline::TReadResult TCapturePipeline::ReadFile(TCustomQuarn& opener,
-                                                         const std::string& path,
-                                                         std::string& error,
-                                                         const TProgress& progress) {
+bool TCapturePipeline::OpenFile(TCustomQuarn& opener, const std::string& path,
+                                std::string& error) {
   // The file is mapped before the opener's OnOpened runs, which gives up the previous capture:
   // a file that cannot be read in place (one libpcap could still read, such as a pipe) is
   // refused through OnOpened, and the previous capture stays.
@@ -84,11 +82,26 @@ TCapturePipeline::TReadResult TCapturePipeline::ReadFile(TCustomQuarn& opener,
     // directory") do not say which file they are about; ours name it already.
     const std::string reason = opener.LastError();
     error = reason.find(path) != std::string::npos ? reason : path + ": " + reason;
-    return TReadResult::Failed;
+    return false;
   }
+  return true;
+}
+
+TCapturePipeline::TReadResult TCapturePipeline::ReadOpenedFile(TCustomQuarn& opener,
+                                                               std::string& error,
+                                                               const TProgress& progress) {
   const TReadResult result = ReadFrames(&opener, progress);
-  opener.Close();
   if (result == TReadResult::Incomplete) error = Error();
+  return result;
+}
+
+TCapturePipeline::TReadResult TCapturePipeline::ReadFile(TCustomQuarn& opener,
+                                                         const std::string& path,
+                                                         std::string& error,
+                                                         const TProgress& progress) {
+  if (!OpenFile(opener, path, error)) return TReadResult::Failed;
+  const TReadResult result = ReadOpenedFile(opener, error, progress);
+  opener.Close();
   return result;
 }
 

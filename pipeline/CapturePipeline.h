@@ -61,6 +61,14 @@ class TCapturePipeline {
   // are kept and `error` says why. Cancelled: the progress handler stopped it.
   TReadResult ReadFile(TCustomQuarn& opener, const std::string& path, std::string& error,
                        const TProgress& progress = {});
+  // ReadFile in two steps, for a reading that goes on while the frames read are shown:
+  // OpenFile opens `path` through `opener` (false with `error` as ReadFile's Failed), and
+  // ReadOpenedFile then reads its frames, on any one thread, while others read the rows read
+  // so far as they read a live capture's; the caller closes the opener after it. Nothing else
+  // may change the capture meanwhile (Clear, Refile, SaveTo).
+  bool OpenFile(TCustomQuarn& opener, const std::string& path, std::string& error);
+  TReadResult ReadOpenedFile(TCustomQuarn& opener, std::string& error,
+                             const TProgress& progress = {});
   // The same, with a capture filter of its own (empty for none), for the tools.
   TReadResult ReadFile(const std::string& path, const std::string& filter, std::string& error,
                        const TProgress& progress = {});
@@ -101,6 +109,8 @@ class TCapturePipeline {
   // The temporary file is removed when the pipeline goes; after a save it is not temporary.
   bool Temporary() const { return Temporary_; }
   const std::string& FileName() const { return File_.Path(); }
+  // The size of the capture's file as far as it may be read.
+  uint64_t FileSize() const { return File_.Size(); }
   // The link type and snapshot length of the capture's file, which a display filter is
   // compiled for; Ethernet and 262144 (libpcap's default) while no file is open.
   int32_t LinkType() const { return File_.IsOpen() ? Records_.LinkType() : 1; }

@@ -24,6 +24,7 @@
 #include "settings/Globals.h"
 #include "ui/Application.h"
 #include "ui/FixedDialog.h"
+#include "ui/FileReading.h"
 #include "ui/FormCapturing.h"
 #include "ui/FormFollowStream.h"
 #include "ui/Prompts.h"
@@ -53,7 +54,8 @@ QString DocumentationPath() {
 TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent) { FormCreate(); }
 
 TMainForm::~TMainForm() {
-  // The capture thread must be gone before the store and lists it files into.
+  // The capture and reading threads must be gone before the store and lists they file into.
+  Reading_.reset();
   Quarn1.Close();
 }
 
@@ -300,6 +302,17 @@ void TMainForm::CreateStatusBar() {
     StatusPanels[size_t(i)] = panel;
   }
   StatusPanels[1]->setText(HomePageName);
+  ReadingPanel = new QLabel(this);
+  ReadingPanel->setObjectName("ReadingPanel");
+  ReadingPanel->hide();
+  statusBar()->addPermanentWidget(ReadingPanel);
+  CancelReadButton = new QToolButton(this);
+  CancelReadButton->setObjectName("CancelReadButton");
+  CancelReadButton->setText("Cancel");
+  CancelReadButton->setToolTip("Stop reading the file; the frames read so far stay");
+  CancelReadButton->hide();
+  connect(CancelReadButton, &QToolButton::clicked, this, [this] { Guarded([this] { ActionCloseExecute(); }); });
+  statusBar()->addPermanentWidget(CancelReadButton);
   DecodingPanel = new QLabel(this);
   DecodingPanel->setObjectName("DecodingPanel");
   DecodingPanel->hide();
@@ -339,6 +352,19 @@ void TMainForm::WatchCapture() {
   // A sort or filter that shows its progress lets the event loop run; the rows it works on
   // must not change under it.
   if (Busy_) return;
+  if (Reading_) {
+    if (Reading_->Finished()) {
+      std::string error;
+      const auto result = Reading_->Wait(error);
+      Reading_.reset();
+      FinishFileRead(result, error);
+    } else {
+      Shown.Extend(*Capture, DataOffsets());
+      RefreshActiveView();
+      ShowReadingProgress();
+    }
+    return;
+  }
   if (Quarn1.Active()) {
     // Frames reach the views when they have been written to the capture's file, which is
     // after their own delivery. This timer is the only place a running capture's rows reach
@@ -575,8 +601,12 @@ void TMainForm::UpdateActions() {
   ActionSave->setEnabled(!active && Modified && framesToSave);
   ActionSaveAs->setEnabled(!active && framesToSave);
   // The menu items and the tool button also save a running capture.
-  for (QAction* item : {miSave, miSaveAs}) item->setEnabled(active || framesToSave);
-  SaveToolButton->setEnabled(active || framesToSave);
+  // A file being read is saved when it has been read (or its reading cancelled).
+  const bool reading = Reading_ != nullptr;
+  for (QAction* item : {miSave, miSaveAs}) item->setEnabled(!reading && (active || framesToSave));
+  SaveToolButton->setEnabled(!reading && (active || framesToSave));
+  // Filing the frames again needs all of them.
+  miDecodeIPv6AndVLAN->setEnabled(!reading);
   ActionExit->setEnabled(!active);
   ActionAbout->setEnabled(true);
   ActionHomePage->setEnabled(true);
@@ -584,6 +614,14 @@ void TMainForm::UpdateActions() {
 }
 
 void TMainForm::ActionCloseExecute() {
+  if (Reading_) {
+    Reading_->Cancel();
+    std::string error;
+    const auto result = Reading_->Wait(error);
+    Reading_.reset();
+    FinishFileRead(result, error);
+    return;
+  }
   // The library's counts go with the source's handle: they are read before it closes.
   const bool live = Quarn1.Active() && CapturingForm && CapturingForm->isVisible();
   TCaptureStatistics lastCounts;
@@ -633,6 +671,8 @@ void TMainForm::EmptyCapture() {
 
 void TMainForm::ActionClearExecute() {
   if (!ConfirmClear()) return;
+  // The reading thread files into the capture: it stops first.
+  if (Reading_) ActionCloseExecute();
   EmptyCapture();
   if (TListView* view = GetActiveListView()) view->viewport()->update();
   if (QPlainTextEdit* memo = GetActiveMemo()) memo->clear();

@@ -35,6 +35,7 @@ class TRemoteAdapterForm;
 class TPacketFieldForm;
 class TOptionForm;
 class TExportForm;
+class TFileReading;
 
 class TMainForm : public QMainWindow {
   Q_OBJECT
@@ -203,6 +204,12 @@ class TMainForm : public QMainWindow {
   // Opens the source the settings name. applyFilter false opens it without the stored
   // capture filter, which stays stored.
   void OpenSource(bool applyFilter = true);
+  // A large file is read while the window goes on (TFileReading): its rows come in on the
+  // watch timer, the status bar shows how far the reading is, and its Cancel (or Close) stops
+  // it, keeping what was read.
+  bool ReadingFile() const { return Reading_ != nullptr; }
+  QLabel* ReadingPanel = nullptr;
+  QToolButton* CancelReadButton = nullptr;
   // The capture file named on the command line: opened as File, Open File opens one, but
   // without the capture filter, as a file given by name is expected whole.
   void OpenFileAtStart(const std::string& file);
@@ -260,6 +267,15 @@ class TMainForm : public QMainWindow {
   // Runs a handler and reports an exception that escapes it, ending that action only.
   template <class F>
   void Guarded(F&& handler);
+
+  void OpenCaptureFile();
+  void ShowReadingProgress();
+  // The end of reading a file: what was read is shown, and a file cut short is reported.
+  void FinishFileRead(TCapturePipeline::TReadResult result, const std::string& error);
+  std::unique_ptr<TFileReading> Reading_;
+  // A sort asked for while a file is read waits for its end: the rows still coming would
+  // each have to find their place among the sorted ones.
+  std::optional<std::pair<int32_t, int32_t>> SortAfterReading_;
 
   std::array<TListView*, ViewCount> Views_{};
   bool Shown_ = false;

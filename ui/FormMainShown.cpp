@@ -180,6 +180,11 @@ void TMainForm::UpdateShownCount() {
 
 void TMainForm::SortColumnClick(int32_t view, int32_t column) {
   if (Busy_) return;
+  if (ReadingFile()) {
+    SortAfterReading_ = {view, column};
+    ShowReadingProgress();
+    return;
+  }
   const TShownRows& rows = Shown.View(view);
   // Rising, then falling, then capture order again.
   int32_t by = column;

@@ -2,6 +2,8 @@
 // closing and clearing it, and saving and loading captures.
 #include <QPlainTextEdit>
 #include <QStatusBar>
+#include <QTimer>
+#include <QToolButton>
 #include <QLabel>
 #include <cstdio>
 #include <cstring>
@@ -13,7 +15,7 @@
 #include "settings/Globals.h"
 #include "ui/Application.h"
 #include "ui/FormCapturing.h"
-#include "ui/FileProgress.h"
+#include "ui/FileReading.h"
 #include "ui/FormMain.h"
 #include "ui/Prompts.h"
 
@@ -59,65 +61,95 @@ void TMainForm::OpenSource(bool applyFilter) {
   // The previous capture stays as it is until the new source has opened (Quarn1Opened
   // replaces it then), so a source that cannot be opened loses nothing.
   if (Global->OpenType == 2) {
-    IncomingCapture = std::make_unique<TCapturePipeline>();
-    IncomingCapture->SetDecodeIPv6AndVLAN(Global->DecodeIPv6AndVLAN);
-    TCapturePipeline* reading = IncomingCapture.get();
-    TFileProgress progress(this, Global->FileName);
-    std::string error;
-    const auto result = reading->ReadFile(Quarn1, Global->FileName, error,
-                                          [&](int64_t frames, uint64_t read, uint64_t size) {
-                                            return progress.Report(frames, read, size);
-                                          });
-    progress.Done();
-    if (result != TCapturePipeline::TReadResult::Failed) {
-      // As frames delivered one by one always did: a file with frames counts as modified,
-      // and its rows show in the TCP Data view, and in the active view unless ThreadSafe is
-      // off (then it waits for a tab change).
-      if (Capture->Count() > 0) Modified = true;
-      Shown.Extend(*Capture, DataOffsets());
-      if (RefreshWhileCapturing_) RefreshActiveView();
-      lvTCPData->SetItemCount(Shown.Count(*Capture, viTCPData));
-    }
-    if (result == TCapturePipeline::TReadResult::Failed) {
-      // The file did not open, so the capture on screen is still the previous one.
-      IncomingCapture.reset();
-      Prompts::ShowError(this, Text(error));
-      UpdateActions();
-      return;
-    }
-    ShowDecodingNotice();
-    if (result == TCapturePipeline::TReadResult::Incomplete)
-      Prompts::ShowError(this, Text("Only the first " + std::to_string(Capture->Count()) +
-                                    " frames of " + Global->FileName + " were read: " +
-                                    error + "."));
-  } else {
-    // The progress window exists before the first frame can arrive; Quarn1Opened sets its
-    // counters to zero.
-    if (!CapturingForm) {
-      CapturingForm = new TCapturingForm(this);
-      CapturingForm->OnStop = [this] { Execute(ActionClose); };
-      CapturingForm->Counts = [this](int32_t view) { return Capture->Seen(view); };
-      CapturingForm->Bytes = [this] { return Capture->SeenBytes(); };
-      CapturingForm->Statistics = [this](TCaptureStatistics& s) { return Quarn1.Statistics(s); };
-    }
-    // The previous capture's summary does not stand beside the new source.
-    ShowCaptureSummary({});
-    if (Global->OpenType == 0) {
-      Quarn1.SetAdapterIndex(Global->AdapterIndex);
-      Quarn1.Open(true);
-    } else {
-      Quarn1.Open(Global->Host, Global->UserName, Global->Password);
-    }
-    if (!Quarn1.Active()) {
-      Prompts::ShowError(this, Text(Quarn1.LastError()));
-      UpdateActions();
-      return;
-    }
-    CapturingForm->Start();
-    CapturingForm->show();
+    OpenCaptureFile();
+    return;
   }
+  // The progress window exists before the first frame can arrive; Quarn1Opened sets its
+  // counters to zero.
+  if (!CapturingForm) {
+    CapturingForm = new TCapturingForm(this);
+    CapturingForm->OnStop = [this] { Execute(ActionClose); };
+    CapturingForm->Counts = [this](int32_t view) { return Capture->Seen(view); };
+    CapturingForm->Bytes = [this] { return Capture->SeenBytes(); };
+    CapturingForm->Statistics = [this](TCaptureStatistics& s) { return Quarn1.Statistics(s); };
+  }
+  // The previous capture's summary does not stand beside the new source.
+  ShowCaptureSummary({});
+  if (Global->OpenType == 0) {
+    Quarn1.SetAdapterIndex(Global->AdapterIndex);
+    Quarn1.Open(true);
+  } else {
+    Quarn1.Open(Global->Host, Global->UserName, Global->Password);
+  }
+  if (!Quarn1.Active()) {
+    Prompts::ShowError(this, Text(Quarn1.LastError()));
+    UpdateActions();
+    return;
+  }
+  CapturingForm->Start();
+  CapturingForm->show();
   StatusPanels[0]->setText(Text(SourceCaption()));
   UpdateActions();
+}
+
+void TMainForm::OpenCaptureFile() {
+  IncomingCapture = std::make_unique<TCapturePipeline>();
+  IncomingCapture->SetDecodeIPv6AndVLAN(Global->DecodeIPv6AndVLAN);
+  std::string error;
+  if (!IncomingCapture->OpenFile(Quarn1, Global->FileName, error)) {
+    // The file did not open, so the capture on screen is still the previous one.
+    IncomingCapture.reset();
+    Prompts::ShowError(this, Text(error));
+    UpdateActions();
+    return;
+  }
+  // Quarn1Opened made the file's pipeline the capture.
+  StatusPanels[0]->setText(Text(SourceCaption()));
+  if (Capture->FileSize() < TFileReading::InBackgroundFrom) {
+    const auto result = Capture->ReadOpenedFile(Quarn1, error);
+    FinishFileRead(result, error);
+    return;
+  }
+  Reading_ = std::make_unique<TFileReading>(*Capture, Quarn1);
+  // The first frames are on screen before the reading goes on.
+  Shown.Extend(*Capture, DataOffsets());
+  RefreshActiveView();
+  ShowReadingProgress();
+  ReadingPanel->show();
+  CancelReadButton->show();
+  UpdateActions();
+  QTimer::singleShot(0, this, [this] {
+    if (Reading_) Reading_->Resume();
+  });
+}
+
+void TMainForm::ShowReadingProgress() {
+  const uint64_t size = Reading_->Size(), read = Reading_->Read();
+  QString text = "Reading: " + GroupedNumber(uint64_t(Reading_->Frames())) + " frames (" +
+                 QString::number(size ? read * 100 / size : 100) + " %)";
+  if (SortAfterReading_) text += ", then sorting";
+  ReadingPanel->setText(text);
+}
+
+void TMainForm::FinishFileRead(TCapturePipeline::TReadResult result, const std::string& error) {
+  Quarn1.Close();
+  ReadingPanel->hide();
+  CancelReadButton->hide();
+  // As frames delivered one by one always did: a file with frames counts as modified, and its
+  // rows show in the TCP Data view, and in the active view unless ThreadSafe is off (then it
+  // waits for a tab change).
+  if (Capture->Count() > 0) Modified = true;
+  Shown.Extend(*Capture, DataOffsets());
+  if (RefreshWhileCapturing_) RefreshActiveView();
+  lvTCPData->SetItemCount(Shown.Count(*Capture, viTCPData));
+  ShowDecodingNotice();
+  UpdateActions();
+  if (result == TCapturePipeline::TReadResult::Incomplete)
+    Prompts::ShowError(this, Text("Only the first " + std::to_string(Capture->Count()) +
+                                  " frames of " + Global->FileName + " were read: " + error +
+                                  "."));
+  if (const auto sort = std::exchange(SortAfterReading_, std::nullopt))
+    SortColumnClick(sort->first, sort->second);
 }
 
 void TMainForm::OpenFileAtStart(const std::string& file) {

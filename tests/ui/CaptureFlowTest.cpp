@@ -47,7 +47,7 @@
 #include "tests/ui/DialogControls.h"
 #include "tests/ui/WindowFixture.h"
 #include "ui/FormCapturing.h"
-#include "ui/FileProgress.h"
+#include "ui/FileReading.h"
 #include "ui/FormMain.h"
 
 namespace {
@@ -880,43 +880,105 @@ TEST(CaptureFlow, ACaptureThatEndsByItselfStopsSaysWhyAndSaves) {
   }
 }
 
-TEST(CaptureFlow, ALongOpenShowsProgressAndCancelKeepsWhatWasRead) {
+TEST(CaptureFlow, ALargeFileShowsItsFirstRowsAtOnceFillsInAsItIsReadAndCancelKeepsWhatWasRead) {
   Window w;
   const std::string file = w.scope.Dir.File("large.cap");
+  // Past the size from which a file is read while the window goes on: small frames, each with
+  // its own source port, so that every row differs from its neighbours.
+  const size_t frames = TFileReading::InBackgroundFrom / (UdpFrame(0, 0, Text("small")).size() + 16) + 1000;
   {
-    // Past the size from which opening shows its progress: many small frames.
     pcap_t* dead = pcap_open_dead(DLT_EN10MB, 65535);
     pcap_dumper_t* dumper = pcap_dump_open(dead, file.c_str());
     ASSERT_NE(dumper, nullptr);
-    const Bytes frame = UdpFrame(53, 1024, Text("small"));
-    pcap_pkthdr h{{1000000000, 0}, uint32_t(frame.size()), uint32_t(frame.size())};
-    const size_t frames = TFileProgress::ShowFrom / (frame.size() + 16) + 1000;
-    for (size_t i = 0; i < frames; ++i) pcap_dump(reinterpret_cast<u_char*>(dumper), &h, frame.data());
+    for (size_t i = 0; i < frames; ++i) {
+      const Bytes frame = UdpFrame(uint16_t(i), 1024, Text("small"));
+      pcap_pkthdr h{{1000000000, int(i % 1000000)}, uint32_t(frame.size()), uint32_t(frame.size())};
+      pcap_dump(reinterpret_cast<u_char*>(dumper), &h, frame.data());
+    }
     pcap_dump_close(dumper);
     pcap_close(dead);
   }
+  // What a complete read shows, row by row.
+  TCapturePipeline whole;
+  std::string error;
+  ASSERT_EQ(whole.ReadFile(file, "", error), TCapturePipeline::TReadResult::Complete) << error;
+  const auto expected = [&](int32_t row) {
+    TRowText text;
+    ViewRowText(viUDP, whole.Items(viUDP), row, Global->TCPDataOffset, Global->UDPDataOffset, text);
+    return QString::fromStdString(text[0]) + " " + QString::fromStdString(text[ColumnOfCaption(viUDP, "Src Port")]);
+  };
+  TListView* udp = w.form->ListView(viUDP);
+  const auto shown = [&](int32_t row) {
+    udp->Model()->Flush();  // the rows the view announces, as the event loop would
+    return Cell(udp, row, 0) + " " + Cell(udp, row, ColumnOfCaption(viUDP, "Src Port"));
+  };
+  w.form->pcView->setCurrentIndex(viUDP);
   Global->OpenType = 2;
   Global->FileName = file;
-  // The user presses Cancel as soon as the bar shows.
-  QString label;
-  QTimer::singleShot(0, [&] {
-    auto* progress = w.form->findChild<QProgressDialog*>("FileProgress");
-    ASSERT_NE(progress, nullptr);
-    EXPECT_TRUE(progress->isVisible());
-    label = progress->labelText();
-    progress->cancel();
-  });
-  w.form->OpenSource();
+  const auto open = [&] {
+    w.form->OpenSource();
+    // The first rows are on screen before the window goes on: exactly the frames read so far.
+    ASSERT_TRUE(w.form->ReadingFile());
+    EXPECT_EQ(w.form->Capture->Count(), 32768);
+    ASSERT_EQ(udp->ItemCount(), 32768);
+    for (int32_t row : {0, 1, 32767}) EXPECT_EQ(shown(row), expected(row)) << row;
+    EXPECT_TRUE(w.form->ReadingPanel->isVisible());
+    EXPECT_EQ(w.form->ReadingPanel->text(), "Reading: 32,768 frames (3 %)");
+  };
+
+  // Cancel before the reading went on keeps those frames, and they are the capture now.
+  open();
+  w.form->CancelReadButton->click();
+  EXPECT_FALSE(w.form->ReadingFile());
+  EXPECT_FALSE(w.form->ReadingPanel->isVisible());
   EXPECT_TRUE(w.Boxes().empty());
-  EXPECT_TRUE(label.contains(QRegularExpression("^Reading .*large.cap\n32,768 frames, [0-9.]+ of "
-                                                "[0-9.]+ MB \\([0-9]+ %\\)$")))
-      << label.toStdString();
-  EXPECT_EQ(w.form->findChild<QProgressDialog*>("FileProgress"), nullptr);
-  // What was read before the cancel stays, and is the capture now.
   EXPECT_EQ(w.form->Capture->Count(), 32768);
+  EXPECT_EQ(udp->ItemCount(), 32768);
   EXPECT_EQ(w.form->CurrentFileName, file);
-  w.form->pcView->setCurrentIndex(viUDP);
-  EXPECT_EQ(w.form->ListView(viUDP)->ItemCount(), 32768);
+  EXPECT_FALSE(w.form->Quarn1.Active());
+
+  // Left to go on, the view fills in: at every moment the rows of the frames read so far, in
+  // order, and in the end those of the complete read. A sort asked for meanwhile waits for it.
+  open();
+  bool sortAsked = false;
+  int32_t before = 0;
+  while (w.form->ReadingFile()) {
+    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    const int32_t count = udp->ItemCount();
+    EXPECT_GE(count, before);
+    EXPECT_LE(count, w.form->Capture->Count());
+    if (count > 0 && !w.form->Shown.View(viUDP).Sorted()) {
+      EXPECT_EQ(shown(count - 1), expected(count - 1));
+    }
+    before = count;
+    if (!sortAsked && w.form->ReadingFile()) {
+      sortAsked = true;
+      w.form->SortColumnClick(viUDP, ColumnOfCaption(viUDP, "Src Port"));
+      EXPECT_TRUE(w.form->ReadingPanel->text().endsWith(", then sorting"));
+      EXPECT_FALSE(w.form->Shown.View(viUDP).Sorted());
+    }
+  }
+  EXPECT_TRUE(w.Boxes().empty());
+  ASSERT_EQ(w.form->Capture->Count(), int32_t(frames));
+  ASSERT_EQ(udp->ItemCount(), int32_t(frames));
+  if (sortAsked) {
+    EXPECT_TRUE(w.form->Shown.View(viUDP).Sorted());
+    EXPECT_EQ(Cell(udp, 0, ColumnOfCaption(viUDP, "Src Port")), "0");
+    w.form->SortColumnClick(viUDP, ColumnOfCaption(viUDP, "Src Port"));
+    w.form->SortColumnClick(viUDP, ColumnOfCaption(viUDP, "Src Port"));  // capture order again
+  }
+  for (int32_t row : {0, 32768, int32_t(frames) - 1}) EXPECT_EQ(shown(row), expected(row)) << row;
+
+  // A display filter applied during the reading narrows what was read and what comes after.
+  open();
+  w.form->cbxDisplayFilter->setEditText("udp[0:2] < 100");
+  w.form->ApplyFilterButton->click();
+  EXPECT_TRUE(w.form->ReadingFile());
+  while (w.form->ReadingFile()) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+  int32_t passing = 0;
+  for (size_t i = 0; i < frames; ++i) passing += uint16_t(i) < 100;
+  EXPECT_EQ(udp->ItemCount(), passing);
+  EXPECT_EQ(shown(passing - 1), expected(int32_t((frames - 1) / 65536 * 65536 + 99)));
 
   // A file that breaks off in a record: what was read is shown, and the user is told.
   const std::string cut = w.scope.Dir.File("cut.cap");
