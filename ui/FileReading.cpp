@@ -1,17 +1,21 @@
 #include "ui/FileReading.h"
 
-TFileReading::TFileReading(TCapturePipeline& capture, TCustomQuarn& opener) {
-  Thread_ = std::thread([this, &capture, &opener] {
+TFileReading::TFileReading(TCapturePipeline& capture, TCustomQuarn& opener,
+                           std::function<void()> finished) {
+  Thread_ = std::thread([this, &capture, &opener, finished = std::move(finished)] {
     std::string error;
     const auto result = capture.ReadOpenedFile(
         opener, error, [this](int64_t frames, uint64_t read, uint64_t size) {
           return Report(frames, read, size);
         });
-    std::lock_guard lock(Lock_);
-    Result_ = result;
-    Error_ = error;
-    Finished_ = true;
-    Changed_.notify_all();
+    {
+      std::lock_guard lock(Lock_);
+      Result_ = result;
+      Error_ = error;
+      Finished_ = true;
+      Changed_.notify_all();
+    }
+    if (finished) finished();
   });
   std::unique_lock lock(Lock_);
   Changed_.wait(lock, [this] { return Reported_ || Finished_; });

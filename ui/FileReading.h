@@ -9,6 +9,7 @@
 // before the event loop runs again (Cancel) sees exactly them.
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -23,8 +24,9 @@ class TFileReading {
   static constexpr uint64_t InBackgroundFrom = uint64_t(64) << 20;
 
   // Starts reading the file `opener` has open for `capture` (TCapturePipeline::OpenFile), and
-  // returns when the first frames are filed or the file is read.
-  TFileReading(TCapturePipeline& capture, TCustomQuarn& opener);
+  // returns when the first frames are filed or the file is read. `finished` is called on the
+  // reading thread when it is done, for whoever waits to hear it at once.
+  TFileReading(TCapturePipeline& capture, TCustomQuarn& opener, std::function<void()> finished);
   // Cancels a reading still going, and waits for its thread.
   ~TFileReading();
   TFileReading(const TFileReading&) = delete;

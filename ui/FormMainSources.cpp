@@ -110,7 +110,10 @@ void TMainForm::OpenCaptureFile() {
     FinishFileRead(result, error);
     return;
   }
-  Reading_ = std::make_unique<TFileReading>(*Capture, Quarn1);
+  // The end is taken in as soon as it comes, not at the next beat of the watch timer.
+  Reading_ = std::make_unique<TFileReading>(*Capture, Quarn1, [this] {
+    QMetaObject::invokeMethod(this, [this] { WatchCapture(); }, Qt::QueuedConnection);
+  });
   // The first frames are on screen before the reading goes on.
   Shown.Extend(*Capture, DataOffsets());
   RefreshActiveView();
