@@ -4,15 +4,26 @@
 //            `tcpdump -r FILE -w /dev/null EXPR`, the same engine reading the file alone,
 //   find     FindRow of a text that no row holds over the first million rows of the TCP
 //            view, against building every row of that view (the row texts find reads),
-//   sort     the first million rows of the TCP view by Window (a number) and by Data (text),
-//            and the Ethernet view of every frame by Len, with progress, against
-//            std::sort of as many 64-bit numbers,
+//   sort     the first million rows of the TCP view by Window (a number), by Data and
+//            TCPOption (text) and by SrcIP (an address), and the whole TCP view by Data and
+//            the Ethernet view of every frame by Len, with progress, against std::sort of as
+//            many 64-bit numbers,
 // and the memory a view keeps per row (Bytes / rows) and the most it held for a while.
 // Wall and CPU seconds (every thread of the process) of the best of RUNS runs.
 //
-//   trellan-viewbench FILE [RUNS]
+// With a scratch directory DIR the whole set runs twice on a copy of FILE there, each after a
+// line "== page cache: STATE (PATH)": "written", the copy just written with write() in 64 KiB
+// pieces after its pages were dropped (a file as a capture leaves it, in small pages), and
+// "reread", its pages dropped again and the file read once with read(). Without DIR, FILE is
+// measured as the page cache holds it ("as is").
+//
+//   trellan-viewbench FILE [RUNS [DIR]]
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <numeric>
 #include <random>
@@ -58,13 +69,54 @@ void BuildRows(int32_t view, const TPacketList& rows) {
   }
   if (sum == 1) std::puts("");
 }
+
+// Drops the page cache's pages of `path`; then, with `copyFrom`, writes that file over it in
+// 64 KiB pieces, or with `read`, reads it once. False when a call fails.
+bool PrepareFile(const std::string& path, const std::string& copyFrom, bool read) {
+  const int fd = open(path.c_str(), copyFrom.empty() ? O_RDONLY : O_RDWR | O_CREAT | O_TRUNC, 0644);
+  if (fd < 0) return false;
+  posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED);
+  std::vector<char> piece(64 << 10);
+  bool ok = true;
+  if (!copyFrom.empty()) {
+    const int from = open(copyFrom.c_str(), O_RDONLY);
+    ok = from >= 0;
+    for (ssize_t got; ok && (got = ::read(from, piece.data(), piece.size())) > 0;)
+      ok = write(fd, piece.data(), size_t(got)) == got;
+    if (from >= 0) close(from);
+  } else if (read) {
+    while (::read(fd, piece.data(), piece.size()) > 0) {
+    }
+  }
+  close(fd);
+  return ok;
+}
+
+int Measure(const std::string& file, int runs);
 }  // namespace
 
 int main(int argc, char** argv) {
-  const auto arguments = bench::FileAndRuns(argc, argv);
+  const auto arguments = bench::FileAndRuns(argc > 3 ? 3 : argc, argv);
   if (!arguments) return 2;
-  const std::string& file = arguments->File;
-  const int runs = arguments->Runs;
+  if (argc <= 3) return Measure(arguments->File, arguments->Runs);
+  const std::string copy = std::string(argv[3]) + "/viewbench-copy.cap";
+  int result = 0;
+  for (const char* state : {"written", "reread"}) {
+    const bool written = std::string(state) == "written";
+    if (!PrepareFile(copy, written ? arguments->File : "", !written)) {
+      std::fprintf(stderr, "%s: cannot prepare the copy\n", copy.c_str());
+      return 1;
+    }
+    std::printf("== page cache: %s (%s)\n", state, copy.c_str());
+    std::fflush(stdout);
+    result |= Measure(copy, arguments->Runs);
+  }
+  unlink(copy.c_str());
+  return result;
+}
+
+namespace {
+int Measure(const std::string& file, int runs) {
   TCapturePipeline capture;
   std::string error;
   if (capture.ReadFile(file, "", error) != TCapturePipeline::TReadResult::Complete) {
@@ -126,7 +178,7 @@ int main(int argc, char** argv) {
     for (auto& n : numbers) n = random();
     std::sort(numbers.begin(), numbers.end());
   });
-  for (const char* caption : {"Window", "Data"}) {
+  for (const char* caption : {"Window", "Data", "TCPOption", "SrcIP"}) {
     const int32_t column = ColumnOfCaption(viTCP, caption);
     std::unique_ptr<TShownViews> views;
     TBest sort = Time(runs, [&] {
@@ -141,22 +193,28 @@ int main(int argc, char** argv) {
                 double(views->Bytes()) / double(sorted),
                 double(views->PeakTransientBytes()) / double(sorted));
   }
-  {
+  const struct {
+    int32_t View, Column;
+    const char* What;
+  } whole[] = {{viTCP, ColumnOfCaption(viTCP, "Data"), "sort all TCP rows by Data, progress"},
+               {viETH, 3, "sort Ethernet view by Len, progress"}};
+  for (const auto& w : whole) {
     TShownViews views;
     int64_t calls = 0;
     TBest sort = Time(1, [&] {
-      views.Sort(capture, viETH, 3, false, {}, [&](int64_t, int64_t) { return ++calls > 0; });
+      views.Sort(capture, w.View, w.Column, false, {}, [&](int64_t, int64_t) { return ++calls > 0; });
     });
-    std::vector<uint64_t> all(static_cast<size_t>(frames));
+    const int32_t count = views.Count(capture, w.View);
+    std::vector<uint64_t> all(static_cast<size_t>(count));
     TBest reference = Time(1, [&] {
       for (auto& n : all) n = random();
       std::sort(all.begin(), all.end());
     });
-    Line("sort Ethernet view by Len, progress", frames, sort, "std::sort of as many uint64",
-         reference);
+    Line(w.What, count, sort, "std::sort of as many uint64", reference);
     std::printf("  %ld progress calls; memory kept %.2f B/row, peak transient %.2f B/row\n",
-                long(calls), double(views.Bytes()) / frames,
-                double(views.PeakTransientBytes()) / frames);
+                long(calls), double(views.Bytes()) / count,
+                double(views.PeakTransientBytes()) / count);
   }
   return 0;
 }
+}  // namespace

@@ -147,6 +147,11 @@ class TShownViews {
   // The most memory the last Sort or ApplyFilter held for a while beyond what it kept, for
   // the benchmarks.
   size_t PeakTransientBytes() const { return PeakTransient_; }
+  // The most memory a sort by a text column keeps of the distinct texts it meets (64 MiB
+  // unless set). A column with more (payloads that hardly repeat) is sorted by comparing a
+  // few bytes of every row a pass instead, and its tied rows by their whole texts in pieces
+  // of a quarter of this.
+  void SetTextBudget(size_t bytes) { TextBudget_ = bytes; }
 
  private:
   // Puts the frames `numbers` of view `view` in the order of column `column`, equal cells in
@@ -159,6 +164,7 @@ class TShownViews {
                    std::vector<uint32_t>& added);
 
   size_t PeakTransient_ = 0;
+  size_t TextBudget_ = size_t(64) << 20;
   TDisplayFilter Filter_;
   std::array<TShownRows, ViewCount> Views_;
 };

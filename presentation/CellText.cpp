@@ -110,18 +110,16 @@ namespace {
 constexpr size_t RowsAhead = 16;
 }  // namespace
 
-void FrameRowText(int32_t view, const TFrame& frame, int32_t tcpDataOffset,
-                  int32_t udpDataOffset, TRowText& row) {
-  row.Clear();
-  if (!frame || view < 0 || view >= ViewCount) return;
-  if (!frame.Readable) {
-    DecimalText(frame.Index, row.Add());
-    row.Add() = UnreadableText;
-    return;
-  }
+namespace {
+// Sets up what the cell writers of view `view` read of `frame` and passes it to `write`; false
+// when the frame is not a row of the view. One place for the row and for a single cell, so
+// that a sort reading one column sees exactly what the row shows.
+template <class TWrite>
+bool WithRowContext(int32_t view, const TFrame& frame, int32_t tcpDataOffset,
+                    int32_t udpDataOffset, TWrite&& write) {
   const TViewSpec& layout = ViewSpecs[size_t(view)];
   const TPacketLayers layers = frame.Layers();
-  if (!Holds(layout.Frames, layers)) return;
+  if (!Holds(layout.Frames, layers)) return false;
   TRowContext context{frame, layers};
   context.ARP = layers.Network == TNetworkKind::ARP ? layers.ARP() : nullptr;
   context.ICMP = layers.ICMP();
@@ -144,8 +142,39 @@ void FrameRowText(int32_t view, const TFrame& frame, int32_t tcpDataOffset,
       context.PayloadLength = std::min(context.PayloadLength,
                                        layers.TransportLength - int32_t(sizeof(UDP_HDR)));
   }
-  for (int32_t group : layout.Groups)
-    for (const TColumnSpec& column : ColumnGroup(group)) column.Write(context, row.Add());
+  write(context);
+  return true;
+}
+}  // namespace
+
+void FrameRowText(int32_t view, const TFrame& frame, int32_t tcpDataOffset,
+                  int32_t udpDataOffset, TRowText& row) {
+  row.Clear();
+  if (!frame || view < 0 || view >= ViewCount) return;
+  if (!frame.Readable) {
+    DecimalText(frame.Index, row.Add());
+    row.Add() = UnreadableText;
+    return;
+  }
+  WithRowContext(view, frame, tcpDataOffset, udpDataOffset, [&](const TRowContext& context) {
+    for (int32_t group : ViewSpecs[size_t(view)].Groups)
+      for (const TColumnSpec& column : ColumnGroup(group)) column.Write(context, row.Add());
+  });
+}
+
+void FrameCellText(int32_t view, const TFrame& frame, int32_t column, int32_t tcpDataOffset,
+                   int32_t udpDataOffset, std::string& cell) {
+  cell.clear();
+  if (!frame || view < 0 || view >= ViewCount) return;
+  if (!frame.Readable) {
+    if (column == 0) DecimalText(frame.Index, cell);
+    if (column == 1) cell = UnreadableText;
+    return;
+  }
+  const TColumnSpec* described = ViewColumn(view, column);
+  if (!described) return;
+  WithRowContext(view, frame, tcpDataOffset, udpDataOffset,
+                 [&](const TRowContext& context) { described->Write(context, cell); });
 }
 
 void ViewRowText(int32_t view, TPacketList list, int32_t position, int32_t tcpDataOffset,

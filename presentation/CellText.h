@@ -88,5 +88,9 @@ class TPacketList {
 extern const char* const UnreadableText;
 void FrameRowText(int32_t view, const TFrame& frame, int32_t tcpDataOffset,
                   int32_t udpDataOffset, TRowText& row);
+// The one cell of column `column` (as the row numbers its cells) that FrameRowText writes
+// into a row, without the others: what a sort by that column reads.
+void FrameCellText(int32_t view, const TFrame& frame, int32_t column, int32_t tcpDataOffset,
+                   int32_t udpDataOffset, std::string& cell);
 void ViewRowText(int32_t view, TPacketList list, int32_t position, int32_t tcpDataOffset,
                  int32_t udpDataOffset, TRowText& row);

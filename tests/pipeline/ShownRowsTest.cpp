@@ -5,6 +5,7 @@
 #include <pcap/pcap.h>
 
 #include <algorithm>
+#include <numeric>
 #include <set>
 
 #include "bench/FrameMix.h"
@@ -246,6 +247,58 @@ TEST(ShownRows, AColumnSortsByWhatItsCellsShowWithTiesInCaptureOrder) {
   ASSERT_TRUE(views.Sort(capture, viTCP, -1, false, {}));
   EXPECT_EQ(IndexesOf(views, capture, viTCP), (std::vector<uint32_t>{1, 2, 3, 4, 5, 6}));
   EXPECT_EQ(views.View(viTCP).Bytes(), 0u);
+
+  // Many copies of a few hundred texts with long equal beginnings, some the beginning of
+  // others, in every column that sorts by text: the order of a stable sort of the cells, on
+  // both threads, with the distinct texts kept (the usual budget) and compared a few bytes a
+  // pass (no budget, or too little for all).
+  std::vector<Record> repeated;
+  const Bytes options[] = {{}, {2, 4, 5, 0xB4}, {2, 4, 5, 0xB4, 1, 1, 1, 1}, {1, 1, 1, 1},
+                           {2, 4, 5, 0xB4, 1, 3, 3, 7}, {2, 4, 1, 0x2C}};
+  for (uint32_t i = 0; i < 40000; ++i) {
+    // 300 texts: six lengths of equal beginning, ten digits, five tails (the first none).
+    const uint32_t k = i * 7919 % 300;
+    const std::string data = "GET /" + std::string(40 + k % 6 * 8, 'a') +
+                             std::to_string(k / 6 % 10) + std::string(k / 60 * 3, 'b');
+    TCPFields t;
+    t.options = options[i % 7 % 6];
+    IPv4Fields ip;
+    ip.src = Ip("10.0.0.1") + k % 40;
+    ip.protocol = 6;
+    repeated.push_back({int32_t(i), 0, Ethernet(kMacA, kMacB, 0x0800,
+                                                IPv4(ip, TCP(t, ip.src, ip.dst, Text(data))))});
+  }
+  TReadCapture many(repeated);
+  ASSERT_EQ(many.Result, TCapturePipeline::TReadResult::Complete);
+  const struct {
+    int32_t View;
+    const char* Caption;
+  } columns[] = {{viTCP, "Data"}, {viTCP, "TCPOption"}, {viTCPData, "Data"}, {viTCP, "SrcIP"}};
+  for (const auto& c : columns)
+    for (const size_t budget : {size_t(64) << 20, size_t(0), size_t(64) << 10})
+      for (const bool descending : {false, true}) {
+        SCOPED_TRACE(std::string(c.Caption) + " budget " + std::to_string(budget) +
+                     (descending ? " falling" : " rising"));
+        const int32_t column = ColumnOfCaption(c.View, c.Caption);
+        TShownViews shown;
+        const std::vector<std::string> cells = CellsOf(shown, many.Capture, c.View, column);
+        // An address sorts by its bytes: the dotted text with each part padded orders alike.
+        auto key = [&](const std::string& cell) {
+          if (SortKindOf(c.View, column) != TSortKind::Address || cell.empty()) return cell;
+          const uint32_t address = Ip(cell.c_str());
+          return std::string(1, 'A') + std::to_string(uint64_t(address) + (uint64_t(1) << 32));
+        };
+        std::vector<uint32_t> expected(cells.size());
+        std::iota(expected.begin(), expected.end(), 0u);
+        std::stable_sort(expected.begin(), expected.end(), [&](uint32_t a, uint32_t b) {
+          return descending ? key(cells[b]) < key(cells[a]) : key(cells[a]) < key(cells[b]);
+        });
+        const std::vector<uint32_t> inOrder = IndexesOf(shown, many.Capture, c.View);
+        for (uint32_t& row : expected) row = inOrder[row];
+        shown.SetTextBudget(budget);
+        ASSERT_TRUE(shown.Sort(many.Capture, c.View, column, descending, {}));
+        EXPECT_EQ(IndexesOf(shown, many.Capture, c.View), expected);
+      }
 
   // Sorted and filtered together, and back to capture order within the filter.
   std::string error;
