@@ -3,12 +3,15 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include <vector>
 
 extern char** environ;
 
@@ -35,6 +38,58 @@ std::optional<TArguments> FileAndRuns(int argc, char** argv) {
 
 double ProcessCpuSeconds() { return CpuSeconds(CLOCK_PROCESS_CPUTIME_ID); }
 double ThreadCpuSeconds() { return CpuSeconds(CLOCK_THREAD_CPUTIME_ID); }
+
+const char* PageCacheName(TPageCache state) {
+  return state == TPageCache::Written ? "written" : "reread";
+}
+
+bool PrepareCopy(const std::string& source, const std::string& copy, TPageCache state,
+                 std::string& error) {
+  const bool write = state == TPageCache::Written;
+  const int fd = open(copy.c_str(), write ? O_RDWR | O_CREAT | O_TRUNC : O_RDONLY, 0644);
+  bool ok = fd >= 0;
+  std::vector<char> piece(64 << 10);
+  if (ok && write) {
+    const int from = open(source.c_str(), O_RDONLY);
+    ok = from >= 0;
+    for (ssize_t got; ok && (got = ::read(from, piece.data(), piece.size())) > 0;)
+      ok = ::write(fd, piece.data(), size_t(got)) == got;
+    if (from >= 0) close(from);
+  }
+  // Synced either way: the kernel drops only clean pages, and writing back later would charge
+  // the measurement for it.
+  ok = ok && fsync(fd) == 0;
+  if (ok && !write) {
+    ok = posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED) == 0;
+    for (ssize_t got = 1; ok && got > 0;) {
+      got = ::read(fd, piece.data(), piece.size());
+      ok = got >= 0;
+    }
+  }
+  if (!ok) error = copy + ": " + std::strerror(errno);
+  if (fd >= 0) close(fd);
+  return ok;
+}
+
+int InEachPageCacheState(const std::string& source, const std::string& dir,
+                         const std::string& name,
+                         const std::function<int(const std::string& file)>& measure) {
+  const std::string copy = dir + "/" + name;
+  int result = 0;
+  for (const TPageCache state : PageCacheStates) {
+    std::string error;
+    if (!PrepareCopy(source, copy, state, error)) {
+      std::fprintf(stderr, "%s\n", error.c_str());
+      unlink(copy.c_str());
+      return 1;
+    }
+    std::printf("== page cache: %s (%s)\n", PageCacheName(state), copy.c_str());
+    std::fflush(stdout);
+    result |= measure(copy);
+  }
+  unlink(copy.c_str());
+  return result;
+}
 
 bool HaveCommand(const std::string& name) {
   return Run({"sh", "-c", "command -v '" + name + "'"}).Ok;

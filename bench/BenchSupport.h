@@ -2,6 +2,7 @@
 // What the timed benchmark tools share: a clock, and running a reference command with its
 // output thrown away (or counted), so that it can be timed in the same run as our own code.
 #include <chrono>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -25,6 +26,25 @@ std::optional<TArguments> FileAndRuns(int argc, char** argv);
 // wall clock, they do not grow when other work on the machine takes a core away.
 double ProcessCpuSeconds();
 double ThreadCpuSeconds();
+
+// The two states in which a user's capture file is met, for benchmarks that measure both on
+// a copy of the file in a scratch directory:
+//   Written  the copy just written with write() in 64 KiB pieces and synced, as a capture
+//            program or a copy leaves a file: its pages cached in small folios;
+//   Reread   the copy's pages dropped and the file read once with read(), as after a reboot
+//            and a first look: its pages cached as the kernel's read-ahead makes them.
+enum class TPageCache { Written, Reread };
+inline constexpr TPageCache PageCacheStates[] = {TPageCache::Written, TPageCache::Reread};
+const char* PageCacheName(TPageCache state);
+// Puts `copy` (a copy of `source`) in `state`; writes it first for Written. False with the
+// system's reason in `error`.
+bool PrepareCopy(const std::string& source, const std::string& copy, TPageCache state,
+                 std::string& error);
+// Runs `measure` on a copy of `source` in directory `dir` (named `name` there), once in each
+// state, after a line "== page cache: STATE (PATH)"; removes the copy. The results or'ed.
+int InEachPageCacheState(const std::string& source, const std::string& dir,
+                         const std::string& name,
+                         const std::function<int(const std::string& file)>& measure);
 
 // True when `name` is a command found on PATH.
 bool HaveCommand(const std::string& name);

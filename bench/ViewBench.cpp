@@ -12,13 +12,10 @@
 // Wall and CPU seconds (every thread of the process) of the best of RUNS runs.
 //
 // With a scratch directory DIR the whole set runs twice on a copy of FILE there, each after a
-// line "== page cache: STATE (PATH)": "written", the copy just written with write() in 64 KiB
-// pieces after its pages were dropped (a file as a capture leaves it, in small pages), and
-// "reread", its pages dropped again and the file read once with read(). Without DIR, FILE is
-// measured as the page cache holds it ("as is").
+// line "== page cache: STATE (PATH)": "written" and "reread" (bench::TPageCache says what
+// each is). Without DIR, FILE is measured as the page cache holds it.
 //
 //   trellan-viewbench FILE [RUNS [DIR]]
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -70,28 +67,6 @@ void BuildRows(int32_t view, const TPacketList& rows) {
   if (sum == 1) std::puts("");
 }
 
-// Drops the page cache's pages of `path`; then, with `copyFrom`, writes that file over it in
-// 64 KiB pieces, or with `read`, reads it once. False when a call fails.
-bool PrepareFile(const std::string& path, const std::string& copyFrom, bool read) {
-  const int fd = open(path.c_str(), copyFrom.empty() ? O_RDONLY : O_RDWR | O_CREAT | O_TRUNC, 0644);
-  if (fd < 0) return false;
-  posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED);
-  std::vector<char> piece(64 << 10);
-  bool ok = true;
-  if (!copyFrom.empty()) {
-    const int from = open(copyFrom.c_str(), O_RDONLY);
-    ok = from >= 0;
-    for (ssize_t got; ok && (got = ::read(from, piece.data(), piece.size())) > 0;)
-      ok = write(fd, piece.data(), size_t(got)) == got;
-    if (from >= 0) close(from);
-  } else if (read) {
-    while (::read(fd, piece.data(), piece.size()) > 0) {
-    }
-  }
-  close(fd);
-  return ok;
-}
-
 int Measure(const std::string& file, int runs);
 }  // namespace
 
@@ -99,20 +74,8 @@ int main(int argc, char** argv) {
   const auto arguments = bench::FileAndRuns(argc > 3 ? 3 : argc, argv);
   if (!arguments) return 2;
   if (argc <= 3) return Measure(arguments->File, arguments->Runs);
-  const std::string copy = std::string(argv[3]) + "/viewbench-copy.cap";
-  int result = 0;
-  for (const char* state : {"written", "reread"}) {
-    const bool written = std::string(state) == "written";
-    if (!PrepareFile(copy, written ? arguments->File : "", !written)) {
-      std::fprintf(stderr, "%s: cannot prepare the copy\n", copy.c_str());
-      return 1;
-    }
-    std::printf("== page cache: %s (%s)\n", state, copy.c_str());
-    std::fflush(stdout);
-    result |= Measure(copy, arguments->Runs);
-  }
-  unlink(copy.c_str());
-  return result;
+  return bench::InEachPageCacheState(arguments->File, argv[3], "viewbench-copy.cap",
+                                     [&](const std::string& file) { return Measure(file, arguments->Runs); });
 }
 
 namespace {
