@@ -77,8 +77,17 @@ uint32_t Load32(const uint8_t* p) {
 }
 }  // namespace
 
-std::string TFileRecords::Unreadable() const {
-  const std::string reason = File_->MapError();
+// The mapping as the parser reads it: any offset, from any thread.
+struct TFileRecords::TMappedBytes {
+  const TMappedFile& File;
+  uint64_t Size() const { return File.Size(); }
+  const uint8_t* Bytes(uint64_t offset, size_t length) const { return File.Bytes(offset, length); }
+  std::string Failure() const { return File.MapError(); }
+};
+
+template <class Source>
+std::string TFileRecords::Unreadable(const Source& bytes) const {
+  const std::string reason = bytes.Failure();
   // Without a failed mapping, the record reaches past what SetMaxRecord allowed for.
   return reason.empty() ? "record longer than the file's mappings reach" : reason;
 }
@@ -110,7 +119,7 @@ bool TFileRecords::Open(const TMappedFile& file, std::string& error) {
   }
   const uint8_t* magic = file.Bytes(0, 4);
   if (!magic) {
-    error = Unreadable();
+    error = Unreadable(TMappedBytes{file});
     return false;
   }
   const uint32_t value = Load32(magic);
@@ -192,13 +201,19 @@ std::vector<int32_t> TFileRecords::LinkTypes() const {
 }
 
 int TFileRecords::Next(TFileRecord& record, std::string& error) {
-  return Pcapng_ ? NextPcapng(record, error) : NextPcap(record, error);
+  TMappedBytes mapped{*File_};
+  return Pcapng_ ? NextPcapng(mapped, record, error) : NextPcap(mapped, record, error);
 }
 
-int TFileRecords::PcapFrame(uint64_t offset, TFileRecord& record, uint64_t& span,
+int TFileRecords::Next(TFileStream& stream, TFileRecord& record, std::string& error) {
+  return Pcapng_ ? NextPcapng(stream, record, error) : NextPcap(stream, record, error);
+}
+
+template <class Source>
+int TFileRecords::PcapFrame(Source& bytes, uint64_t offset, TFileRecord& record, uint64_t& span,
                             std::string* error) const {
-  const uint64_t available = File_->Size() - offset;
-  const uint8_t* header = File_->Bytes(offset, HeaderSize_);
+  const uint64_t available = bytes.Size() - offset;
+  const uint8_t* header = bytes.Bytes(offset, HeaderSize_);
   if (!header) {
     Say(error, "truncated dump file; tried to read %zu header bytes, only got %zu",
         size_t(HeaderSize_), size_t(available));
@@ -245,9 +260,9 @@ int TFileRecords::PcapFrame(uint64_t offset, TFileRecord& record, uint64_t& span
         size_t(present));
     return -1;
   }
-  const uint8_t* frame = File_->Bytes(offset, HeaderSize_ + size_t(h.caplen));
+  const uint8_t* frame = bytes.Bytes(offset, HeaderSize_ + size_t(h.caplen));
   if (!frame) {
-    if (error) *error = Unreadable();
+    if (error) *error = Unreadable(bytes);
     return -1;
   }
   record.Offset = offset;
@@ -269,10 +284,11 @@ void TFileRecords::PrefetchFrom(const uint8_t* next) {
   PrefetchedTo_ = to;
 }
 
-int TFileRecords::NextPcap(TFileRecord& record, std::string& error) {
-  if (Position_ >= File_->Size()) return 0;
+template <class Source>
+int TFileRecords::NextPcap(Source& bytes, TFileRecord& record, std::string& error) {
+  if (Position_ >= bytes.Size()) return 0;
   uint64_t span = 0;
-  const int status = PcapFrame(Position_, record, span, &error);
+  const int status = PcapFrame(bytes, Position_, record, span, &error);
   if (status == 1) {
     Position_ += span;
     PrefetchFrom(record.Data - HeaderSize_ + span);
@@ -280,8 +296,9 @@ int TFileRecords::NextPcap(TFileRecord& record, std::string& error) {
   return status;
 }
 
-int TFileRecords::ReadBlock(uint64_t offset, TBlock& block, std::string& error) const {
-  const uint64_t size = File_->Size();
+template <class Source>
+int TFileRecords::ReadBlock(Source& bytes, uint64_t offset, TBlock& block, std::string& error) const {
+  const uint64_t size = bytes.Size();
   if (offset >= size) return 0;
   const uint64_t available = size - offset;
   if (available < 8) {
@@ -289,9 +306,9 @@ int TFileRecords::ReadBlock(uint64_t offset, TBlock& block, std::string& error) 
         size_t(available));
     return -1;
   }
-  const uint8_t* header = File_->Bytes(offset, 8);
+  const uint8_t* header = bytes.Bytes(offset, 8);
   if (!header) {
-    error = Unreadable();
+    error = Unreadable(bytes);
     return -1;
   }
   block.Type = Get32(header);
@@ -315,9 +332,9 @@ int TFileRecords::ReadBlock(uint64_t offset, TBlock& block, std::string& error) 
         size_t(block.Length - 8), size_t(available - 8));
     return -1;
   }
-  const uint8_t* trailer = File_->Bytes(offset + block.Length - 4, 4);
+  const uint8_t* trailer = bytes.Bytes(offset + block.Length - 4, 4);
   if (!trailer) {
-    error = Unreadable();
+    error = Unreadable(bytes);
     return -1;
   }
   if (Get32(trailer) != block.Length) {
@@ -330,6 +347,7 @@ int TFileRecords::ReadBlock(uint64_t offset, TBlock& block, std::string& error) 
 bool TFileRecords::OpenPcapng(std::string& error) {
   Pcapng_ = true;
   MaxBlock_ = InitialMaxBlock;
+  TMappedBytes mapped{*File_};
   const uint64_t size = File_->Size();
   const uint8_t* start = File_->Bytes(0, 12);
   Swapped_ = Load32(start + 8) != ByteOrderMagic;
@@ -358,7 +376,7 @@ bool TFileRecords::OpenPcapng(std::string& error) {
   // as libpcap skips them.
   for (uint64_t offset = length;;) {
     TBlock block;
-    const int status = ReadBlock(offset, block, error);
+    const int status = ReadBlock(mapped, offset, block, error);
     if (status == 0) error = "the capture file has no Interface Description Blocks";
     if (status <= 0) return false;
     if (block.Type == InterfaceBlock) {
@@ -366,7 +384,7 @@ bool TFileRecords::OpenPcapng(std::string& error) {
         Say(&error, "block of type %u in pcapng dump file is too short", block.Type);
         return false;
       }
-      if (!AddInterface(offset, block, error)) return false;
+      if (!AddInterface(mapped, offset, block, error)) return false;
       LinkType_ = Interfaces_[0].LinkType;
       SnapLen_ = int32_t(Interfaces_[0].SnapLen);
       // Only the first interface sets the longest block, as in libpcap: FrameAt reads the
@@ -384,7 +402,8 @@ bool TFileRecords::OpenPcapng(std::string& error) {
   }
 }
 
-bool TFileRecords::AddInterface(uint64_t offset, const TBlock& block, std::string& error) {
+template <class Source>
+bool TFileRecords::AddInterface(Source& bytes, uint64_t offset, const TBlock& block, std::string& error) {
   const uint32_t index = InterfaceCount_.load(std::memory_order_relaxed);
   if (index >= Interfaces_.Capacity()) {
     Say(&error, "out of memory for per-interface information (%u interfaces)",
@@ -392,9 +411,9 @@ bool TFileRecords::AddInterface(uint64_t offset, const TBlock& block, std::strin
     return false;
   }
   TInterface face;
-  const uint8_t* fixed = File_->Bytes(offset + 8, 8);
+  const uint8_t* fixed = bytes.Bytes(offset + 8, 8);
   if (!fixed) {
-    error = Unreadable();
+    error = Unreadable(bytes);
     return false;
   }
   face.LinkType = DltOf(Get16(fixed));
@@ -409,17 +428,17 @@ bool TFileRecords::AddInterface(uint64_t offset, const TBlock& block, std::strin
     return false;
   };
   const auto failedMap = [&] {
-    error = Unreadable();
+    error = Unreadable(bytes);
     return false;
   };
   while (remaining != 0) {
     if (remaining < 4) return tooShort();
-    const uint8_t* option = File_->Bytes(at, 4);
+    const uint8_t* option = bytes.Bytes(at, 4);
     if (!option) return failedMap();
     const uint16_t code = Get16(option), length = Get16(option + 2);
     const uint32_t padded = (uint32_t(length) + 3) / 4 * 4;
     if (remaining - 4 < padded) return tooShort();
-    const uint8_t* value = File_->Bytes(at + 4, padded);
+    const uint8_t* value = bytes.Bytes(at + 4, padded);
     if (!value) return failedMap();
     at += 4 + padded;
     remaining -= 4 + padded;
@@ -493,7 +512,8 @@ bool TFileRecords::AddInterface(uint64_t offset, const TBlock& block, std::strin
   return true;
 }
 
-int TFileRecords::PcapngFrame(uint64_t offset, const TBlock& block, const TSection& section,
+template <class Source>
+int TFileRecords::PcapngFrame(Source& bytes, uint64_t offset, const TBlock& block, const TSection& section,
                               uint32_t interfaces, TFileRecord& record, std::string* error) const {
   const uint32_t body = block.Length - BlockFrame;
   const bool packet = block.Type == EnhancedPacketBlock || block.Type == ObsoletePacketBlock;
@@ -504,9 +524,9 @@ int TFileRecords::PcapngFrame(uint64_t offset, const TBlock& block, const TSecti
     Say(error, "block of type %u in pcapng dump file is too short", block.Type);
     return -1;
   }
-  const uint8_t* p = File_->Bytes(offset + 8, fixed);
+  const uint8_t* p = bytes.Bytes(offset + 8, fixed);
   if (!p) {
-    if (error) *error = Unreadable();
+    if (error) *error = Unreadable(bytes);
     return -1;
   }
   uint32_t id = 0;
@@ -552,9 +572,9 @@ int TFileRecords::PcapngFrame(uint64_t offset, const TBlock& block, const TSecti
     Say(error, "block of type %u in pcapng dump file is too short", block.Type);
     return -1;
   }
-  const uint8_t* frame = File_->Bytes(offset, 8 + fixed + size_t(h.caplen));
+  const uint8_t* frame = bytes.Bytes(offset, 8 + fixed + size_t(h.caplen));
   if (!frame) {
-    if (error) *error = Unreadable();
+    if (error) *error = Unreadable(bytes);
     return -1;
   }
   record.Offset = offset;
@@ -563,17 +583,18 @@ int TFileRecords::PcapngFrame(uint64_t offset, const TBlock& block, const TSecti
   return 1;
 }
 
-int TFileRecords::NextPcapng(TFileRecord& record, std::string& error) {
+template <class Source>
+int TFileRecords::NextPcapng(Source& bytes, TFileRecord& record, std::string& error) {
   for (;;) {
     TBlock block;
     const uint64_t offset = Position_;
-    const int status = ReadBlock(offset, block, error);
+    const int status = ReadBlock(bytes, offset, block, error);
     if (status <= 0) return status;
     Position_ = offset + block.Length;
     const uint32_t sections = SectionCount_.load(std::memory_order_relaxed);
     const TSection& section = Sections_[sections - 1];
     const uint32_t interfaces = InterfaceCount_.load(std::memory_order_relaxed) - section.First;
-    const int frame = PcapngFrame(offset, block, section, interfaces, record, &error);
+    const int frame = PcapngFrame(bytes, offset, block, section, interfaces, record, &error);
     if (frame == 1) {
       const uint64_t dataAt = offset + 8 + (block.Type == SimplePacketBlock ? 4 : 20);
       PrefetchFrom(record.Data + (Position_ - dataAt));
@@ -587,13 +608,17 @@ int TFileRecords::NextPcapng(TFileRecord& record, std::string& error) {
       }
       // Unlike libpcap, an interface whose link type or snapshot length differs from the
       // first interface's is taken: its frames are read with its own.
-      if (!AddInterface(offset, block, error)) return -1;
+      if (!AddInterface(bytes, offset, block, error)) return -1;
     } else if (block.Type == SectionBlock) {
       if (body < 16) {
         Say(&error, "block of type %u in pcapng dump file is too short", block.Type);
         return -1;
       }
-      const uint8_t* fixed = File_->Bytes(offset + 8, 8);
+      const uint8_t* fixed = bytes.Bytes(offset + 8, 8);
+      if (!fixed) {
+        error = Unreadable(bytes);
+        return -1;
+      }
       const uint32_t order = Get32(fixed);
       if (order == Swap32(ByteOrderMagic)) {
         error = "the file has sections with different byte orders";
@@ -636,7 +661,8 @@ bool TFileRecords::FrameAt(uint64_t offset, TFileRecord& record) const {
   }
   if (!Pcapng_) {
     uint64_t span = 0;
-    return PcapFrame(offset, record, span, nullptr) == 1;
+    TMappedBytes mapped{*File_};
+    return PcapFrame(mapped, offset, record, span, nullptr) == 1;
   }
   const uint8_t* header = File_->Bytes(offset, 8);
   if (!header) return false;
@@ -650,5 +676,6 @@ bool TFileRecords::FrameAt(uint64_t offset, TFileRecord& record) const {
   if (found == first) return false;
   const TSection& section = *(found - 1);
   const uint32_t interfaces = InterfaceCount_.load(std::memory_order_acquire) - section.First;
-  return PcapngFrame(offset, block, section, interfaces, record, nullptr) == 1;
+  TMappedBytes mapped{*File_};
+  return PcapngFrame(mapped, offset, block, section, interfaces, record, nullptr) == 1;
 }

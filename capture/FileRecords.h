@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "capture/FileStream.h"
 #include "capture/MappedFile.h"
 #include "capture/QuarnFrame.h"
 #include "platform/ReservedArray.h"
@@ -56,6 +57,10 @@ class TFileRecords {
   // does. A record that is cut short by the end of the file ends it as libpcap does (same
   // result and text).
   int Next(TFileRecord& record, std::string& error);
+  // The same, reading through `stream` (started on the file's descriptor) instead of the
+  // mapping: for the one pass that files every frame. record.Data is then good until the next
+  // call only; record.Offset finds the frame in the mapping as ever.
+  int Next(TFileStream& stream, TFileRecord& record, std::string& error);
   // The file offset reading has reached: for progress.
   uint64_t Position() const { return Position_; }
 
@@ -99,22 +104,33 @@ class TFileRecords {
     uint32_t Length = 0;
   };
 
+  // The parser reads the file through a Source: TMappedBytes (the mapping, any thread) or a
+  // TFileStream (the filing pass). Each has Size(), Bytes(offset, length) and Failure().
+  struct TMappedBytes;
   bool OpenPcap(const uint8_t* magic, std::string& error);
   bool OpenPcapng(std::string& error);
-  int NextPcap(TFileRecord& record, std::string& error);
-  int NextPcapng(TFileRecord& record, std::string& error);
+  template <class Source>
+  int NextPcap(Source& bytes, TFileRecord& record, std::string& error);
+  template <class Source>
+  int NextPcapng(Source& bytes, TFileRecord& record, std::string& error);
   // The frame of the pcap record at `offset` with its header as libpcap gives it: 1, or -1
   // with libpcap's text; `span` is what the record takes in the file.
-  int PcapFrame(uint64_t offset, TFileRecord& record, uint64_t& span, std::string* error) const;
+  template <class Source>
+  int PcapFrame(Source& bytes, uint64_t offset, TFileRecord& record, uint64_t& span,
+                std::string* error) const;
   // The frame of a pcapng packet block (1), 0 for another block type, -1 with libpcap's text.
-  int PcapngFrame(uint64_t offset, const TBlock& block, const TSection& section,
+  template <class Source>
+  int PcapngFrame(Source& bytes, uint64_t offset, const TBlock& block, const TSection& section,
                   uint32_t interfaces, TFileRecord& record, std::string* error) const;
-  int ReadBlock(uint64_t offset, TBlock& block, std::string& error) const;
+  template <class Source>
+  int ReadBlock(Source& bytes, uint64_t offset, TBlock& block, std::string& error) const;
   // Reads the interface block at `offset` and publishes its interface: false with libpcap's
   // text for one it would refuse.
-  bool AddInterface(uint64_t offset, const TBlock& block, std::string& error);
+  template <class Source>
+  bool AddInterface(Source& bytes, uint64_t offset, const TBlock& block, std::string& error);
   void PrefetchFrom(const uint8_t* next);
-  std::string Unreadable() const;
+  template <class Source>
+  std::string Unreadable(const Source& bytes) const;
   uint32_t Get32(const uint8_t* p) const;
   uint16_t Get16(const uint8_t* p) const;
 

@@ -86,8 +86,11 @@ class TFrameStore {
 
   // The memory the store holds now, for memory reports.
   size_t CommittedBytes() const {
-    return decltype(Offsets_)::CommittedBytes(size_t(Count_.load(std::memory_order_relaxed)));
+    return Offsets_.CommittedBytes(size_t(Count_.load(std::memory_order_relaxed)));
   }
+  // A file is about to be read in, and has been (see TReservedArray::FillInHugePages).
+  void FillInHugePages() { Offsets_.FillInHugePages(); }
+  void Trim() { Offsets_.Trim(size_t(Count_.load(std::memory_order_relaxed))); }
 
  private:
   const TFileRecords* Records_ = nullptr;

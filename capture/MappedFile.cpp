@@ -219,22 +219,6 @@ uint8_t* TMappedFile::MapWindow(size_t k) const {
 }
 
 
-void TMappedFile::WillNeed(uint64_t offset, size_t length) const {
-  const uint64_t size = Size();
-  if (offset >= size) return;
-  const uint64_t end = std::min<uint64_t>(size, offset + length);
-  for (uint64_t at = offset; at < end;) {
-    const size_t k = size_t(at / WindowSize);
-    const uint64_t windowStart = uint64_t(k) * WindowSize;
-    const uint64_t upTo = std::min<uint64_t>(end, windowStart + WindowSize);
-    if (uint8_t* window = Window(k)) {
-      const uint64_t from = (at - windowStart) & ~uint64_t(Page - 1);
-      madvise(window + from, size_t(upTo - windowStart - from), MADV_WILLNEED);
-    }
-    at = upTo;
-  }
-}
-
 std::string TMappedFile::MapError() const {
   const int reason = MapErrno_.load(std::memory_order_relaxed);
   return reason ? std::strerror(reason) : std::string();

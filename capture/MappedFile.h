@@ -66,8 +66,6 @@ class TMappedFile {
     const uint8_t* window = Window(k);
     return window ? window + (offset - uint64_t(k) * WindowSize) : nullptr;
   }
-  // Asks the kernel to read [offset, offset + length) ahead, for a pass through the file.
-  void WillNeed(uint64_t offset, size_t length) const;
   // The system's reason why a window could not be mapped; empty when none failed.
   std::string MapError() const;
 

@@ -12,8 +12,6 @@ namespace {
 // How often reading a file reports progress, in frames: rare enough to cost nothing, often
 // enough for a bar that moves several times a second.
 constexpr int64_t ProgressEvery = 1 << 15;
-// How far ahead of the reading the kernel is asked to fetch the file.
-constexpr uint64_t ReadAhead = uint64_t(32) << 20;
 
 // Copies the first `size` bytes of the file open as `from` to `target`, through a temporary
 // file beside the target, which then replaces it in one step.
@@ -90,7 +88,9 @@ bool TCapturePipeline::OpenFile(TCustomQuarn& opener, const std::string& path,
 TCapturePipeline::TReadResult TCapturePipeline::ReadOpenedFile(TCustomQuarn& opener,
                                                                std::string& error,
                                                                const TProgress& progress) {
+  FillInHugePages(true);
   const TReadResult result = ReadFrames(&opener, progress);
+  FillInHugePages(false);
   if (result == TReadResult::Incomplete) error = Error();
   return result;
 }
@@ -117,16 +117,16 @@ TCapturePipeline::TReadResult TCapturePipeline::ReadFile(const std::string& path
 TCapturePipeline::TReadResult TCapturePipeline::ReadFrames(TCustomQuarn* opener,
                                                            const TProgress& progress) {
   const uint64_t size = File_.Size();
-  uint64_t fetched = 0;
   int64_t frames = 0;
   TFileRecord record;
   std::string error;
+  // Read with pread() ahead on a thread of its own rather than through the mapping: see
+  // TFileStream for why. The store keeps only each record's offset, which the rows shown later
+  // read through the mapping.
+  TFileStream stream;
+  stream.Start(File_.Descriptor(), size);
   for (;;) {
-    if (Records_.Position() + ReadAhead / 2 > fetched && fetched < size) {
-      File_.WillNeed(fetched, ReadAhead);
-      fetched += ReadAhead;
-    }
-    const int next = Records_.Next(record, error);
+    const int next = Records_.Next(stream, record, error);
     if (next == 0) break;
     if (next < 0) {
       Fail(MapFailure(error));
@@ -141,14 +141,20 @@ TCapturePipeline::TReadResult TCapturePipeline::ReadFrames(TCustomQuarn* opener,
     if (progress && frames % ProgressEvery == 0 && !progress(frames, Records_.Position(), size))
       return TReadResult::Cancelled;
   }
-  // A window that could not be mapped reads as the end of the file: say so rather than
-  // pass a capture cut short for a whole one.
-  if (!File_.MapError().empty()) {
-    Fail(MapFailure({}));
-    return TReadResult::Incomplete;
-  }
   if (progress) progress(frames, size, size);
   return TReadResult::Complete;
+}
+
+void TCapturePipeline::FillInHugePages(bool start) {
+  // Store and lists fill huge pages while a file is read in, whatever its size, and give back
+  // what the last of each holds past its end when the read is over: small pages would cost a
+  // first touch each (see TReservedArray).
+  const auto each = [&](auto& array) {
+    if (start) array.FillInHugePages();
+    else array.Trim();
+  };
+  each(Store_);
+  for (int32_t view = 0; view < ViewCount; ++view) each((*Lists_)[view]);
 }
 
 // ---- Live capture ---------------------------------------------------------------------------
@@ -238,9 +244,14 @@ bool TCapturePipeline::File(uint64_t offset, TListSet lists, bool depends) {
                                                            std::memory_order_relaxed);
     DeeperFrames_.fetch_add(1, std::memory_order_relaxed);
   }
+  // Only the thread reading the file files frames: a plain increment, published for the
+  // window, costs a tenth of a locked one, and this runs for every frame of the file.
   if (!Live_)
     for (int32_t view = 0; view < ViewCount; ++view)
-      if (lists & ListBit(view)) Seen_[size_t(view)].fetch_add(1, std::memory_order_relaxed);
+      if (lists & ListBit(view)) {
+        std::atomic<int32_t>& seen = Seen_[size_t(view)];
+        seen.store(seen.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
+      }
   return true;
 }
 
@@ -325,6 +336,7 @@ bool TCapturePipeline::Refile(bool deep, const TRefileProgress& progress) {
     lists->File(number, Depends(number) ? listsOf(number) : ListSetOf(number));
   Store_.SetDecodeIPv6AndVLAN(deep);
   Lists_ = std::move(lists);
+  RoomOfLists_ = nullptr;
   if (!Live_)
     for (int32_t view = 0; view < ViewCount; ++view)
       Seen_[size_t(view)].store((*Lists_)[view].Count(), std::memory_order_relaxed);
@@ -348,8 +360,12 @@ TListSet TCapturePipeline::ListSetOf(int32_t number) const {
 size_t TCapturePipeline::Room() {
   // A frame is kept only where every view can show it: the store and each list have room
   // for as many frames as the address space allowed when they were made.
-  const size_t most = std::min(Store_.Room(), Lists_->Room());
-  if (!Room_ || Room_ > most) Room_ = most;
+  // Asked for every frame filed: looked up again only when the lists are new.
+  if (RoomOfLists_ != Lists_.get()) {
+    const size_t most = std::min(Store_.Room(), Lists_->Room());
+    if (!Room_ || Room_ > most) Room_ = most;
+    RoomOfLists_ = Lists_.get();
+  }
   return Room_;
 }
 
@@ -474,6 +490,6 @@ bool TCapturePipeline::CheckFileChanged() {
 size_t TCapturePipeline::CommittedBytes() const {
   size_t bytes = Store_.CommittedBytes();
   for (int32_t view = 0; view < ViewCount; ++view) bytes += (*Lists_)[view].CommittedBytes();
-  bytes += decltype(Depends_)::CommittedBytes(size_t(Store_.Count()) / 64 + 1);
+  bytes += Depends_.CommittedBytes(size_t(Store_.Count()) / 64 + 1);
   return bytes;
 }

@@ -168,6 +168,8 @@ class TCapturePipeline {
   bool WriteAs(const std::string& target, TCaptureFormat format);
   std::string MapFailure(const std::string& otherwise) const;
   TReadResult ReadFrames(TCustomQuarn* opener, const TProgress& progress);
+  // Before a file is read in (true) and after (false), whatever the read's end.
+  void FillInHugePages(bool start);
   // Publishes the frames written so far (lock held).
   bool FlushLocked();
   bool File(uint64_t offset, TListSet lists, bool depends);
@@ -196,6 +198,7 @@ class TCapturePipeline {
   int32_t LiveLinkType_ = 1;
   // Frames the store and every list have room for; found at the first frame unless given.
   size_t Room_ = 0;
+  const TPacketLists* RoomOfLists_ = nullptr;  // the lists Room_ was taken for
   std::array<std::atomic<int32_t>, ViewCount> Seen_{};
   static uint64_t NewIdentity();
   std::atomic<uint64_t> Identity_{NewIdentity()};

@@ -48,8 +48,11 @@ class TNodeList {
   }
   // The memory the list holds now, for memory reports.
   size_t CommittedBytes() const {
-    return decltype(Items_)::CommittedBytes(size_t(Count_.load(std::memory_order_relaxed)));
+    return Items_.CommittedBytes(size_t(Count_.load(std::memory_order_relaxed)));
   }
+  // A file is about to be read in, and has been (see TReservedArray::FillInHugePages).
+  void FillInHugePages() { Items_.FillInHugePages(); }
+  void Trim() { Items_.Trim(size_t(Count_.load(std::memory_order_relaxed))); }
   // The frame numbers themselves (Count() of them are good): for walks over a whole list
   // that would otherwise turn every row into a frame.
   const uint32_t* Numbers() const { return Items_.Data(); }

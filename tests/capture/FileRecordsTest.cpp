@@ -11,6 +11,7 @@
 
 #include <cstring>
 #include <fstream>
+#include <memory>
 
 #include "capture/FileRecords.h"
 #include "tests/common/Frames.h"
@@ -122,15 +123,23 @@ Frames ReadWithLibpcap(const std::string& path) {
   return f;
 }
 
-Frames ReadInPlace(const std::string& path, TMappedFile& file, TFileRecords& records) {
+// Through the mapping, or with `chunk` > 0 through a TFileStream of chunks that size, started
+// on the file as if it were `streamSize` bytes long (its size when 0).
+Frames ReadInPlace(const std::string& path, TMappedFile& file, TFileRecords& records,
+                   size_t chunk = 0, uint64_t streamSize = 0) {
   Frames f;
   if (!file.Open(path, f.error) || !records.Open(file, f.error)) {
     f.end = -3;
     return f;
   }
   file.SetMaxRecord(records.MaxRecord());
+  std::unique_ptr<TFileStream> stream;
+  if (chunk) {
+    stream = std::make_unique<TFileStream>(chunk);
+    stream->Start(file.Descriptor(), streamSize ? streamSize : file.Size());
+  }
   TFileRecord r;
-  while ((f.end = records.Next(r, f.error)) == 1) {
+  while ((f.end = stream ? records.Next(*stream, r, f.error) : records.Next(r, f.error)) == 1) {
     f.headers.push_back(r.Header);
     f.data.emplace_back(r.Data, r.Data + r.Header.caplen);
     f.offsets.push_back(r.Offset);
@@ -267,6 +276,15 @@ TEST(FileRecords, EveryFileReadsAsLibpcapReadsIt) {
     const Frames got = ReadInPlace(path, file, records);
     const Frames want = ReadWithLibpcap(path);
     ExpectSameFrames(got, want, name);
+    // The pass that files every frame reads through a stream: chunks of a few bytes put a seam
+    // in every field, and the default ones read as the program does.
+    for (const size_t chunk : {size_t(1), size_t(7), TFileStream::DefaultChunk}) {
+      TMappedFile again;
+      TFileRecords streamed;
+      const Frames read = ReadInPlace(path, again, streamed, chunk);
+      ExpectSameFrames(read, want, name + ", stream of " + std::to_string(chunk) + "-byte chunks");
+      EXPECT_EQ(read.offsets, got.offsets) << name;
+    }
     // Each frame again from its offset alone, as a store will ask for it.
     for (size_t k = 0; k < got.offsets.size(); ++k) {
       TFileRecord again;
@@ -328,6 +346,30 @@ TEST(FileRecords, AFileTruncatedWhileMappedReadsOnAndOtherBusErrorsStillKill) {
 #else
   EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGBUS) << status;
 #endif
+}
+
+TEST(FileRecords, AFileCutWhileStreamedEndsWithWhatWasReadAndSaysWhy) {
+  TempDir dir;
+  const std::string path = dir.File("cut.pcap");
+  Writer w = Writer{}.FileHeader(Micro, 2, 4, 65535);
+  for (uint8_t i = 0; i < 50; ++i) w.Packet(i, 0, 1514, 1514, Frame(1514, i));
+  Save(path, w.out);
+  const uint64_t whole = w.out.size();
+  // Cut after its size was taken: the stream finds the end early, in a chunk read ahead or
+  // in a record across chunks.
+  const uint64_t cutAt = 24 + 20 * (16 + 1514) + 700;
+  ASSERT_EQ(truncate(path.c_str(), off_t(cutAt)), 0);
+  for (const size_t chunk : {size_t(7), size_t(4096), TFileStream::DefaultChunk}) {
+    TMappedFile file;
+    TFileRecords records;
+    const Frames got = ReadInPlace(path, file, records, chunk, whole);
+    ASSERT_EQ(got.headers.size(), 20u) << chunk;
+    EXPECT_EQ(got.data.back(), Frame(1514, 19)) << chunk;
+    EXPECT_EQ(got.end, -1) << chunk;
+    EXPECT_EQ(got.error, "the file became shorter while it was read (" + std::to_string(cutAt) +
+                             " of " + std::to_string(whole) + " bytes)")
+        << chunk;
+  }
 }
 
 TEST(FileRecords, AGrowingFileReadsOnAcrossWindows) {

@@ -29,7 +29,7 @@ TEST(ReservedArray, ALargeArrayKeepsEveryElementReportsItsMemoryAndGivesItBack) 
   EXPECT_EQ(wrong, 0u);
   EXPECT_EQ(array[used], 0u);  // the next element, never written
 
-  const size_t reported = TArray::CommittedBytes(used);
+  const size_t reported = array.CommittedBytes(used);
   EXPECT_GE(reported, used * sizeof(uint32_t));
 #if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
   // (A sanitizer's shadow memory grows with the array and would be counted as well.)
@@ -49,4 +49,27 @@ TEST(ReservedArray, ALargeArrayKeepsEveryElementReportsItsMemoryAndGivesItBack) 
   EXPECT_EQ(array[0], 0u);
   EXPECT_EQ(array[TArray::HugeFrom / sizeof(uint32_t)], 0u);
   EXPECT_EQ(array[used - 1], 0u);
+
+  // Filled as a file is read in, the array takes huge pages from its start; the report still
+  // covers what it holds, Trim gives back what the last huge page holds past the end, and
+  // after Release the next small filling is small again.
+  const size_t filled = 3 * TArray::HugePage / sizeof(uint32_t) + 100;
+  array.FillInHugePages();
+  const long start = ResidentBytes();
+  for (size_t i = 0; i < filled; ++i) array[i] = Value(i);
+#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+  EXPECT_LE(ResidentBytes() - start, long(array.CommittedBytes(filled)) + (1L << 20));
+#endif
+  array.Trim(filled);
+  wrong = 0;
+  for (size_t i = 0; i < filled; ++i) wrong += array[i] != Value(i);
+  EXPECT_EQ(wrong, 0u);
+  EXPECT_EQ(array[filled + 1024], 0u);
+  EXPECT_EQ(array.CommittedBytes(filled), 3 * TArray::HugePage + TArray::Page);
+#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+  EXPECT_LE(ResidentBytes() - start, long(array.CommittedBytes(filled)) + (1L << 18));
+#endif
+  array.Release(filled);
+  EXPECT_EQ(array.CommittedBytes(10), TArray::Page);
+  EXPECT_EQ(array[1], 0u);
 }
