@@ -11,7 +11,10 @@
 // seconds. The tab changes and the jumps are taken in every run, and their median and worst
 // are shown.
 //
-//   trellan-windowbench FILE [RUNS]
+// With a scratch directory DIR all of it runs twice on a copy of FILE there, after a line
+// "== page cache: STATE (PATH)" for each state (bench::TPageCache).
+//
+//   trellan-windowbench FILE [RUNS [DIR]]
 #include <QAbstractItemModel>
 #include <QEvent>
 #include <QTabWidget>
@@ -210,16 +213,26 @@ void WindowRun(const std::string& file, long tcpRows, bool tabsWhileReading, TWi
   }
   form->close();
 }
+
+int Measure(const std::string& file, int runs);
 }  // namespace
 
 int main(int argc, char** argv) {
-  const auto arguments = bench::FileAndRuns(argc, argv);
+  const auto arguments = bench::FileAndRuns(argc > 3 ? 3 : argc, argv);
   if (!arguments) return 2;
   const std::string file = std::filesystem::absolute(arguments->File).string();
   const int runs = arguments->Runs;
+  const std::string dir = argc > 3 ? argv[3] : "";
   setenv("QT_QPA_PLATFORM", "offscreen", 0);
-  TApplication app(argc, argv);
+  int qtArgc = 1;
+  TApplication app(qtArgc, argv);
+  if (dir.empty()) return Measure(file, runs);
+  return bench::InEachPageCacheState(file, dir, "windowbench-copy.cap",
+                                     [&](const std::string& copy) { return Measure(copy, runs); });
+}
 
+namespace {
+int Measure(const std::string& file, int runs) {
   char folder[] = "/tmp/trellan-windowbench-XXXXXX";
   if (!mkdtemp(folder)) {
     std::perror("mkdtemp");
@@ -274,3 +287,4 @@ int main(int argc, char** argv) {
   line("jump to last row", times.LastRow);
   return times.Checked ? 0 : 1;
 }
+}  // namespace
