@@ -55,7 +55,7 @@ TEST(ReservedArray, ALargeArrayKeepsEveryElementReportsItsMemoryAndGivesItBack) 
   // after Release the next small filling is small again.
   const size_t filled = 3 * TArray::HugePage / sizeof(uint32_t) + 100;
   array.FillInHugePages();
-  const long start = ResidentBytes();
+  [[maybe_unused]] const long start = ResidentBytes();
   for (size_t i = 0; i < filled; ++i) array[i] = Value(i);
 #if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
   EXPECT_LE(ResidentBytes() - start, long(array.CommittedBytes(filled)) + (1L << 20));
