@@ -80,7 +80,7 @@ class TReservedArray {
     if (!Items_ || from >= huge) return;
     auto* items = reinterpret_cast<uint8_t*>(Items_);
     madvise(items + from, huge - from, MADV_DONTNEED);
-    madvise(items + from, HugeFrom - from, MADV_NOHUGEPAGE);
+    madvise(items + from, std::min(HugeFrom, MappedBytes()) - from, MADV_NOHUGEPAGE);
     HugeUpTo_.store(from, std::memory_order_relaxed);
   }
   // The memory the first `used` elements hold, in whole pages: huge pages where FillInHugePages
