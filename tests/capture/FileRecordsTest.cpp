@@ -162,6 +162,14 @@ void ExpectSameFrames(const Frames& got, const Frames& want, const std::string& 
 }
 
 constexpr uint32_t Micro = 0xa1b2c3d4, Nano = 0xa1b23c4d, Modified = 0xa1b2cd34;
+
+// Saves at `path` a pcap file of `count` full-size frames, frame i filled from i; its bytes.
+Bytes SaveFullFrames(const std::string& path, uint8_t count) {
+  Writer w = Writer{}.FileHeader(Micro, 2, 4, 65535);
+  for (uint8_t i = 0; i < count; ++i) w.Packet(i, 0, 1514, 1514, Frame(1514, i));
+  Save(path, w.out);
+  return w.out;
+}
 }  // namespace
 
 TEST(FileRecords, EveryFileReadsAsLibpcapReadsIt) {
@@ -298,9 +306,7 @@ TEST(FileRecords, EveryFileReadsAsLibpcapReadsIt) {
 TEST(FileRecords, AFileTruncatedWhileMappedReadsOnAndOtherBusErrorsStillKill) {
   TempDir dir;
   const std::string path = dir.File("shrinking.pcap");
-  Writer w = Writer{}.FileHeader(Micro, 2, 4, 65535);
-  for (uint8_t i = 0; i < 200; ++i) w.Packet(i, 0, 1514, 1514, Frame(1514, i));
-  Save(path, w.out);
+  const Bytes written = SaveFullFrames(path, 200);
 
   TMappedFile file;
   TFileRecords records;
@@ -311,7 +317,7 @@ TEST(FileRecords, AFileTruncatedWhileMappedReadsOnAndOtherBusErrorsStillKill) {
   EXPECT_FALSE(file.Recheck());
 
   const int writer = open(path.c_str(), O_RDWR);
-  ASSERT_EQ(ftruncate(writer, off_t(w.out.size() / 2)), 0);
+  ASSERT_EQ(ftruncate(writer, off_t(written.size() / 2)), 0);
   close(writer);
   // The frame's pages are gone from the file: reading them must not kill the program.
   unsigned sum = 0;
@@ -319,7 +325,7 @@ TEST(FileRecords, AFileTruncatedWhileMappedReadsOnAndOtherBusErrorsStillKill) {
   EXPECT_EQ(sum, 0u);
   EXPECT_TRUE(file.Changed());
   EXPECT_TRUE(file.Recheck());
-  EXPECT_EQ(file.Size(), w.out.size() / 2);
+  EXPECT_EQ(file.Size(), written.size() / 2);
   for (size_t k = 0; k < before.offsets.size(); ++k) {
     TFileRecord r;
     const bool whole = before.offsets[k] + 16 + 1514 <= file.Size();
@@ -351,10 +357,7 @@ TEST(FileRecords, AFileTruncatedWhileMappedReadsOnAndOtherBusErrorsStillKill) {
 TEST(FileRecords, AFileCutWhileStreamedEndsWithWhatWasReadAndSaysWhy) {
   TempDir dir;
   const std::string path = dir.File("cut.pcap");
-  Writer w = Writer{}.FileHeader(Micro, 2, 4, 65535);
-  for (uint8_t i = 0; i < 50; ++i) w.Packet(i, 0, 1514, 1514, Frame(1514, i));
-  Save(path, w.out);
-  const uint64_t whole = w.out.size();
+  const uint64_t whole = SaveFullFrames(path, 50).size();
   // Cut after its size was taken: the stream finds the end early, in a chunk read ahead or
   // in a record across chunks.
   const uint64_t cutAt = 24 + 20 * (16 + 1514) + 700;
