@@ -394,7 +394,9 @@ void TTrafficStatistics::Count(const TFrame& frame, bool shown) {
       t.Add(TTrafficKind::IPv6, source, destination, number, time, bytes);
     }
   }
-  if (layers.Protocol < 0) return;
+  // A later fragment, or a header cut before its upper layer, carries no part of that
+  // layer's header: it stays an IP packet, as the tools users compare with count it.
+  if (layers.Protocol < 0 || !layers.Transport || !Captured(layers.Transport, 1, end)) return;
   node = t.Count(node, IPCode | layers.Protocol, bytes);
 
   const TCP_HDR* tcp = layers.TCP();
@@ -404,6 +406,9 @@ void TTrafficStatistics::Count(const TFrame& frame, bool shown) {
   // Ports: the first four bytes of either header.
   const uint8_t* ports = tcp || udp ? layers.Transport : nullptr;
   if (!addressed || !ports || !Captured(ports, 4, end)) return;
+  // A routing header names the final destination, which the connection is with (its
+  // checksum is over that address too).
+  if (layers.FinalDestination) std::memcpy(destination.Bytes.data(), layers.FinalDestination, 16);
   source.Port = uint16_t(ports[0] << 8 | ports[1]);
   destination.Port = uint16_t(ports[2] << 8 | ports[3]);
   t.Add(tcp ? TTrafficKind::TCP : TTrafficKind::UDP, source, destination, number, time, bytes);
