@@ -643,17 +643,32 @@ int TFileRecords::NextPcapng(Source& bytes, TFileRecord& record, std::string& er
 }
 
 bool TFileRecords::FrameAt(uint64_t offset, TFileRecord& record) const {
-  if (!File_ || offset >= File_->Size()) return false;
+  if (!File_) return false;
+  TMappedBytes mapped{*File_};
+  return FrameIn(mapped, offset, record);
+}
+
+bool TFileRecords::FrameAt(TFileStream& stream, uint64_t offset, TFileRecord& record) const {
+  return File_ && FrameIn(stream, offset, record);
+}
+
+template <class Source>
+bool TFileRecords::FrameIn(Source& bytes, uint64_t offset, TFileRecord& record) const {
+  if (offset >= File_->Size()) return false;
   if (Plain_) {
     // The file as this program and libpcap write it: the record header is the capture
     // header as it is. Anything out of the ordinary takes the full path below.
-    if (const uint8_t* header = File_->Bytes(offset, sizeof(PCAP_PKTHDR))) {
+    if (const uint8_t* header = bytes.Bytes(offset, sizeof(PCAP_PKTHDR))) {
       std::memcpy(&record.Header, header, sizeof(PCAP_PKTHDR));
       const uint32_t caplen = record.Header.caplen;
       if (caplen <= uint32_t(SnapLen_) && caplen <= MaxCaplen_ &&
           File_->Size() - offset - sizeof(PCAP_PKTHDR) >= caplen) {
+        // Asked for again with the frame's bytes: a stream's address of the header alone may
+        // lie at the end of one of its buffers.
+        const uint8_t* whole = bytes.Bytes(offset, sizeof(PCAP_PKTHDR) + caplen);
+        if (!whole) return false;
         record.Offset = offset;
-        record.Data = header + sizeof(PCAP_PKTHDR);
+        record.Data = whole + sizeof(PCAP_PKTHDR);
         record.LinkType = LinkType_;
         return true;
       }
@@ -661,10 +676,9 @@ bool TFileRecords::FrameAt(uint64_t offset, TFileRecord& record) const {
   }
   if (!Pcapng_) {
     uint64_t span = 0;
-    TMappedBytes mapped{*File_};
-    return PcapFrame(mapped, offset, record, span, nullptr) == 1;
+    return PcapFrame(bytes, offset, record, span, nullptr) == 1;
   }
-  const uint8_t* header = File_->Bytes(offset, 8);
+  const uint8_t* header = bytes.Bytes(offset, 8);
   if (!header) return false;
   TBlock block{Get32(header), Get32(header + 4)};
   if (block.Length < BlockFrame || block.Length > MaxBlock_) return false;
@@ -676,6 +690,5 @@ bool TFileRecords::FrameAt(uint64_t offset, TFileRecord& record) const {
   if (found == first) return false;
   const TSection& section = *(found - 1);
   const uint32_t interfaces = InterfaceCount_.load(std::memory_order_acquire) - section.First;
-  TMappedBytes mapped{*File_};
-  return PcapngFrame(mapped, offset, block, section, interfaces, record, nullptr) == 1;
+  return PcapngFrame(bytes, offset, block, section, interfaces, record, nullptr) == 1;
 }

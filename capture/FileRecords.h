@@ -68,6 +68,10 @@ class TFileRecords {
   // can no longer be read (the file shrank). Safe on any thread once Next has passed
   // `offset`; for pcapng the section table it uses is only appended to by Next, on one thread.
   bool FrameAt(uint64_t offset, TFileRecord& record) const;
+  // The same through `stream` (started on File()'s descriptor), for a pass over many frames in
+  // file order; record.Data is good until the next call only.
+  bool FrameAt(TFileStream& stream, uint64_t offset, TFileRecord& record) const;
+  const TMappedFile* File() const { return File_; }
   // Asks for the lines of the record at `offset` ahead of a FrameAt soon to come: rows are read
   // one after the other, and a record's first read would otherwise wait on memory.
   void Prefetch(uint64_t offset) const {
@@ -107,6 +111,8 @@ class TFileRecords {
   // The parser reads the file through a Source: TMappedBytes (the mapping, any thread) or a
   // TFileStream (the filing pass). Each has Size(), Bytes(offset, length) and Failure().
   struct TMappedBytes;
+  template <class Source>
+  bool FrameIn(Source& bytes, uint64_t offset, TFileRecord& record) const;
   bool OpenPcap(const uint8_t* magic, std::string& error);
   bool OpenPcapng(std::string& error);
   template <class Source>

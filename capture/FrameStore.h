@@ -10,6 +10,7 @@
 // one thread goes on appending.
 #include <atomic>
 #include <cstdint>
+#include <functional>
 
 #include "capture/FileRecords.h"
 #include "capture/PacketLayers.h"
@@ -74,6 +75,11 @@ class TFrameStore {
   // Frame `number` (from 1 to Count()); a frame with Index 0 outside that range.
   TFrame Frame(int32_t number) const;
   uint64_t Offset(int32_t number) const { return Offsets_[size_t(number - 1)]; }
+  // Frames `from` to `to` in order, each handed to `each` (false stops). A pass from the first
+  // frame reads the file ahead with pread() on a thread of its own (see TFileStream) rather
+  // than through the mapping: a pass over every frame then costs what reading the file does.
+  // Each frame's bytes are good during its call only.
+  void ReadFrames(int32_t from, int32_t to, const std::function<bool(const TFrame&)>& each) const;
   // Frame `number` will be read soon (see TFileRecords::Prefetch).
   void Prefetch(int32_t number) const {
     if (number >= 1 && number <= Count() && Records_) Records_->Prefetch(Offset(number));

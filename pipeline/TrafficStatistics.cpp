@@ -5,6 +5,10 @@
 #include <algorithm>
 #include <cctype>
 #include <cstring>
+#include <memory>
+#include <new>
+
+#include "platform/ReservedArray.h"
 
 #include "pipeline/ShownRows.h"
 
@@ -16,14 +20,24 @@ int64_t TimeOf(const PCAP_PKTHDR& h) {
 }
 
 // A conversation's key: both ends, the lower first, so that either direction finds it.
-struct TPairKey {
-  std::array<uint8_t, 36> Bytes{};
-  bool operator==(const TPairKey&) const = default;
+// Compared as words: a call of memcmp per probe cost more than the probe.
+template <size_t N>
+struct TKeyBytes {
+  alignas(8) std::array<uint8_t, N> Bytes{};
+  bool operator==(const TKeyBytes& other) const {
+    static_assert(N % 8 == 0);
+    uint64_t difference = 0;
+    for (size_t i = 0; i < N; i += 8) {
+      uint64_t a, b;
+      std::memcpy(&a, Bytes.data() + i, 8);
+      std::memcpy(&b, other.Bytes.data() + i, 8);
+      difference |= a ^ b;
+    }
+    return difference == 0;
+  }
 };
-struct TEndKey {
-  std::array<uint8_t, 18> Bytes{};
-  bool operator==(const TEndKey&) const = default;
-};
+using TPairKey = TKeyBytes<40>;
+using TEndKey = TKeyBytes<24>;
 
 template <size_t N>
 uint64_t HashBytes(const std::array<uint8_t, N>& bytes) {
@@ -42,51 +56,87 @@ uint64_t HashBytes(const std::array<uint8_t, N>& bytes) {
   return uint64_t(m) ^ uint64_t(m >> 64);
 }
 
+// Rows appended in place: an array that never moves (no copy as it grows) and that fills
+// huge pages once it is large, since a fresh small page costs a fault each.
+template <class T>
+class TRows {
+ public:
+  TRows() : Items_(TFrameStore::Capacity, 1024) {}
+  size_t size() const { return Count_; }
+  T& operator[](size_t i) { return Items_[i]; }
+  const T& operator[](size_t i) const { return Items_[i]; }
+  // False when the array has no room left (the address space is short).
+  bool push_back(const T& item) {
+    if (Count_ >= Items_.Capacity()) return false;
+    if (Count_ * sizeof(T) == platform::HugePage) Items_.FillInHugePages();
+    new (&Items_[Count_]) T(item);
+    ++Count_;
+    return true;
+  }
+  void Prefetch(size_t i) const { __builtin_prefetch(Items_.Data() + i, 1); }
+  std::vector<T> Copy() const { return std::vector<T>(Items_.Data(), Items_.Data() + Count_); }
+  size_t Bytes() const { return Items_.CommittedBytes(Count_); }
+
+ private:
+  platform::TReservedArray<T> Items_;
+  size_t Count_ = 0;
+};
+
 // An open-addressing map from a fixed-size key to the index of its row: the tables take one
 // lookup per frame and kind, so the probes stay in one array and never allocate per entry.
 template <class TKey>
 class TRowIndex {
  public:
   // The row of `key`, or `next` (which the caller then appends) when it has none yet.
-  uint32_t Find(const TKey& key, uint32_t next, bool& added) {
-    if ((Used_ + 1) * 4 > Slots_.size() * 3) Grow();
-    const uint64_t h = HashBytes(key.Bytes);
-    const size_t mask = Slots_.size() - 1;
+  // Room for `more` keys without growing, so that the slots prefetched stay the slots probed.
+  void Reserve(size_t more) {
+    while ((Used_ + more) * 4 > Size_ * 3) Grow();
+  }
+  void Prefetch(uint64_t h) const { __builtin_prefetch(&(*Slots_)[size_t(h) & (Size_ - 1)], 1); }
+  uint32_t Find(const TKey& key, uint64_t h, uint32_t next, bool& added) {
+    if ((Used_ + 1) * 4 > Size_ * 3) Grow();
+    const size_t mask = Size_ - 1;
     for (size_t i = size_t(h) & mask;; i = (i + 1) & mask) {
-      TSlot& slot = Slots_[i];
-      if (slot.Row == Empty) {
+      TSlot& slot = (*Slots_)[i];
+      if (slot.Row == 0) {
         slot.Key = key;
-        slot.Row = next;
+        slot.Row = next + 1;
         ++Used_;
         added = true;
         return next;
       }
       if (slot.Key == key) {
         added = false;
-        return slot.Row;
+        return slot.Row - 1;
       }
     }
   }
-  size_t Bytes() const { return Slots_.capacity() * sizeof(TSlot); }
+  size_t Bytes() const { return Size_ * sizeof(TSlot); }
 
  private:
-  static constexpr uint32_t Empty = UINT32_MAX;
+  // Row + 1; 0 for a free slot, so that fresh (zero) memory is an empty table.
   struct TSlot {
     TKey Key;
-    uint32_t Row = Empty;
+    uint32_t Row;
   };
+  using TSlots = platform::TReservedArray<TSlot>;
   void Grow() {
-    std::vector<TSlot> old(Slots_.empty() ? 64 : Slots_.size() * 2);
-    old.swap(Slots_);
-    const size_t mask = Slots_.size() - 1;
-    for (const TSlot& slot : old) {
-      if (slot.Row == Empty) continue;
+    const size_t size = Size_ ? Size_ * 2 : 64;
+    auto slots = std::make_unique<TSlots>(size, size);
+    if (size * sizeof(TSlot) >= platform::HugePage) slots->FillInHugePages();
+    const size_t mask = size - 1;
+    for (size_t j = 0; j < Size_; ++j) {
+      const TSlot& slot = (*Slots_)[j];
+      if (slot.Row == 0) continue;
       size_t i = size_t(HashBytes(slot.Key.Bytes)) & mask;
-      while (Slots_[i].Row != Empty) i = (i + 1) & mask;
-      Slots_[i] = slot;
+      while ((*slots)[i].Row != 0) i = (i + 1) & mask;
+      (*slots)[i] = slot;
     }
+    Slots_ = std::move(slots);
+    Size_ = size;
   }
-  std::vector<TSlot> Slots_;
+  std::unique_ptr<TSlots> Slots_;
+  size_t Size_ = 0;
   size_t Used_ = 0;
 };
 
@@ -178,9 +228,9 @@ std::string AddressText(const TTrafficAddress& address) {
 struct TTrafficStatistics::TTables {
   struct TKindTables {
     TRowIndex<TPairKey> ConversationIndex;
-    std::vector<TConversationStats> Conversations;
+    TRows<TConversationStats> Conversations;
     TRowIndex<TEndKey> EndpointIndex;
-    std::vector<TEndpointStats> Endpoints;
+    TRows<TEndpointStats> Endpoints;
   };
   std::array<TKindTables, TrafficKindCount> Kinds;
 
@@ -209,46 +259,117 @@ struct TTrafficStatistics::TTables {
     return node;
   }
 
+  uint8_t Wanted = AllKinds;
+
+  // Frames are counted in batches: the keys of a batch are looked up in steps, each step
+  // prefetching what the next one reads (slots, then rows), so that the cache misses of a
+  // table of millions of conversations overlap instead of following one another.
+  struct TPending {
+    TTrafficKind Kind;
+    TTrafficAddress Source, Destination;
+    int32_t Number;
+    int64_t Time;
+    uint64_t Bytes;
+    TPairKey Key;
+    uint64_t Hash, EndHash[2];
+    TEndKey EndKey[2];
+    uint32_t Row, EndRow[2];
+  };
+  static constexpr size_t Batch = 32;
+  std::array<TPending, Batch> Pending;
+  size_t PendingCount = 0;
+
   void Add(TTrafficKind kind, const TTrafficAddress& source, const TTrafficAddress& destination,
            int32_t number, int64_t time, uint64_t bytes) {
-    TKindTables& t = Kinds[size_t(kind)];
-    bool added = false;
-    const uint32_t row = t.ConversationIndex.Find(PairKeyOf(source, destination),
-                                                  uint32_t(t.Conversations.size()), added);
-    if (added) {
-      TConversationStats c;
-      c.A = source;
-      c.B = destination;
-      c.FirstTime = time;
-      c.FirstFrame = number;
-      t.Conversations.push_back(c);
+    if (!(Wanted >> int(kind) & 1)) return;
+    TPending& p = Pending[PendingCount++];
+    p.Kind = kind;
+    p.Source = source;
+    p.Destination = destination;
+    p.Number = number;
+    p.Time = time;
+    p.Bytes = bytes;
+    if (PendingCount == Batch) Flush();
+  }
+
+  void Flush() {
+    const size_t n = PendingCount;
+    PendingCount = 0;
+    for (TKindTables& t : Kinds) {
+      t.ConversationIndex.Reserve(n);
+      t.EndpointIndex.Reserve(2 * n);
     }
-    TConversationStats& c = t.Conversations[row];
-    // A conversation of an address with itself goes A to B every time.
-    if (c.A == source) {
-      ++c.FramesAToB;
-      c.BytesAToB += bytes;
-    } else {
-      ++c.FramesBToA;
-      c.BytesBToA += bytes;
+    for (size_t k = 0; k < n; ++k) {
+      TPending& p = Pending[k];
+      p.Key = PairKeyOf(p.Source, p.Destination);
+      p.Hash = HashBytes(p.Key.Bytes);
+      Kinds[size_t(p.Kind)].ConversationIndex.Prefetch(p.Hash);
     }
-    c.LastTime = time;
-    for (int side = 0; side < 2; ++side) {
-      const TTrafficAddress& a = side == 0 ? source : destination;
-      const uint32_t e = t.EndpointIndex.Find(EndKeyOf(a), uint32_t(t.Endpoints.size()), added);
+    for (size_t k = 0; k < n; ++k) {
+      TPending& p = Pending[k];
+      TKindTables& t = Kinds[size_t(p.Kind)];
+      bool added = false;
+      p.Row = t.ConversationIndex.Find(p.Key, p.Hash, uint32_t(t.Conversations.size()), added);
       if (added) {
-        TEndpointStats s;
-        s.Address = a;
-        s.FirstFrame = number;
-        t.Endpoints.push_back(s);
+        TConversationStats c;
+        c.A = p.Source;
+        c.B = p.Destination;
+        c.FirstTime = c.LastTime = p.Time;
+        c.FirstFrame = p.Number;
+        t.Conversations.push_back(c);
       }
-      TEndpointStats& s = t.Endpoints[e];
+      t.Conversations.Prefetch(p.Row);
+      for (int side = 0; side < 2; ++side) {
+        p.EndKey[side] = EndKeyOf(side == 0 ? p.Source : p.Destination);
+        p.EndHash[side] = HashBytes(p.EndKey[side].Bytes);
+        t.EndpointIndex.Prefetch(p.EndHash[side]);
+      }
+    }
+    for (size_t k = 0; k < n; ++k) {
+      TPending& p = Pending[k];
+      TKindTables& t = Kinds[size_t(p.Kind)];
+      for (int side = 0; side < 2; ++side) {
+        bool added = false;
+        p.EndRow[side] = t.EndpointIndex.Find(p.EndKey[side], p.EndHash[side],
+                                              uint32_t(t.Endpoints.size()), added);
+        if (added) {
+          TEndpointStats s;
+          s.Address = side == 0 ? p.Source : p.Destination;
+          s.FirstFrame = p.Number;
+          t.Endpoints.push_back(s);
+        }
+        t.Endpoints.Prefetch(p.EndRow[side]);
+      }
+    }
+    for (size_t k = 0; k < n; ++k) Count(Pending[k]);
+  }
+
+  void Count(const TPending& p) {
+    TKindTables& t = Kinds[size_t(p.Kind)];
+    // No room (address space short): the conversation is left out, as is each later one.
+    if (p.Row < t.Conversations.size()) {
+      TConversationStats& c = t.Conversations[p.Row];
+      // A conversation of an address with itself goes A to B every time.
+      if (c.A == p.Source) {
+        ++c.FramesAToB;
+        c.BytesAToB += p.Bytes;
+      } else {
+        ++c.FramesBToA;
+        c.BytesBToA += p.Bytes;
+      }
+      // Frames stamped out of order: the conversation spans from the earliest to the latest.
+      c.FirstTime = std::min(c.FirstTime, p.Time);
+      c.LastTime = std::max(c.LastTime, p.Time);
+    }
+    for (int side = 0; side < 2; ++side) {
+      if (p.EndRow[side] >= t.Endpoints.size()) continue;
+      TEndpointStats& s = t.Endpoints[p.EndRow[side]];
       if (side == 0) {
         ++s.TxFrames;
-        s.TxBytes += bytes;
+        s.TxBytes += p.Bytes;
       } else {
         ++s.RxFrames;
-        s.RxBytes += bytes;
+        s.RxBytes += p.Bytes;
       }
     }
   }
@@ -297,18 +418,16 @@ TTrafficStatistics& TTrafficStatistics::operator=(TTrafficStatistics&&) noexcept
 bool TTrafficStatistics::TakeIn(const TFrameStore& store, int32_t count,
                                 const std::function<bool(int64_t, int64_t)>& progress) {
   const bool filtering = Filter_ && !Filter_->Empty();
-  for (int32_t number = Taken_ + 1; number <= count; ++number) {
-    const TFrame frame = store.Frame(number);
-    const bool shown = !filtering || Filter_->Matches(frame);
-    Count(frame, shown);
-    Taken_ = number;
-    if (progress && number % 65536 == 0 && !progress(number, count)) {
-      Root_ = Tables_->Tree(0);
-      return false;
-    }
-  }
+  bool stopped = false;
+  store.ReadFrames(Taken_ + 1, count, [&](const TFrame& frame) {
+    Count(frame, !filtering || Filter_->Matches(frame));
+    Taken_ = frame.Index;
+    stopped = progress && Taken_ % 65536 == 0 && !progress(Taken_, count);
+    return !stopped;
+  });
+  Tables_->Flush();
   Root_ = Tables_->Tree(0);
-  return true;
+  return !stopped;
 }
 
 void TTrafficStatistics::Count(const TFrame& frame, bool shown) {
@@ -346,6 +465,7 @@ void TTrafficStatistics::Count(const TFrame& frame, bool shown) {
     Totals_.LinkTypes.push_back(frame.LinkType);
 
   TTables& t = *Tables_;
+  t.Wanted = Kinds_;
   ++t.Nodes[0].Frames;
   t.Nodes[0].Bytes += bytes;
   uint32_t node = t.Count(0, LinkCode | frame.LinkType, bytes);
@@ -415,11 +535,24 @@ void TTrafficStatistics::Count(const TFrame& frame, bool shown) {
 }
 
 std::vector<TConversationStats> TTrafficStatistics::Conversations(TTrafficKind kind) const {
-  return Tables_->Kinds[size_t(kind)].Conversations;
+  return Tables_->Kinds[size_t(kind)].Conversations.Copy();
 }
 
 std::vector<TEndpointStats> TTrafficStatistics::Endpoints(TTrafficKind kind) const {
-  return Tables_->Kinds[size_t(kind)].Endpoints;
+  return Tables_->Kinds[size_t(kind)].Endpoints.Copy();
+}
+
+size_t TTrafficStatistics::ConversationCount(TTrafficKind kind) const {
+  return Tables_->Kinds[size_t(kind)].Conversations.size();
+}
+const TConversationStats& TTrafficStatistics::Conversation(TTrafficKind kind, size_t row) const {
+  return Tables_->Kinds[size_t(kind)].Conversations[row];
+}
+size_t TTrafficStatistics::EndpointCount(TTrafficKind kind) const {
+  return Tables_->Kinds[size_t(kind)].Endpoints.size();
+}
+const TEndpointStats& TTrafficStatistics::Endpoint(TTrafficKind kind, size_t row) const {
+  return Tables_->Kinds[size_t(kind)].Endpoints[row];
 }
 
 size_t TTrafficStatistics::Bytes() const {
@@ -427,8 +560,7 @@ size_t TTrafficStatistics::Bytes() const {
                  Tables_->Nodes.capacity() * sizeof(TTables::TNode);
   for (const auto& k : Tables_->Kinds)
     bytes += k.ConversationIndex.Bytes() + k.EndpointIndex.Bytes() +
-             k.Conversations.capacity() * sizeof(TConversationStats) +
-             k.Endpoints.capacity() * sizeof(TEndpointStats);
+             k.Conversations.Bytes() + k.Endpoints.Bytes();
   return bytes;
 }
 

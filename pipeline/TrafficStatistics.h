@@ -106,6 +106,11 @@ class TTrafficStatistics {
     Limit_ = limit;
   }
 
+  // The kinds of conversation and endpoint kept (bit 1 << kind each); all unless set before
+  // the first TakeIn. A table not asked for costs nothing.
+  static constexpr uint8_t AllKinds = (1 << TrafficKindCount) - 1;
+  void SetKinds(uint8_t kinds) { Kinds_ = kinds; }
+
   // Takes in frames Taken() + 1 to `count` of `store`. False when `progress` (frames taken in,
   // of count) stopped it: what was taken in so far stays counted and a later call goes on.
   bool TakeIn(const TFrameStore& store, int32_t count,
@@ -115,9 +120,13 @@ class TTrafficStatistics {
   const TCaptureTotals& Totals() const { return Totals_; }
   // Frames (of those counted) the display filter passed; all of them without one.
   const TProtocolNode& Protocols() const { return Root_; }
-  // In the order of their first frame.
+  // In the order of their first frame: copies, or one row at a time in place.
   std::vector<TConversationStats> Conversations(TTrafficKind kind) const;
   std::vector<TEndpointStats> Endpoints(TTrafficKind kind) const;
+  size_t ConversationCount(TTrafficKind kind) const;
+  const TConversationStats& Conversation(TTrafficKind kind, size_t row) const;
+  size_t EndpointCount(TTrafficKind kind) const;
+  const TEndpointStats& Endpoint(TTrafficKind kind, size_t row) const;
   const std::vector<TIntervalCounts>& Intervals() const { return Intervals_; }
   // The first frame's time stamp, which the intervals and the conversations' relative starts
   // count from (nanoseconds since the epoch).
@@ -140,6 +149,7 @@ class TTrafficStatistics {
   int64_t Interval_ = DefaultInterval;
   const TDisplayFilter* Filter_ = nullptr;
   bool Limit_ = false;
+  uint8_t Kinds_ = AllKinds;
   int32_t Taken_ = 0;
   int64_t Start_ = 0;
   bool IntervalsCut_ = false;

@@ -38,6 +38,7 @@
 #include <cctype>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <langinfo.h>
 #include <locale.h>
 #include <optional>
@@ -192,9 +193,14 @@ void ProtocolLines(const TProtocolNode& node, int depth, const TProtocolNode& ro
   for (const TProtocolNode& child : node.Children) ProtocolLines(child, depth + 1, root, out);
 }
 
-std::string StatsText(const TCapturePipeline& capture, const TStatsTable& table) {
+// Writes the table through `emit`, which takes the text so far (whole lines) and empties it:
+// a table of millions of conversations goes out in pieces instead of one string.
+void WriteStats(const TCapturePipeline& capture, const TStatsTable& table,
+                const std::function<void(std::string&)>& emit) {
   TTrafficStatistics stats;
   if (table.Interval) stats.SetInterval(table.Interval);
+  const bool perKind = table.Name == "conv" || table.Name == "endpoints";
+  stats.SetKinds(perKind ? uint8_t(1 << int(table.Kind)) : 0);
   stats.TakeIn(capture.Store(), capture.Count());
   const TCaptureTotals& totals = stats.Totals();
   const std::string kind = TrafficKindName(table.Kind);
@@ -233,7 +239,9 @@ std::string StatsText(const TCapturePipeline& capture, const TStatsTable& table)
           (ports ? "Port B\t" : "") +
           "Frames\tBytes\tFrames A->B\tBytes A->B\tFrames B->A\tBytes B->A\tRel Start\tDuration\t"
           "Bits/s A->B\tBits/s B->A\n";
-    for (const TConversationStats& c : stats.Conversations(table.Kind)) {
+    for (size_t row = 0; row < stats.ConversationCount(table.Kind); ++row) {
+      if (out.size() > (size_t(1) << 20)) emit(out);
+      const TConversationStats& c = stats.Conversation(table.Kind, row);
       const int64_t duration = c.LastTime - c.FirstTime;
       out += AddressText(c.A) + '\t' + (ports ? std::to_string(c.A.Port) + '\t' : "") +
              AddressText(c.B) + '\t' + (ports ? std::to_string(c.B.Port) + '\t' : "") +
@@ -247,11 +255,14 @@ std::string StatsText(const TCapturePipeline& capture, const TStatsTable& table)
   } else if (table.Name == "endpoints") {
     out = "# " + kind + " endpoints\nAddress\t" + (ports ? "Port\t" : "") +
           "Frames\tBytes\tTx Frames\tTx Bytes\tRx Frames\tRx Bytes\n";
-    for (const TEndpointStats& e : stats.Endpoints(table.Kind))
+    for (size_t row = 0; row < stats.EndpointCount(table.Kind); ++row) {
+      if (out.size() > (size_t(1) << 20)) emit(out);
+      const TEndpointStats& e = stats.Endpoint(table.Kind, row);
       out += AddressText(e.Address) + '\t' + (ports ? std::to_string(e.Address.Port) + '\t' : "") +
              std::to_string(e.Frames()) + '\t' + std::to_string(e.Bytes()) + '\t' +
              std::to_string(e.TxFrames) + '\t' + std::to_string(e.TxBytes) + '\t' +
              std::to_string(e.RxFrames) + '\t' + std::to_string(e.RxBytes) + '\n';
+    }
   } else {
     out = "# I/O, " + Seconds(table.Interval) + " s intervals\nStart\tFrames\tBytes\n";
     const std::vector<TIntervalCounts>& intervals = stats.Intervals();
@@ -262,7 +273,7 @@ std::string StatsText(const TCapturePipeline& capture, const TStatsTable& table)
       out += "# the capture lasts more than " + std::to_string(TTrafficStatistics::MaxIntervals) +
              " intervals: later frames are left out\n";
   }
-  return out;
+  emit(out);
 }
 
 struct Options {
@@ -419,11 +430,15 @@ int main(int argc, char** argv) {
 
   bool written = true;
   if (!o.stats.empty()) {
-    std::string out;
-    // A file's name may hold controls: to a terminal they are shown, not obeyed.
-    for (const std::string& name : o.stats)
-      AppendForOutput(StatsText(capture, *StatsTableOf(name)), terminal, "\t\n", out);
-    written = std::fwrite(out.data(), 1, out.size(), stdout) == out.size();
+    std::string shown;
+    const auto emit = [&](std::string& text) {
+      // A file's name may hold controls: to a terminal they are shown, not obeyed.
+      shown.clear();
+      AppendForOutput(text, terminal, "\t\n", shown);
+      written = written && std::fwrite(shown.data(), 1, shown.size(), stdout) == shown.size();
+      text.clear();
+    };
+    for (const std::string& name : o.stats) WriteStats(capture, *StatsTableOf(name), emit);
   } else if (o.payloadView) {
     const TPacketList list = capture.Items(*o.payloadView);
     if (o.payloadRow < 0 || size_t(o.payloadRow) >= list.size())
