@@ -293,12 +293,19 @@ TEST(FileRecords, EveryFileReadsAsLibpcapReadsIt) {
       ExpectSameFrames(read, want, name + ", stream of " + std::to_string(chunk) + "-byte chunks");
       EXPECT_EQ(read.offsets, got.offsets) << name;
     }
-    // Each frame again from its offset alone, as a store will ask for it.
+    // Each frame again from its offset alone, as a store will ask for it: through the mapping,
+    // and through a stream of 7-byte chunks as a pass over every frame asks for it.
+    TFileStream stream(7);
+    if (file.IsOpen()) stream.Start(file.Descriptor(), file.Size());
     for (size_t k = 0; k < got.offsets.size(); ++k) {
-      TFileRecord again;
-      ASSERT_TRUE(records.FrameAt(got.offsets[k], again)) << name << " " << k;
-      EXPECT_EQ(std::memcmp(&again.Header, &got.headers[k], sizeof(PCAP_PKTHDR)), 0) << name;
-      EXPECT_EQ(Bytes(again.Data, again.Data + again.Header.caplen), got.data[k]) << name;
+      for (const bool streamed : {false, true}) {
+        TFileRecord again;
+        ASSERT_TRUE(streamed ? records.FrameAt(stream, got.offsets[k], again)
+                             : records.FrameAt(got.offsets[k], again))
+            << name << " " << k << (streamed ? " streamed" : "");
+        EXPECT_EQ(std::memcmp(&again.Header, &got.headers[k], sizeof(PCAP_PKTHDR)), 0) << name;
+        EXPECT_EQ(Bytes(again.Data, again.Data + again.Header.caplen), got.data[k]) << name;
+      }
     }
   }
 }
