@@ -209,6 +209,12 @@ TEST(TrellanRows, ErrorsGoToStandardErrorWithAFailingStatus) {
   const Result row = Rows("--payload UDP:0 " + file);
   EXPECT_NE(row.status, 0);
   EXPECT_NE(row.out.find("has no row 0"), std::string::npos) << row.out;
+  for (const char* table : {"conv,tcpx", "io,0", "io,1h", "summary,tcp", "graph"}) {
+    const Result stats = Rows(std::string("--stats ") + table + " " + file);
+    EXPECT_EQ(stats.status, 2) << table;
+    EXPECT_NE(stats.out.find(std::string("no statistics table '") + table + "'"), std::string::npos)
+        << stats.out;
+  }
   const Result none = Rows("");
   EXPECT_EQ(none.status, 2);
 }
