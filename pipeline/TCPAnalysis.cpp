@@ -239,7 +239,8 @@ uint16_t JudgeSegment(const TSegment& s, TConnection& c, TDirection& fwd, TDirec
     // Scaling holds only when both SYNs offer it.
     if (rev.SynSeen && (fwd.Scale == ScaleNone || rev.Scale == ScaleNone))
       fwd.Scale = rev.Scale = ScaleNone;
-    if (!(s.Flags & AckFlag) && !c.SynTime) c.SynTime = s.Micros + 1;
+    // A SYN stamped at the epoch itself (a made-up capture) gives tshark no initial RTT.
+    if (!(s.Flags & AckFlag) && !c.SynTime && s.Time) c.SynTime = s.Micros + 1;
   } else if (s.Flags & AckFlag && c.SynTime && !c.InitialRtt && rev.SynSeen && fwd.SynSeen &&
              !fwd.LastAck) {
     // The handshake's last segment: the first ACK of the side that sent the SYN.
@@ -279,8 +280,11 @@ uint16_t JudgeSegment(const TSegment& s, TConnection& c, TDirection& fwd, TDirec
       verdict |= TCPDuplicateAck;
       dupAck = {s.Frame, ++fwd.DupAcks, fwd.LastNonDupAckFrame};
     }
+    // tshark leaves out every segment that starts one byte before the next expected one, not
+    // only a keep-alive's zero or one byte: a segment that resends that byte with new ones
+    // after it is no retransmission either.
     if ((s.Length > 0 || s.Flags & (SynFlag | FinFlag)) && fwd.NextSeq &&
-        After(fwd.NextSeq, s.Seq) && !keepAlive) {
+        After(fwd.NextSeq, s.Seq) && !(s.Seq == fwd.NextSeq - 1 && !control)) {
       const uint32_t threshold = c.InitialRtt ? c.InitialRtt : DefaultOutOfOrderThreshold;
       // tshark calls a segment whose bytes the peer already acknowledged a spurious
       // retransmission, and sets its retransmission flag, before it looks at the timing that
@@ -375,9 +379,13 @@ void TTCPAnalysis::Judge(const TFrame& frame) {
   DecodeLayers(frame.LinkType, /*deep=*/true, frame.Data(), frame.DataEnd(), layers);
   const TCP_HDR* tcp = layers.TCP();
   if (!tcp || !Captured(tcp->Window, layers.End)) return;
+  const uint8_t* payload = nullptr;
   int32_t length = 0;
-  TCPPayload(layers, nullptr, &length);
+  TCPPayload(layers, &payload, &length);
   if (layers.TransportLength == TPacketLayers::UnknownLength) return;
+  // An IP length past the frame's own length (a damaged header): tshark counts only the bytes
+  // the frame had on the wire.
+  if (payload) length = std::min<int64_t>(length, int64_t(frame.PktHdr.len) - (payload - frame.Data()));
   TPair ends;
   if (!FramePair(layers, ends)) return;
   ends.PortA = be16(tcp->SrcPort);
