@@ -21,6 +21,7 @@
 
 #include "bench/BenchSupport.h"
 #include "pipeline/CapturePipeline.h"
+#include "pipeline/TCPAnalysis.h"
 #include "pipeline/TrafficStatistics.h"
 
 namespace {
@@ -56,7 +57,7 @@ constexpr TTable Tables[] = {
     {"summary and protocols", "io,phs", -1}, {"Ethernet conv+endpoints", "conv,eth", 0},
     {"IPv4 conv+endpoints", "conv,ip", 1},   {"IPv6 conv+endpoints", "conv,ipv6", 2},
     {"TCP conv+endpoints", "conv,tcp", 3},   {"UDP conv+endpoints", "conv,udp", 4},
-    {"I/O at 1 s", "io,stat,1", -1},
+    {"I/O at 1 s", "io,stat,1", -1},          {"TCP analysis", "expert", -2},
 };
 
 int Measure(const std::string& file, int runs, bool tshark) {
@@ -75,13 +76,19 @@ int Measure(const std::string& file, int runs, bool tshark) {
   std::printf("%-26s %9s %9s %9s %12s %10s %10s\n", "table", "wall s", "cpu s", "x bare",
               "rows", "B/row", "tshark s");
   std::printf("%-26s %9.3f\n", "bare 64K loop (reference)", bare);
+  size_t tcpConversations = 0;  // for the analysis's memory per connection
   for (const TTable& table : Tables) {
     double wall = 1e9, cpu = 1e9;
     size_t rows = 0, bytes = 0;
     for (int run = 0; run < runs; ++run) {
       const double cpu0 = bench::ProcessCpuSeconds();
       const auto start = bench::Clock::now();
-      {
+      if (table.Kind == -2) {
+        TTCPAnalysis analysis;
+        analysis.TakeIn(capture.Store(), frames);
+        rows = analysis.Conversations().size();  // those with trouble
+        bytes = analysis.Bytes();
+      } else {
         TTrafficStatistics stats;
         stats.SetKinds(table.Kind >= 0 ? uint8_t(1 << table.Kind) : 0);
         stats.TakeIn(capture.Store(), frames);
@@ -93,7 +100,7 @@ int Measure(const std::string& file, int runs, bool tshark) {
     }
     double theirs = -1;
     if (tshark) {
-      const std::string z = table.Kind == -2 ? "expert" : table.Tshark;
+      const std::string z = table.Tshark;
       const bench::TRunResult r = bench::Run({"tshark", "-n", "-r", file, "-q", "-z", z});
       if (r.Ok) theirs = r.Wall;
     }
@@ -101,7 +108,10 @@ int Measure(const std::string& file, int runs, bool tshark) {
                 rows ? double(bytes) / double(rows) : 0.0);
     if (theirs >= 0) std::printf(" %10.3f (%.0f x ours)", theirs, theirs / wall);
     std::printf("\n");
-    if (table.Kind == -2) std::printf("  TCP analysis memory: %.2f B/frame\n", double(bytes) / frames);
+    if (table.Kind == 3) tcpConversations = rows;
+    if (table.Kind == -2)
+      std::printf("  TCP analysis memory: %.2f B/frame, %.1f B per TCP conversation\n",
+                  double(bytes) / frames, double(bytes) / double(std::max<size_t>(tcpConversations, 1)));
     std::fflush(stdout);
   }
   return 0;

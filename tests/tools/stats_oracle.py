@@ -1,11 +1,12 @@
 #!/usr/bin/env python3
-"""usage: stats_oracle.py TRELLAN_ROWS
+"""usage: stats_oracle.py TRELLAN_ROWS [CAPTURE...]
 
 Writes captures of many conversations (IPv4 and IPv6, TCP, UDP and ICMP, VLAN-tagged, ARP, both
 directions, several link types, the odd frames of link_types_oracle.py) and compares what
 trellan-rows --stats prints with what tshark -z prints of the same frames: conversations and
 endpoints of every kind, the protocol hierarchy and the I/O intervals. Exits 0 when all agree,
-1 on a difference, 77 without tshark."""
+1 on a difference, 77 without tshark. With CAPTURE files (real captures), those are compared
+instead, and a line per file says which tables differ."""
 import ipaddress, os, random, re, shutil, struct, subprocess, sys, tempfile
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
@@ -162,12 +163,32 @@ def compare_intervals(program, path, faults):
     if theirs != mine:
         faults.append('%s: I/O intervals: tshark %s, trellan %s' % (path, theirs, mine))
 
+def compare_all(program, path, faults):
+    for kind in ('eth', 'ip', 'ipv6', 'tcp', 'udp'):
+        compare_conversations(program, path, kind, faults)
+        compare_endpoints(program, path, kind, faults)
+    compare_protocols(program, path, faults)
+    compare_intervals(program, path, faults)
+
 def main():
-    if len(sys.argv) != 2:
+    if len(sys.argv) < 2:
         sys.exit(__doc__)
     if not shutil.which('tshark'):
         print('tshark is not installed: nothing to compare with')
         return 77
+    if len(sys.argv) > 2:
+        differ = 0
+        for path in sys.argv[2:]:
+            faults = []
+            try:
+                compare_all(sys.argv[1], path, faults)
+            except (subprocess.CalledProcessError, ValueError, KeyError) as e:
+                faults.append('%s: not compared (%s)' % (path, type(e).__name__))
+            tables = sorted({f.split(': ')[1].rsplit(' ', 1)[0] if ': ' in f else f for f in faults})
+            differ += bool(faults)
+            print('%s\t%s' % (os.path.basename(path), ', '.join(tables) or 'agree'))
+        print('%d of %d files differ' % (differ, len(sys.argv) - 2))
+        return 0
     # tshark leaves three of the odd frames out where the program counts them: a frame cut
     # inside its Ethernet header is in no protocol of its hierarchy (here: its link type's), and
     # an IPv6 packet cut inside an extension header or a later fragment (with reassembly off)
@@ -184,11 +205,7 @@ def main():
         for name, link, frames in files:
             path = os.path.join(tmp, name + '.pcap')
             write(path, link, frames)
-            for kind in ('eth', 'ip', 'ipv6', 'tcp', 'udp'):
-                compare_conversations(sys.argv[1], path, kind, faults)
-                compare_endpoints(sys.argv[1], path, kind, faults)
-            compare_protocols(sys.argv[1], path, faults)
-            compare_intervals(sys.argv[1], path, faults)
+            compare_all(sys.argv[1], path, faults)
     print('\n'.join(faults + ['%d difference(s)' % len(faults) if faults else 'all tables agree']))
     return 1 if faults else 0
 
