@@ -231,6 +231,11 @@ struct TTrafficStatistics::TTables {
     TRows<TConversationStats> Conversations;
     TRowIndex<TEndKey> EndpointIndex;
     TRows<TEndpointStats> Endpoints;
+    // The ends of the last frame counted and their rows: frames of one conversation come in
+    // runs, and a run is counted without a lookup.
+    bool HaveLast = false;
+    TTrafficAddress LastSource, LastDestination;
+    uint32_t LastRow = 0, LastEndRow[2] = {};
   };
   std::array<TKindTables, TrafficKindCount> Kinds;
 
@@ -282,6 +287,12 @@ struct TTrafficStatistics::TTables {
   void Add(TTrafficKind kind, const TTrafficAddress& source, const TTrafficAddress& destination,
            int32_t number, int64_t time, uint64_t bytes) {
     if (!(Wanted >> int(kind) & 1)) return;
+    TKindTables& t = Kinds[size_t(kind)];
+    if (t.HaveLast && t.LastSource == source && t.LastDestination == destination) {
+      // Its rows exist already, and counts add up in any order: no need to wait for the batch.
+      Count(t, t.LastRow, t.LastEndRow, source, time, bytes);
+      return;
+    }
     TPending& p = Pending[PendingCount++];
     p.Kind = kind;
     p.Source = source;
@@ -346,30 +357,41 @@ struct TTrafficStatistics::TTables {
 
   void Count(const TPending& p) {
     TKindTables& t = Kinds[size_t(p.Kind)];
+    Count(t, p.Row, p.EndRow, p.Source, p.Time, p.Bytes);
+    t.HaveLast = true;
+    t.LastSource = p.Source;
+    t.LastDestination = p.Destination;
+    t.LastRow = p.Row;
+    t.LastEndRow[0] = p.EndRow[0];
+    t.LastEndRow[1] = p.EndRow[1];
+  }
+
+  static void Count(TKindTables& t, uint32_t row, const uint32_t endRow[2],
+                    const TTrafficAddress& source, int64_t time, uint64_t bytes) {
     // No room (address space short): the conversation is left out, as is each later one.
-    if (p.Row < t.Conversations.size()) {
-      TConversationStats& c = t.Conversations[p.Row];
+    if (row < t.Conversations.size()) {
+      TConversationStats& c = t.Conversations[row];
       // A conversation of an address with itself goes A to B every time.
-      if (c.A == p.Source) {
+      if (c.A == source) {
         ++c.FramesAToB;
-        c.BytesAToB += p.Bytes;
+        c.BytesAToB += bytes;
       } else {
         ++c.FramesBToA;
-        c.BytesBToA += p.Bytes;
+        c.BytesBToA += bytes;
       }
       // Frames stamped out of order: the conversation spans from the earliest to the latest.
-      c.FirstTime = std::min(c.FirstTime, p.Time);
-      c.LastTime = std::max(c.LastTime, p.Time);
+      c.FirstTime = std::min(c.FirstTime, time);
+      c.LastTime = std::max(c.LastTime, time);
     }
     for (int side = 0; side < 2; ++side) {
-      if (p.EndRow[side] >= t.Endpoints.size()) continue;
-      TEndpointStats& s = t.Endpoints[p.EndRow[side]];
+      if (endRow[side] >= t.Endpoints.size()) continue;
+      TEndpointStats& s = t.Endpoints[endRow[side]];
       if (side == 0) {
         ++s.TxFrames;
-        s.TxBytes += p.Bytes;
+        s.TxBytes += bytes;
       } else {
         ++s.RxFrames;
-        s.RxBytes += p.Bytes;
+        s.RxBytes += bytes;
       }
     }
   }
