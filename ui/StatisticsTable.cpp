@@ -20,11 +20,26 @@ TStatisticsTable::TStatisticsTable(std::vector<TColumn> columns, QObject* parent
     : QAbstractTableModel(parent), Columns_(std::move(columns)) {}
 
 void TStatisticsTable::Refill(int32_t rows) {
-  beginResetModel();
-  Order_.resize(size_t(std::max(rows, 0)));
-  std::iota(Order_.begin(), Order_.end(), 0);
-  SortRows();
-  endResetModel();
+  rows = std::max(rows, 0);
+  const auto shown = int32_t(Order_.size());
+  if (rows < shown) {
+    // Another capture or filter: the rows start again.
+    beginResetModel();
+    Order_.resize(size_t(rows));
+    std::iota(Order_.begin(), Order_.end(), 0);
+    SortRows();
+    endResetModel();
+    return;
+  }
+  // The engines add rows after the ones they had, so a capture that goes on keeps the user's
+  // place and selection: the new rows come in at the end, then take their sorted places.
+  if (rows > shown) {
+    beginInsertRows({}, shown, rows - 1);
+    for (int32_t row = shown; row < rows; ++row) Order_.push_back(row);
+    endInsertRows();
+  }
+  if (SortColumn_ >= 0) sort(SortColumn_, SortOrder_);
+  if (rows > 0) emit dataChanged(index(0, 0), index(rows - 1, columnCount() - 1));
 }
 
 int TStatisticsTable::rowCount(const QModelIndex& parent) const {
@@ -54,7 +69,17 @@ void TStatisticsTable::sort(int column, Qt::SortOrder order) {
   SortColumn_ = column;
   SortOrder_ = order;
   emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
+  // The selection and the current row follow their rows to their new places.
+  const QModelIndexList before = persistentIndexList();
+  std::vector<int32_t> rowsBefore;
+  for (const QModelIndex& at : before) rowsBefore.push_back(Order_[size_t(at.row())]);
   SortRows();
+  std::vector<int32_t> positionOf(Order_.size());
+  for (size_t p = 0; p < Order_.size(); ++p) positionOf[size_t(Order_[p])] = int32_t(p);
+  QModelIndexList after;
+  for (qsizetype i = 0; i < before.size(); ++i)
+    after.append(index(positionOf[size_t(rowsBefore[size_t(i)])], before[i].column()));
+  changePersistentIndexList(before, after);
   emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
 }
 

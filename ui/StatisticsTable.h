@@ -25,7 +25,8 @@ class TStatisticsTable : public QAbstractTableModel {
   };
   explicit TStatisticsTable(std::vector<TColumn> columns, QObject* parent = nullptr);
 
-  // The rows changed (count `rows`): the order shown is kept by the column sorted last.
+  // The rows changed (now `rows` of them; fewer means they start again), and are shown in
+  // the order of the column sorted last.
   void Refill(int32_t rows);
   // The row of the window's vector shown at `position`.
   int32_t RowAt(int32_t position) const { return Order_.empty() ? -1 : Order_[size_t(position)]; }
