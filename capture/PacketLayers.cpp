@@ -235,8 +235,11 @@ void DecodeLayers(int32_t linkType, bool deep, const uint8_t* data, const uint8_
     default: return;
   }
   if (deep && (linkType == linktype::Ethernet || linkType == linktype::Cooked ||
-               linkType == linktype::Cooked2))
+               linkType == linktype::Cooked2)) {
+    layers.Tags = network;
     type = StepOverTags(type, network, end);
+    layers.TagCount = int32_t((network - layers.Tags) / 4);
+  }
   switch (type) {
     case EtherIPv4: DecodeIPv4(deep, network, end, layers); break;
     case EtherIPv6:

@@ -73,6 +73,10 @@ struct TPacketLayers {
   // IPv6: where a routing header with segments left names the final destination, which the
   // transport checksum's pseudo-header takes in place of the header's destination.
   const uint8_t* FinalDestination = nullptr;
+  // Decoded with IPv6 and VLAN: the VLAN tags stepped over, four bytes each from Tags (two of
+  // tag control, then the type of what follows), TagCount of them.
+  const uint8_t* Tags = nullptr;
+  int32_t TagCount = 0;
 
   const IP_HDR* IP() const { return reinterpret_cast<const IP_HDR*>(NetworkHeader); }
   const ARP_HDR* ARP() const { return reinterpret_cast<const ARP_HDR*>(NetworkHeader); }

@@ -115,6 +115,8 @@ class TCapturePipeline {
   // compiled for; Ethernet and 262144 (libpcap's default) while no file is open.
   int32_t LinkType() const { return File_.IsOpen() ? Records_.LinkType() : 1; }
   int32_t SnapLength() const { return File_.IsOpen() ? Records_.SnapLen() : 262144; }
+  // The format of the capture's file as its first bytes tell it.
+  TCaptureFormat Format() const { return File_.IsOpen() ? FormatOf(File_) : TCaptureFormat::Pcap; }
 
   // ---- What the window observes ----
 

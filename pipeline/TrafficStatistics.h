@@ -15,6 +15,7 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -118,6 +119,13 @@ class TTrafficStatistics {
   std::vector<TConversationStats> Conversations(TTrafficKind kind) const;
   std::vector<TEndpointStats> Endpoints(TTrafficKind kind) const;
   const std::vector<TIntervalCounts>& Intervals() const { return Intervals_; }
+  // The first frame's time stamp, which the intervals and the conversations' relative starts
+  // count from (nanoseconds since the epoch).
+  int64_t StartTime() const { return Start_; }
+  // At most this many intervals are kept (40 MiB): a capture longer than that many intervals
+  // keeps the first ones, and IntervalsCut() says that later frames were left out of them.
+  static constexpr size_t MaxIntervals = size_t(1) << 20;
+  bool IntervalsCut() const { return IntervalsCut_; }
   // Memory held, for the benchmarks.
   size_t Bytes() const;
 
@@ -133,6 +141,8 @@ class TTrafficStatistics {
   const TDisplayFilter* Filter_ = nullptr;
   bool Limit_ = false;
   int32_t Taken_ = 0;
+  int64_t Start_ = 0;
+  bool IntervalsCut_ = false;
   TCaptureTotals Totals_;
   TProtocolNode Root_;
   std::vector<TIntervalCounts> Intervals_;

@@ -6,6 +6,8 @@
 //   trellan-rows --payload VIEW:ROW [--hex] [--tcp-offset N] [--udp-offset N] [--filter EXPR]
 //                [--ipv6-vlan] FILE
 //   trellan-rows --follow VIEW:ROW [--hex] [--filter EXPR] [--ipv6-vlan] FILE
+//   trellan-rows --stats summary|protocols|conv,KIND|endpoints,KIND|io,SECONDS [--filter EXPR]
+//                FILE
 //   trellan-rows --help | --version
 //
 // The file is read and filed exactly as the window does it; --ipv6-vlan decodes as the window
@@ -19,6 +21,10 @@
 // and its bytes (raw, ended by a line feed when they do not end with one, or with --hex as the
 // pane's hex dump), "... N bytes missing ..." for bytes the capture lacks, then one "=== "
 // line per side with its byte counts.
+// --stats prints a table of the Statistics menu (it may be given several times): "# " and its
+// title, a tab-separated line of column captions, one line per row. KIND is eth, ip, ipv6, tcp
+// or udp; io's SECONDS the interval (0.000001 to 3600). Every frame is decoded with IPv6 and
+// VLAN for them, as the windows do.
 //
 // To a terminal (standard output a tty), what a capture brings is shown, not obeyed: its
 // controls (other than the tabs and line feeds of the format itself), DEL, C1 controls and
@@ -43,6 +49,7 @@
 #include "capture/Quarn.h"
 #include "pipeline/CapturePipeline.h"
 #include "pipeline/Conversation.h"
+#include "pipeline/TrafficStatistics.h"
 #include "platform/IntegerText.h"
 #include "presentation/CellText.h"
 #include "presentation/PacketLists.h"
@@ -58,9 +65,12 @@ const char* const Usage =
     "       trellan-rows --payload VIEW:ROW [--hex] [--tcp-offset N] [--udp-offset N]\n"
     "                    [--filter EXPR] [--ipv6-vlan] FILE\n"
     "       trellan-rows --follow VIEW:ROW [--hex] [--filter EXPR] [--ipv6-vlan] FILE\n"
+    "       trellan-rows --stats summary|protocols|conv,KIND|endpoints,KIND|io,SECONDS\n"
+    "                    [--filter EXPR] FILE\n"
     "       trellan-rows --help | --version\n"
     "NAME is a tab caption (Ethernet, IP, ARP, ICMP, TCP, UDP, \"TCP Data\", \"UDP Data\";\n"
-    "letter case and blanks do not matter) or a list view name such as lvTCPData.\n";
+    "letter case and blanks do not matter) or a list view name such as lvTCPData.\n"
+    "KIND is eth, ip, ipv6, tcp or udp.\n";
 
 int Fail(const std::string& message, int code) {
   // A file's name or a filter may hold controls too: a terminal shows them, not obeys them.
@@ -90,6 +100,171 @@ std::optional<int32_t> ViewByName(std::string_view name) {
   return std::nullopt;
 }
 
+// ---- --stats ----------------------------------------------------------------------------------
+
+// The interval of "io,SECONDS" in nanoseconds; 0 for a text that is not one.
+int64_t IntervalOf(std::string_view text) {
+  if (text.empty() || text.size() > 20) return 0;
+  const std::string digits(text);
+  char* end = nullptr;
+  const double seconds = std::strtod(digits.c_str(), &end);
+  if (*end || !(seconds >= 0.000001 && seconds <= 3600)) return 0;
+  return int64_t(seconds * 1e9 + 0.5);
+}
+
+// The table a --stats argument names, and its kind or interval.
+struct TStatsTable {
+  std::string Name;  // summary, protocols, conv, endpoints, io
+  TTrafficKind Kind = TTrafficKind::Ethernet;
+  int64_t Interval = 0;
+};
+
+std::optional<TStatsTable> StatsTableOf(std::string_view text) {
+  TStatsTable table;
+  const size_t comma = text.find(',');
+  table.Name = std::string(text.substr(0, comma));
+  const std::string_view argument = comma == std::string_view::npos ? "" : text.substr(comma + 1);
+  if (table.Name == "summary" || table.Name == "protocols")
+    return comma == std::string_view::npos ? std::optional(table) : std::nullopt;
+  if (table.Name == "conv" || table.Name == "endpoints") {
+    const auto kind = TrafficKindByName(argument);
+    if (!kind) return std::nullopt;
+    table.Kind = *kind;
+    return table;
+  }
+  if (table.Name == "io") {
+    table.Interval = IntervalOf(argument);
+    if (table.Interval) return table;
+  }
+  return std::nullopt;
+}
+
+std::string StatsTableError(const std::string& text) {
+  if (StatsTableOf(text)) return {};
+  return "no statistics table '" + text +
+         "': summary, protocols, conv,KIND, endpoints,KIND (KIND eth, ip, ipv6, tcp, udp) or "
+         "io,SECONDS (0.000001 to 3600)";
+}
+
+// Seconds with the microseconds the time stamps have.
+std::string Seconds(int64_t nanoseconds) {
+  char text[40];
+  const char* sign = nanoseconds < 0 ? "-" : "";
+  const uint64_t n = uint64_t(nanoseconds < 0 ? -nanoseconds : nanoseconds);
+  std::snprintf(text, sizeof text, "%s%llu.%06llu", sign,
+                static_cast<unsigned long long>(n / 1000000000),
+                static_cast<unsigned long long>(n % 1000000000 / 1000));
+  return text;
+}
+
+std::string Decimal(double value, int places) {
+  char text[64];
+  std::snprintf(text, sizeof text, "%.*f", places, value);
+  return text;
+}
+
+// "2026-12-11 15:20:18.123456" in UTC.
+std::string UTCTime(int64_t nanoseconds) {
+  const time_t seconds = time_t(nanoseconds / 1000000000);
+  struct tm t {};
+  gmtime_r(&seconds, &t);
+  char text[64];
+  std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d.%06lld UTC", t.tm_year + 1900,
+                t.tm_mon + 1, t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec,
+                static_cast<long long>(nanoseconds % 1000000000 / 1000));
+  return text;
+}
+
+// Bits a second over `nanoseconds`; empty over no time at all.
+std::string BitsPerSecond(uint64_t bytes, int64_t nanoseconds) {
+  if (nanoseconds <= 0) return {};
+  return Decimal(double(bytes) * 8e9 / double(nanoseconds), 0);
+}
+
+void ProtocolLines(const TProtocolNode& node, int depth, const TProtocolNode& root,
+                   std::string& out) {
+  const auto share = [](uint64_t part, uint64_t whole) {
+    return Decimal(whole ? 100.0 * double(part) / double(whole) : 0.0, 2);
+  };
+  out += std::string(size_t(depth) * 2, ' ') + node.Name + '\t' + std::to_string(node.Frames) +
+         '\t' + share(node.Frames, root.Frames) + '\t' + std::to_string(node.Bytes) + '\t' +
+         share(node.Bytes, root.Bytes) + '\n';
+  for (const TProtocolNode& child : node.Children) ProtocolLines(child, depth + 1, root, out);
+}
+
+std::string StatsText(const TCapturePipeline& capture, const TStatsTable& table) {
+  TTrafficStatistics stats;
+  if (table.Interval) stats.SetInterval(table.Interval);
+  stats.TakeIn(capture.Store(), capture.Count());
+  const TCaptureTotals& totals = stats.Totals();
+  const std::string kind = TrafficKindName(table.Kind);
+  const bool ports = HasPorts(table.Kind);
+  std::string out;
+  if (table.Name == "summary") {
+    const int64_t span = totals.LastTime - totals.FirstTime;
+    std::string links;
+    for (int32_t link : totals.LinkTypes)
+      links += (links.empty() ? "" : ", ") + LinkTypeText(link);
+    const auto perSecond = [&](double n) { return span > 0 ? Decimal(n * 1e9 / double(span), 3) : std::string(); };
+    const std::pair<const char*, std::string> rows[] = {
+        {"File", capture.FileName()},
+        {"Format", capture.Format() == TCaptureFormat::Pcapng ? "pcapng" : "pcap"},
+        {"File size", std::to_string(capture.FileSize())},
+        {"Link types", links},
+        {"Snapshot length", std::to_string(capture.SnapLength())},
+        {"Frames", std::to_string(totals.Frames)},
+        {"Captured bytes", std::to_string(totals.CapturedBytes)},
+        {"Bytes on the wire", std::to_string(totals.WireBytes)},
+        {"First frame", totals.Frames ? UTCTime(totals.FirstTime) : ""},
+        {"Last frame", totals.Frames ? UTCTime(totals.LastTime) : ""},
+        {"Time between", totals.Frames ? Seconds(span) : ""},
+        {"Frames/s", perSecond(double(totals.Frames))},
+        {"Bytes/s", perSecond(double(totals.WireBytes))},
+        {"Average frame size",
+         totals.Frames ? Decimal(double(totals.WireBytes) / double(totals.Frames), 1) : ""},
+    };
+    out = "# Capture summary\nField\tValue\n";
+    for (const auto& [field, value] : rows) out += std::string(field) + '\t' + value + '\n';
+  } else if (table.Name == "protocols") {
+    out = "# Protocol hierarchy\nProtocol\tFrames\tFrames %\tBytes\tBytes %\n";
+    ProtocolLines(stats.Protocols(), 0, stats.Protocols(), out);
+  } else if (table.Name == "conv") {
+    out = "# " + kind + " conversations\nAddress A\t" + (ports ? "Port A\t" : "") + "Address B\t" +
+          (ports ? "Port B\t" : "") +
+          "Frames\tBytes\tFrames A->B\tBytes A->B\tFrames B->A\tBytes B->A\tRel Start\tDuration\t"
+          "Bits/s A->B\tBits/s B->A\n";
+    for (const TConversationStats& c : stats.Conversations(table.Kind)) {
+      const int64_t duration = c.LastTime - c.FirstTime;
+      out += AddressText(c.A) + '\t' + (ports ? std::to_string(c.A.Port) + '\t' : "") +
+             AddressText(c.B) + '\t' + (ports ? std::to_string(c.B.Port) + '\t' : "") +
+             std::to_string(c.Frames()) + '\t' + std::to_string(c.Bytes()) + '\t' +
+             std::to_string(c.FramesAToB) + '\t' + std::to_string(c.BytesAToB) + '\t' +
+             std::to_string(c.FramesBToA) + '\t' + std::to_string(c.BytesBToA) + '\t' +
+             Seconds(c.FirstTime - stats.StartTime()) + '\t' + Seconds(duration) + '\t' +
+             BitsPerSecond(c.BytesAToB, duration) + '\t' + BitsPerSecond(c.BytesBToA, duration) +
+             '\n';
+    }
+  } else if (table.Name == "endpoints") {
+    out = "# " + kind + " endpoints\nAddress\t" + (ports ? "Port\t" : "") +
+          "Frames\tBytes\tTx Frames\tTx Bytes\tRx Frames\tRx Bytes\n";
+    for (const TEndpointStats& e : stats.Endpoints(table.Kind))
+      out += AddressText(e.Address) + '\t' + (ports ? std::to_string(e.Address.Port) + '\t' : "") +
+             std::to_string(e.Frames()) + '\t' + std::to_string(e.Bytes()) + '\t' +
+             std::to_string(e.TxFrames) + '\t' + std::to_string(e.TxBytes) + '\t' +
+             std::to_string(e.RxFrames) + '\t' + std::to_string(e.RxBytes) + '\n';
+  } else {
+    out = "# I/O, " + Seconds(table.Interval) + " s intervals\nStart\tFrames\tBytes\n";
+    const std::vector<TIntervalCounts>& intervals = stats.Intervals();
+    for (size_t i = 0; i < intervals.size(); ++i)
+      out += Seconds(int64_t(i) * table.Interval) + '\t' + std::to_string(intervals[i].Frames) +
+             '\t' + std::to_string(intervals[i].Bytes) + '\n';
+    if (stats.IntervalsCut())
+      out += "# the capture lasts more than " + std::to_string(TTrafficStatistics::MaxIntervals) +
+             " intervals: later frames are left out\n";
+  }
+  return out;
+}
+
 struct Options {
   std::vector<int32_t> views;
   int32_t tcpOffset = 0, udpOffset = 0;
@@ -99,6 +274,7 @@ struct Options {
   bool follow = false;  // --follow: payloadView and payloadRow name the row to follow
   bool hex = false;
   bool deep = false;  // --ipv6-vlan
+  std::vector<std::string> stats;  // --stats tables, in the order given
   bool help = false, version = false;
 };
 
@@ -144,6 +320,11 @@ std::string Parse(int argc, char** argv, Options& o) {
       } catch (const platform::EConvertError& e) {
         return e.what();
       }
+    } else if (arg == "--stats") {
+      const auto v = value();
+      if (!v) return "--stats needs a table name";
+      if (const std::string error = StatsTableError(*v); !error.empty()) return error;
+      o.stats.push_back(*v);
     } else if (arg == "--hex") {
       o.hex = true;
     } else if (arg == "--ipv6-vlan") {
@@ -237,7 +418,13 @@ int main(int argc, char** argv) {
   if (read == TCapturePipeline::TReadResult::Failed) return Fail(error, 1);
 
   bool written = true;
-  if (o.payloadView) {
+  if (!o.stats.empty()) {
+    std::string out;
+    // A file's name may hold controls: to a terminal they are shown, not obeyed.
+    for (const std::string& name : o.stats)
+      AppendForOutput(StatsText(capture, *StatsTableOf(name)), terminal, "\t\n", out);
+    written = std::fwrite(out.data(), 1, out.size(), stdout) == out.size();
+  } else if (o.payloadView) {
     const TPacketList list = capture.Items(*o.payloadView);
     if (o.payloadRow < 0 || size_t(o.payloadRow) >= list.size())
       return Fail("view " + std::string(ViewSpecs[size_t(*o.payloadView)].Caption) + " has no row " +
