@@ -512,8 +512,8 @@ TProtocolsForm::TProtocolsForm(TMainForm& main)
   tvProtocols = new QTreeView(this);
   tvProtocols->setObjectName("tvProtocols");
   tvProtocols->setModel(Model_);
-  tvProtocols->setSortingEnabled(true);
   tvProtocols->header()->setSortIndicator(-1, Qt::AscendingOrder);
+  tvProtocols->setSortingEnabled(true);
   tvProtocols->setSelectionMode(QAbstractItemView::ExtendedSelection);
   tvProtocols->setEditTriggers(QAbstractItemView::NoEditTriggers);
   tvProtocols->setUniformRowHeights(true);
@@ -592,7 +592,7 @@ TTrafficForm::TTrafficForm(TMainForm& main, bool conversations)
 
 void TTrafficForm::ShowResults() {
   // The conversations' Rel Start counts from the capture's first frame.
-  Origin_ = Stats_.Totals().FirstTime;
+  Origin_ = Stats_.StartTime();
   for (int k = 0; k < TrafficKindCount; ++k) {
     const auto kind = TTrafficKind(k);
     size_t rows;

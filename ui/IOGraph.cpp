@@ -219,6 +219,10 @@ void TIOGraphForm::Restart(const TDisplayFilter* filter, bool limit) {
 void TIOGraphForm::ShowResults() {
   Graph->SetCounts(Stats_.Intervals(), Stats_.Interval(), cbxUnit->currentIndex() == 1,
                    !FilterExpression().empty(), QString::fromLocal8Bit(FilterExpression()));
+  if (Stats_.IntervalsCut())
+    lblState->setText(lblState->text() + "   Only the first " +
+                      QString::number(TTrafficStatistics::MaxIntervals) +
+                      " intervals are drawn: choose a longer interval");
 }
 
 void TIOGraphForm::SelectInterval(int32_t interval) {

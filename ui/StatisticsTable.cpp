@@ -109,9 +109,10 @@ QTableView* NewStatisticsTableView(QWidget* parent, TStatisticsTable* model) {
   auto* view = new QTableView(parent);
   view->setModel(model);
   model->setParent(view);
-  view->setSortingEnabled(true);
-  // Capture order until the user clicks a header.
+  // Capture order until the user clicks a header: the indicator is off before sorting is
+  // turned on, which sorts by it at once.
   view->horizontalHeader()->setSortIndicator(-1, Qt::AscendingOrder);
+  view->setSortingEnabled(true);
   view->setSelectionBehavior(QAbstractItemView::SelectRows);
   view->setSelectionMode(QAbstractItemView::ExtendedSelection);
   view->setEditTriggers(QAbstractItemView::NoEditTriggers);
