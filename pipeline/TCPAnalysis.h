@@ -10,6 +10,7 @@
 // are taken in by a later TakeIn. The verdicts cost two bytes a frame, the per-connection
 // state a few dozen bytes a connection.
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -55,7 +56,7 @@ class TTCPAnalysis {
   // in, of count) stopped it; a later call goes on from there.
   bool TakeIn(const TFrameStore& store, int32_t count,
               const std::function<bool(int64_t, int64_t)>& progress = {});
-  int32_t Taken() const { return Taken_; }
+  int32_t Taken() const { return Taken_.load(std::memory_order_acquire); }
 
   // The verdict of frame `number` (TTCPTrouble bits); 0 for a frame without trouble, one that
   // is not TCP, or one not taken in yet. Safe from another thread for frames below Taken().
@@ -76,7 +77,10 @@ class TTCPAnalysis {
 
  private:
   struct TState;
-  int32_t Taken_ = 0;
+  // Judges one frame, the next in capture order.
+  void Judge(const TFrame& frame);
+  // Published with a release store after each frame's verdict is written.
+  std::atomic<int32_t> Taken_{0};
   std::array<uint64_t, TCPTroubleKinds> Counts_{};
   std::unique_ptr<TState> State_;
 };

@@ -8,6 +8,7 @@
 //   trellan-rows --follow VIEW:ROW [--hex] [--filter EXPR] [--ipv6-vlan] FILE
 //   trellan-rows --stats summary|protocols|conv,KIND|endpoints,KIND|io,SECONDS [--filter EXPR]
 //                FILE
+//   trellan-rows --tcp-analysis [--filter EXPR] FILE
 //   trellan-rows --help | --version
 //
 // The file is read and filed exactly as the window does it; --ipv6-vlan decodes as the window
@@ -25,6 +26,12 @@
 // title, a tab-separated line of column captions, one line per row. KIND is eth, ip, ipv6, tcp
 // or udp; io's SECONDS the interval (0.000001 to 3600). Every frame is decoded with IPv6 and
 // VLAN for them, as the windows do.
+// --tcp-analysis prints the TCP trouble of every frame as tshark's tcp.analysis fields judge
+// it: "# TCP analysis", then "Frame\tTrouble\tDuplicate ACK\tOf frame" and a line per frame
+// with trouble (its kinds joined by ", "); "# TCP analysis: kinds" with a "Trouble\tFrames"
+// line per kind; "# TCP analysis: conversations" with the addresses, ports, frames and bytes
+// of each connection with trouble and a column per kind. Frames are decoded as deeply as the
+// program can, whatever --ipv6-vlan says.
 //
 // To a terminal (standard output a tty), what a capture brings is shown, not obeyed: its
 // controls (other than the tabs and line feeds of the format itself), DEL, C1 controls and
@@ -50,6 +57,7 @@
 #include "pipeline/CapturePipeline.h"
 #include "pipeline/Conversation.h"
 #include "pipeline/TrafficStatistics.h"
+#include "pipeline/TCPAnalysis.h"
 #include "platform/IntegerText.h"
 #include "presentation/CellText.h"
 #include "presentation/PacketLists.h"
@@ -67,6 +75,7 @@ const char* const Usage =
     "       trellan-rows --follow VIEW:ROW [--hex] [--filter EXPR] [--ipv6-vlan] FILE\n"
     "       trellan-rows --stats summary|protocols|conv,KIND|endpoints,KIND|io,SECONDS\n"
     "                    [--filter EXPR] FILE\n"
+    "       trellan-rows --tcp-analysis [--filter EXPR] FILE\n"
     "       trellan-rows --help | --version\n"
     "NAME is a tab caption (Ethernet, IP, ARP, ICMP, TCP, UDP, \"TCP Data\", \"UDP Data\";\n"
     "letter case and blanks do not matter) or a list view name such as lvTCPData.\n"
@@ -272,6 +281,7 @@ struct Options {
   std::optional<int32_t> payloadView;
   int64_t payloadRow = -1;
   bool follow = false;  // --follow: payloadView and payloadRow name the row to follow
+  bool tcpAnalysis = false;
   bool hex = false;
   bool deep = false;  // --ipv6-vlan
   std::vector<std::string> stats;  // --stats tables, in the order given
@@ -325,6 +335,8 @@ std::string Parse(int argc, char** argv, Options& o) {
       if (!v) return "--stats needs a table name";
       if (const std::string error = StatsTableError(*v); !error.empty()) return error;
       o.stats.push_back(*v);
+    } else if (arg == "--tcp-analysis") {
+      o.tcpAnalysis = true;
     } else if (arg == "--hex") {
       o.hex = true;
     } else if (arg == "--ipv6-vlan") {
@@ -393,6 +405,57 @@ std::string FollowText(const TCapturePipeline& capture, const TFrame& frame, boo
            SideBytesText(*conversation, side, digits) + '\n';
   return out;
 }
+
+// An endpoint's address without its port, as EndpointText writes it ("[...]" for IPv6 gone).
+std::string AddressOf(const TTrafficAddress& address) {
+  TConversationEndpoint endpoint;
+  endpoint.Address = address.Bytes;
+  endpoint.Family = address.Family;
+  std::string text = EndpointText(endpoint);
+  text.resize(text.rfind(':'));
+  if (endpoint.Family == 6) text = text.substr(1, text.size() - 2);
+  return text;
+}
+
+// What --tcp-analysis prints.
+std::string TCPAnalysisText(const TCapturePipeline& capture) {
+  TTCPAnalysis analysis;
+  analysis.TakeIn(capture.Store(), capture.Store().Count());
+  std::string out = "# TCP analysis\nFrame\tTrouble\tDuplicate ACK\tOf frame\n";
+  for (int32_t n = 1; n <= analysis.Taken(); ++n) {
+    const uint16_t troubles = analysis.Troubles(n);
+    if (!troubles) continue;
+    out += std::to_string(n) + '\t';
+    for (int bit = 0, first = 1; bit < TCPTroubleKinds; ++bit)
+      if (troubles & (1 << bit)) {
+        if (!first) out += ", ";
+        out += TCPTroubleName(bit);
+        first = 0;
+      }
+    out += '\t';
+    if (troubles & TCPDuplicateAck)
+      out += std::to_string(analysis.DuplicateAckCount(n)) + '\t' +
+             std::to_string(analysis.DuplicatedAckFrame(n));
+    else
+      out += '\t';
+    out += '\n';
+  }
+  out += "# TCP analysis: kinds\nTrouble\tFrames\n";
+  for (int bit = 0; bit < TCPTroubleKinds; ++bit)
+    out += std::string(TCPTroubleName(bit)) + '\t' + std::to_string(analysis.Counts()[size_t(bit)]) + '\n';
+  out += "# TCP analysis: conversations\nAddress A\tPort A\tAddress B\tPort B\tFrames\tBytes";
+  for (int bit = 0; bit < TCPTroubleKinds; ++bit) out += std::string("\t") + TCPTroubleName(bit);
+  out += '\n';
+  for (const TTCPConversationTrouble& t : analysis.Conversations()) {
+    const TConversationStats& c = t.Conversation;
+    out += AddressOf(c.A) + '\t' + std::to_string(c.A.Port) + '\t' + AddressOf(c.B) + '\t' +
+           std::to_string(c.B.Port) + '\t' + std::to_string(c.Frames()) + '\t' +
+           std::to_string(c.Bytes());
+    for (uint32_t count : t.Counts) out += '\t' + std::to_string(count);
+    out += '\n';
+  }
+  return out;
+}
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -423,6 +486,9 @@ int main(int argc, char** argv) {
     // A file's name may hold controls: to a terminal they are shown, not obeyed.
     for (const std::string& name : o.stats)
       AppendForOutput(StatsText(capture, *StatsTableOf(name)), terminal, "\t\n", out);
+    written = std::fwrite(out.data(), 1, out.size(), stdout) == out.size();
+  } else if (o.tcpAnalysis) {
+    const std::string out = TCPAnalysisText(capture);
     written = std::fwrite(out.data(), 1, out.size(), stdout) == out.size();
   } else if (o.payloadView) {
     const TPacketList list = capture.Items(*o.payloadView);

@@ -1,5 +1,6 @@
 #include "tests/common/Process.h"
 
+#include <cstdio>
 #include <fstream>
 #include <linux/capability.h>
 #include <sys/syscall.h>
@@ -41,4 +42,13 @@ bool WithoutCapability::Effective(int capability) {
   __user_cap_data_struct now[2] = {};
   syscall(SYS_capget, &header, now);
   return now[capability / 32].effective & (1u << (capability % 32));
+}
+
+std::string Output(const std::string& command) {
+  std::FILE* p = popen(command.c_str(), "r");
+  std::string out;
+  char buf[4096];
+  for (size_t n; (n = std::fread(buf, 1, sizeof buf, p)) > 0;) out.append(buf, n);
+  pclose(p);
+  return out;
 }

@@ -1,6 +1,11 @@
 #pragma once
 // Facts about the test process itself.
 
+#include <string>
+
+// What a shell command prints on its standard output.
+std::string Output(const std::string& command);
+
 // The process's resident set, in bytes, as the kernel counts it.
 long ResidentBytes();
 

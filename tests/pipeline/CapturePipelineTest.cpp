@@ -23,6 +23,7 @@
 #include "presentation/CellText.h"
 #include "tests/common/Frames.h"
 #include "tests/common/Loopback.h"
+#include "tests/common/Process.h"
 #include "tests/common/Rpcapd.h"
 #include "tests/platform/TempFolder.h"
 
@@ -102,16 +103,6 @@ std::vector<std::string> Cells(const TCapturePipeline& p, int32_t view, int32_t 
   TRowText text;
   ViewRowText(view, p.Items(view), row, 0, 0, text);
   return {text.begin(), text.end()};
-}
-
-// What a command prints on its standard output.
-std::string Output(const std::string& command) {
-  std::FILE* p = popen(command.c_str(), "r");
-  std::string out;
-  char buf[4096];
-  for (size_t n; (n = std::fread(buf, 1, sizeof buf, p)) > 0;) out.append(buf, n);
-  pclose(p);
-  return out;
 }
 
 std::string FileBytes(const std::string& path) {
