@@ -77,7 +77,18 @@ std::vector<int> ColumnsOf(bool conversations, TTrafficKind kind) {
   return columns;
 }
 
-std::vector<TStatisticsTable::TColumn> Captions(bool conversations, const std::vector<int>& columns) {
+// The widest address of a kind.
+QString AddressSample(TTrafficKind kind) {
+  switch (kind) {
+    case TTrafficKind::Ethernet: return QStringLiteral("00:00:00:00:00:00");
+    case TTrafficKind::IPv6: return QStringLiteral("2001:db8:85a3::8a2e:370:7334");
+    // Most TCP and UDP ends are IPv4 (ShowResults widens the columns for an IPv6 one).
+    default: return QStringLiteral("255.255.255.255");
+  }
+}
+
+std::vector<TStatisticsTable::TColumn> Captions(bool conversations, TTrafficKind kind,
+                                                const std::vector<int>& columns) {
   static const char* const conversationCaptions[] = {
       "Address A", "Port A", "Address B", "Port B", "Frames", "Bytes", "Frames A→B", "Bytes A→B",
       "Frames B→A", "Bytes B→A", "Rel Start", "Duration", "Bits/s A→B", "Bits/s B→A"};
@@ -87,7 +98,7 @@ std::vector<TStatisticsTable::TColumn> Captions(bool conversations, const std::v
   for (int c : columns) {
     const bool address = conversations ? (c == ccAddressA || c == ccAddressB) : c == ecAddress;
     captions.push_back({QString::fromUtf8((conversations ? conversationCaptions : endpointCaptions)[c]),
-                        !address});
+                        !address, address ? AddressSample(kind) : QString()});
   }
   return captions;
 }
@@ -96,7 +107,7 @@ std::vector<TStatisticsTable::TColumn> Captions(bool conversations, const std::v
 class TConversationTable final : public TStatisticsTable {
  public:
   TConversationTable(TTrafficKind kind, const std::vector<TConversationStats>& rows, const int64_t& origin)
-      : TStatisticsTable(Captions(true, ColumnsOf(true, kind))), Columns_(ColumnsOf(true, kind)),
+      : TStatisticsTable(Captions(true, kind, ColumnsOf(true, kind))), Columns_(ColumnsOf(true, kind)),
         Rows_(rows), Origin_(origin) {}
 
  protected:
@@ -149,7 +160,7 @@ class TConversationTable final : public TStatisticsTable {
 class TEndpointTable final : public TStatisticsTable {
  public:
   TEndpointTable(TTrafficKind kind, const std::vector<TEndpointStats>& rows)
-      : TStatisticsTable(Captions(false, ColumnsOf(false, kind))), Columns_(ColumnsOf(false, kind)),
+      : TStatisticsTable(Captions(false, kind, ColumnsOf(false, kind))), Columns_(ColumnsOf(false, kind)),
         Rows_(rows) {}
 
  protected:
@@ -187,7 +198,8 @@ class TTroubleTable final : public TStatisticsTable {
 
  protected:
   static std::vector<TColumn> Columns() {
-    std::vector<TColumn> columns = {{"Address A", false}, {"Port A"}, {"Address B", false},
+    const QString widest = AddressSample(TTrafficKind::IPv4);
+    std::vector<TColumn> columns = {{"Address A", false, widest}, {"Port A"}, {"Address B", false, widest},
                                     {"Port B"}, {"Frames"}, {"First Trouble"}};
     for (int bit = 0; bit < TCPTroubleKinds; ++bit) columns.push_back({TCPTroubleName(bit)});
     return columns;
@@ -216,6 +228,13 @@ class TTroubleTable final : public TStatisticsTable {
  private:
   const std::vector<TTCPConversationTrouble>& Rows_;
 };
+
+// The address columns, made for IPv4, widened for an IPv6 address.
+void WidenAddressColumns(QTableView* view, const TStatisticsTable& model) {
+  const int wide = view->fontMetrics().horizontalAdvance(AddressSample(TTrafficKind::IPv6)) + 14;
+  for (int c = 0; c < model.columnCount(); ++c)
+    if (!model.Column(c).Number && view->columnWidth(c) < wide) view->setColumnWidth(c, wide);
+}
 
 // The rows of a table the user acts on: the current one when it is selected, else none.
 int32_t CurrentPosition(const QTableView* view) {
@@ -444,10 +463,9 @@ bool TTrafficWindow::TakeIn(const TFrameStore& store, int32_t count, const TTake
 TSummaryForm::TSummaryForm(TMainForm& main)
     : TTrafficWindow(main, "SummaryForm", "Capture Summary", true) {
   resize(560, 440);
-  Table_ = new TTextTable({{"Property", false}, {"Value", false}});
+  Table_ = new TTextTable({{"Property", false, "Dropped by the interface"}, {"Value", false}});
   tvSummary = NewStatisticsTableView(this, Table_);
   tvSummary->setObjectName("tvSummary");
-  tvSummary->setColumnWidth(0, 200);
   Body->addWidget(tvSummary);
   AddButton("btnExport", "Export...", [this] { ExportCells(this, "Export Summary", ShownCells(*tvSummary, false)); });
 }
@@ -563,7 +581,7 @@ TTrafficForm::TTrafficForm(TMainForm& main, bool conversations)
     : TTrafficWindow(main, conversations ? "ConversationsForm" : "EndpointsForm",
                         conversations ? "Conversations" : "Endpoints", true),
       Conversations_(conversations) {
-  resize(conversations ? 1020 : 680, 440);
+  resize(conversations ? 1240 : 760, 440);
   pcKinds = new QTabWidget(this);
   pcKinds->setObjectName("pcKinds");
   Body->addWidget(pcKinds);
@@ -604,8 +622,16 @@ void TTrafficForm::ShowResults() {
       rows = EndpointRows_[size_t(k)].size();
     }
     Models_[size_t(k)]->Refill(int32_t(rows));
+    if (HasPorts(kind)) WidenForIPv6(kind);
     pcKinds->setTabText(k, QString::fromUtf8("%1 · %2").arg(TrafficKindName(kind)).arg(rows));
   }
+}
+
+void TTrafficForm::WidenForIPv6(TTrafficKind kind) {
+  bool ipv6 = false;
+  for (const TConversationStats& c : ConversationRows_[size_t(kind)]) ipv6 = ipv6 || c.A.Family == 6;
+  for (const TEndpointStats& e : EndpointRows_[size_t(kind)]) ipv6 = ipv6 || e.Address.Family == 6;
+  if (ipv6) WidenAddressColumns(Table(kind), *Models_[size_t(kind)]);
 }
 
 int32_t TTrafficForm::Row(TTrafficKind kind, int32_t position) const {
@@ -668,12 +694,13 @@ void TTrafficForm::ContextMenu(TTrafficKind kind, const QPoint& at) {
 
 TTCPAnalysisForm::TTCPAnalysisForm(TMainForm& main)
     : TStatisticsWindow(main, "TCPAnalysisForm", "TCP Analysis", false) {
-  resize(1020, 480);
-  auto* splitter = new QSplitter(Qt::Vertical, this);
-  Kinds_ = new TTextTable({{"Trouble", false}, {"Frames"}});
+  resize(1240, 400);
+  // The kinds beside the connections: nine short rows.
+  auto* splitter = new QSplitter(Qt::Horizontal, this);
+  Kinds_ = new TTextTable({{"Trouble", false, "Previous segment not captured"}, {"Frames"}});
   tvKinds = NewStatisticsTableView(splitter, Kinds_);
   tvKinds->setObjectName("tvKinds");
-  tvKinds->setColumnWidth(0, 220);
+  tvKinds->horizontalHeader()->setStretchLastSection(false);
   Connections_ = new TTroubleTable(Rows_);
   tvConnections = NewStatisticsTableView(splitter, Connections_);
   tvConnections->setObjectName("tvConnections");
@@ -682,7 +709,9 @@ TTCPAnalysisForm::TTCPAnalysisForm(TMainForm& main)
           [this](const QModelIndex& index) { GoToFirstTrouble(index.row()); });
   splitter->addWidget(tvKinds);
   splitter->addWidget(tvConnections);
-  splitter->setSizes({170, 300});
+  splitter->setSizes({tvKinds->columnWidth(0) + tvKinds->columnWidth(1) + 24, 1000});
+  splitter->setStretchFactor(0, 0);
+  splitter->setStretchFactor(1, 1);
   Body->addWidget(splitter);
   AddButton("btnGoToFirst", "Go to First Frame", [this] { GoToFirstTrouble(CurrentPosition(tvConnections)); });
   AddButton("btnExport", "Export...",
@@ -704,6 +733,11 @@ void TTCPAnalysisForm::ShowResults() {
   Kinds_->SetRows(std::move(kinds));
   Rows_ = Analysis_->Conversations();
   Connections_->Refill(int32_t(Rows_.size()));
+  for (const TTCPConversationTrouble& row : Rows_)
+    if (row.Conversation.A.Family == 6) {
+      WidenAddressColumns(tvConnections, *Connections_);
+      break;
+    }
 }
 
 void TTCPAnalysisForm::GoToFirstTrouble(int32_t position) {

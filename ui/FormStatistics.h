@@ -192,6 +192,8 @@ class TTrafficForm final : public TTrafficWindow {
 
  private:
   void ContextMenu(TTrafficKind kind, const QPoint& at);
+  // The address columns of a TCP or UDP tab are made for IPv4; an IPv6 end widens them.
+  void WidenForIPv6(TTrafficKind kind);
   int32_t Row(TTrafficKind kind, int32_t position) const;
   const bool Conversations_;
   std::array<std::vector<TConversationStats>, TrafficKindCount> ConversationRows_;

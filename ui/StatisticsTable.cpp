@@ -3,6 +3,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QClipboard>
+#include <QFontMetrics>
 #include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QTableView>
@@ -121,6 +122,15 @@ QTableView* NewStatisticsTableView(QWidget* parent, TStatisticsTable* model) {
   view->verticalHeader()->setDefaultSectionSize(view->fontMetrics().height() + 4);
   view->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
   view->horizontalHeader()->setStretchLastSection(true);
+  // Wide enough for the caption with its sort arrow and for the widest value, measured once:
+  // fitting the columns to their contents would read every row.
+  const QFontMetrics metrics = view->fontMetrics();
+  for (int c = 0; c < model->columnCount(); ++c) {
+    const TStatisticsTable::TColumn& column = model->Column(c);
+    const QString sample = column.Sample.isEmpty() ? QStringLiteral("000000000") : column.Sample;
+    view->setColumnWidth(c, std::max(metrics.horizontalAdvance(column.Caption) + 28,
+                                     metrics.horizontalAdvance(sample) + 14));
+  }
   AddCopyShortcut(view);
   return view;
 }

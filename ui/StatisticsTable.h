@@ -20,8 +20,12 @@ class TStatisticsTable : public QAbstractTableModel {
  public:
   // A column's values: drawn right-aligned and sorted as numbers, or as text by SortKey.
   struct TColumn {
+    TColumn(QString caption, bool number = true, QString sample = {})
+        : Caption(std::move(caption)), Number(number), Sample(std::move(sample)) {}
     QString Caption;
-    bool Number = true;
+    bool Number;
+    // The widest value the column is made wide enough for; a number's when empty.
+    QString Sample;
   };
   explicit TStatisticsTable(std::vector<TColumn> columns, QObject* parent = nullptr);
 
@@ -30,6 +34,7 @@ class TStatisticsTable : public QAbstractTableModel {
   void Refill(int32_t rows);
   // The row of the window's vector shown at `position`.
   int32_t RowAt(int32_t position) const { return Order_.empty() ? -1 : Order_[size_t(position)]; }
+  const TColumn& Column(int32_t column) const { return Columns_[size_t(column)]; }
 
   int rowCount(const QModelIndex& parent = QModelIndex()) const override;
   int columnCount(const QModelIndex& parent = QModelIndex()) const override;
