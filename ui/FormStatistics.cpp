@@ -350,8 +350,6 @@ TStatisticsWindow::TStatisticsWindow(TMainForm& main, const char* name, const QS
   ProgressTimer_ = new QTimer(this);
   ProgressTimer_->setInterval(100);
   connect(ProgressTimer_, &QTimer::timeout, this, [this] { ShowProgress(); });
-  // The window counts once its subclass exists.
-  QTimer::singleShot(0, this, [this] { Refresh(); });
 }
 
 TStatisticsWindow::~TStatisticsWindow() { Work_.Stop(); }
@@ -390,7 +388,14 @@ void TStatisticsWindow::Recompute() {
   Refresh();
 }
 
+void TStatisticsWindow::showEvent(QShowEvent* event) {
+  QWidget::showEvent(event);
+  QTimer::singleShot(0, this, [this] { Refresh(); });
+}
+
 void TStatisticsWindow::Refresh() {
+  // A closed window counts nothing; shown again, it takes in what it missed.
+  if (!isVisible()) return;
   const TCapturePipeline& capture = *Main.Capture;
   const std::string expression = FilterMatters() ? Main.Shown.Filter().Expression() : std::string();
   const bool limit = chkLimitToFilter && chkLimitToFilter->isChecked();

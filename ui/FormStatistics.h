@@ -95,6 +95,7 @@ class TStatisticsWindow : public QWidget {
 
  protected:
   TStatisticsWindow(TMainForm& main, const char* name, const QString& title, bool limitBox);
+  void showEvent(QShowEvent* event) override;
   // Drops everything counted: the next TakeIn starts from the first frame. `filter` (the
   // window's own, compiled; empty for none) and `limit` as TTrafficStatistics::SetFilter.
   virtual void Restart(const TDisplayFilter* filter, bool limit) = 0;

@@ -88,7 +88,7 @@ TEST(StatisticsWindows, AConversationBecomesTheDisplayFilterItsFirstFrameIsFound
   const size_t passed = CommandLines("tcpdump -nr '" + w.file + "' '" + expression + "' 2>/dev/null").size();
   ASSERT_GT(passed, 10u);
   for (int32_t view : {int32_t(viETH), int32_t(viIP), int32_t(viTCP)})
-    EXPECT_EQ(size_t(w.form.Shown.Count(*w.form.Capture, view)), passed) << ViewSpecs[size_t(view)].Caption;
+    EXPECT_EQ(size_t(w.form.Shown.Count(*w.form.Capture, view)), passed) << "view " << view;
   EXPECT_EQ(w.form.Shown.Count(*w.form.Capture, viUDP), 0);
 
   // Go to First Frame selects the conversation's first frame, the first row the filter left.
@@ -147,7 +147,7 @@ TEST(StatisticsWindows, TheTCPViewsTintARetransmissionAndNameItInTheToolTip) {
       if (shown == frame) row = r;
       if (shown == 5) clean = r;  // the first data segment, sent once and in order
     }
-    ASSERT_GE(row, 0) << ViewSpecs[size_t(view)].Caption;
+    ASSERT_GE(row, 0) << "view " << view;
     const QModelIndex tinted = list->model()->index(row, 2);
     EXPECT_EQ(tinted.data(Qt::BackgroundRole).value<QBrush>().color(), TPacketModel::MarkTint());
     EXPECT_TRUE(tinted.data(Qt::ToolTipRole).toString().contains("Retransmission"))
