@@ -28,6 +28,7 @@
 #include "ui/FormCapturing.h"
 #include "ui/FormFollowStream.h"
 #include "ui/Prompts.h"
+#include "ui/StatisticsMenu.h"
 #include "ui/WorkProgress.h"
 #include "ui/ToolIcons.h"
 
@@ -54,7 +55,9 @@ QString DocumentationPath() {
 TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent) { FormCreate(); }
 
 TMainForm::~TMainForm() {
-  // The capture and reading threads must be gone before the store and lists they file into.
+  // The capture and reading threads must be gone before the store and lists they file into,
+  // and the statistics' threads before the store they read.
+  Statistics->CaptureGoing();
   Reading_.reset();
   Quarn1.Close();
 }
@@ -76,6 +79,7 @@ void TMainForm::FormCreate() {
   Capture = std::make_unique<TCapturePipeline>();
   CreateStatusBar();
   BuildViews();
+  Statistics = new TStatisticsMenu(*this, miStatistics);
   WatchTimer = new QTimer(this);
   WatchTimer->setInterval(100);
   connect(WatchTimer, &QTimer::timeout, this, [this] { WatchCapture(); });
@@ -226,6 +230,7 @@ void TMainForm::CreateMenus() {
   miDecodeIPv6AndVLAN->setCheckable(true);
   view->addSeparator();
   view->addAction(ActionFollowStream);
+  miStatistics = menuBar()->addMenu("&Statistics");
 
   // The one menu item bound to its command: it takes the command's caption and state.
   QMenu* help = menuBar()->addMenu("Help");
@@ -660,6 +665,7 @@ void TMainForm::ShowCaptureSummary(const QString& text) {
 }
 
 void TMainForm::EmptyCapture() {
+  Statistics->CaptureGoing();
   // The capture clears its counters under the same lock as its lists.
   Capture->Clear();
   // The display filter stays, for the frames that come; a sort goes with the rows.
@@ -800,6 +806,7 @@ void TMainForm::FormClose() {
   for (TListView* view : Views_) view->SetItemCount(0);
   WatchTimer->stop();
   // A temporary file the user did not save goes with its capture.
+  Statistics->CaptureGoing();
   Capture = std::make_unique<TCapturePipeline>();
 }
 

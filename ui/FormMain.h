@@ -36,6 +36,7 @@ class TPacketFieldForm;
 class TOptionForm;
 class TExportForm;
 class TFileReading;
+class TStatisticsMenu;
 
 class TMainForm : public QMainWindow {
   Q_OBJECT
@@ -61,6 +62,9 @@ class TMainForm : public QMainWindow {
   // View, Follow Stream (and the lists' context menu): the conversation of the selected row
   // of the TCP, UDP, TCP Data or UDP Data view in a window of its own.
   QAction* ActionFollowStream;
+  // The Statistics menu, its windows and the TCP views' tints (ui/StatisticsMenu.h).
+  QMenu* miStatistics = nullptr;
+  TStatisticsMenu* Statistics = nullptr;
 
   // ---- State ----
   TQuarn Quarn1;

@@ -18,6 +18,7 @@
 #include "ui/FileReading.h"
 #include "ui/FormMain.h"
 #include "ui/Prompts.h"
+#include "ui/StatisticsMenu.h"
 
 namespace {
 // Clear All throws the capture away as opening another source does, and asks the same.
@@ -188,6 +189,7 @@ std::string TMainForm::Quarn1Opened(TCustomQuarn& Sender) {
   // The previous capture goes: its frames, every view and payload pane, and its temporary
   // file, which was either saved already or discarded by the user.
   for (TListView* view : Views_) view->SetItemCount(0);
+  Statistics->CaptureGoing();
   Capture = std::move(incoming);
   ClearAll();
   // The display filter stays in force, compiled again for the new source's link type and

@@ -1,5 +1,6 @@
 #include "ui/PacketView.h"
 
+#include <QBrush>
 #include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QPaintEvent>
@@ -89,13 +90,21 @@ const TRowText* TPacketModel::Row(int32_t position) const {
   if (position != CachedRow_) {
     Cache_.Clear();
     if (Handler_) Handler_(position, Cache_);
+    CachedMarked_ = Marked_ && Marked_(position);
     CachedRow_ = position;
   }
   return &Cache_;
 }
 
 QVariant TPacketModel::data(const QModelIndex& index, int role) const {
-  if (role != Qt::DisplayRole || !index.isValid()) return {};
+  if (!index.isValid()) return {};
+  if (role == Qt::BackgroundRole || role == Qt::ToolTipRole) {
+    Row(index.row());
+    if (!CachedMarked_) return {};
+    if (role == Qt::BackgroundRole) return QBrush(MarkTint());
+    return Note_ ? Note_(index.row()) : QString();
+  }
+  if (role != Qt::DisplayRole) return {};
   const TRowText* row = Row(index.row());
   const size_t column = size_t(index.column());
   if (column >= row->Count()) return QString();

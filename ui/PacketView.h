@@ -20,6 +20,7 @@
 // Cells. A character that cannot be printed (a control byte of a payload) is drawn as a
 // middle dot; the model's text stays the row's text, which the tools print too.
 #include <QAbstractTableModel>
+#include <QColor>
 #include <QAbstractItemView>
 #include <QHeaderView>
 #include <QScrollBar>
@@ -38,6 +39,16 @@ class TPacketModel : public QAbstractTableModel {
   explicit TPacketModel(QObject* parent = nullptr);
 
   void SetRowHandler(TRowHandler handler) { Handler_ = std::move(handler); }
+  // Rows drawn on a tint with a tool tip that says why (TCP segments with trouble): `marked`
+  // tells whether row `position` is one, `note` its tool tip. The cells' texts stay.
+  using TMarkHandler = std::function<bool(int32_t position)>;
+  using TNoteHandler = std::function<QString(int32_t position)>;
+  void SetMarkHandlers(TMarkHandler marked, TNoteHandler note) {
+    Marked_ = std::move(marked);
+    Note_ = std::move(note);
+  }
+  // The tint of a marked row: translucent, so that it reads on a light and a dark base alike.
+  static QColor MarkTint() { return QColor(235, 90, 40, 70); }
 
   // The row count of the virtual view. Growing it is announced to the view at the next
   // event-loop turn (or by Flush); shrinking it resets the view at once.
@@ -65,6 +76,8 @@ class TPacketModel : public QAbstractTableModel {
   const TRowText* Row(int32_t position) const;
 
   TRowHandler Handler_;
+  TMarkHandler Marked_;
+  TNoteHandler Note_;
   QStringList Captions_;
   int32_t Announced_ = 0;  // rows the view knows of
   int32_t Pending_ = 0;    // rows there are
@@ -73,6 +86,7 @@ class TPacketModel : public QAbstractTableModel {
   // row once per cell would multiply the cost by the column count.
   mutable TRowText Cache_;
   mutable int32_t CachedRow_ = -1;
+  mutable bool CachedMarked_ = false;
 };
 
 // A table that keeps nothing per row. A QTableView keeps an entry for every row in its row

@@ -17,6 +17,7 @@
 #include <QPushButton>
 #include <QScrollBar>
 #include <QStatusBar>
+#include <QTableView>
 #include <QTabWidget>
 #include <QTimer>
 #include <QToolButton>
@@ -49,6 +50,8 @@
 #include "ui/FormCapturing.h"
 #include "ui/FileReading.h"
 #include "ui/FormMain.h"
+#include "ui/FormStatistics.h"
+#include "ui/StatisticsMenu.h"
 
 namespace {
 // Points the temporary folder at a folder of the test for as long as it lives.
@@ -460,6 +463,36 @@ TEST(CaptureFlow, ADisplayFilterNarrowsALiveCaptureAsFramesArrive) {
     EXPECT_EQ(Cell(view, row, 3), "52") << row;  // Ethernet, IP and those 18 bytes
   Click(*w.form->CapturingForm, "btnClose");  // "Stop"
   EXPECT_EQ(view->model()->rowCount(), 20);
+}
+
+TEST(CaptureFlow, TheStatisticsWindowsCountALiveCaptureAsItGoes) {
+  if (!RunningAsRoot()) GTEST_SKIP() << "live capture needs root";
+  Window w;
+  w.OpenLoopback();
+  ASSERT_TRUE(w.form->Quarn1.Active()) << w.form->Quarn1.LastError();
+  auto* summary = static_cast<TSummaryForm*>(w.form->Statistics->Open(TStatisticsMenu::swSummary));
+  auto* conversations =
+      static_cast<TTrafficForm*>(w.form->Statistics->Open(TStatisticsMenu::swConversations));
+  auto summaryValue = [&](const QString& property) {
+    const QAbstractItemModel* model = summary->tvSummary->model();
+    for (int r = 0; r < model->rowCount(); ++r)
+      if (model->index(r, 0).data().toString() == property) return model->index(r, 1).data().toString();
+    return QString();
+  };
+  const QAbstractItemModel* udp = conversations->Table(TTrafficKind::UDP)->model();
+  // Every datagram to the port is one frame on lo, sent from a socket of its own: a
+  // conversation of one frame each.
+  for (const int sent : {30, 60}) {
+    w.Send(30);
+    EXPECT_TRUE(WaitFor([&] { return summaryValue("Frames") == QString::number(sent); }, 30000))
+        << summaryValue("Frames").toStdString();
+    EXPECT_TRUE(WaitFor([&] { return udp->rowCount() == sent; }, 30000)) << udp->rowCount();
+  }
+  EXPECT_EQ(summaryValue("Dropped by the kernel"), "0");
+  Click(*w.form->CapturingForm, "btnClose");  // "Stop"
+  // Clear All empties the windows too.
+  w.form->ClearAllToolButton->click();
+  EXPECT_TRUE(WaitFor([&] { return summaryValue("Frames") == "0" && udp->rowCount() == 0; }, 30000));
 }
 
 TEST(CaptureFlow, ClosingTheWindowDuringACaptureStopsItAndCleansUp) {
