@@ -434,8 +434,23 @@ TTrafficStatistics::TTrafficStatistics() : Tables_(std::make_unique<TTables>()) 
   Root_.Name = "Frame";
 }
 TTrafficStatistics::~TTrafficStatistics() = default;
-TTrafficStatistics::TTrafficStatistics(TTrafficStatistics&&) noexcept = default;
-TTrafficStatistics& TTrafficStatistics::operator=(TTrafficStatistics&&) noexcept = default;
+TTrafficStatistics::TTrafficStatistics(TTrafficStatistics&& other) noexcept {
+  *this = std::move(other);
+}
+TTrafficStatistics& TTrafficStatistics::operator=(TTrafficStatistics&& other) noexcept {
+  Interval_ = other.Interval_;
+  Filter_ = other.Filter_;
+  Limit_ = other.Limit_;
+  Kinds_ = other.Kinds_;
+  Taken_.store(other.Taken_.load(std::memory_order_relaxed), std::memory_order_release);
+  Start_ = other.Start_;
+  IntervalsCut_ = other.IntervalsCut_;
+  Totals_ = std::move(other.Totals_);
+  Root_ = std::move(other.Root_);
+  Intervals_ = std::move(other.Intervals_);
+  Tables_ = std::move(other.Tables_);
+  return *this;
+}
 
 bool TTrafficStatistics::TakeIn(const TFrameStore& store, int32_t count,
                                 const std::function<bool(int64_t, int64_t)>& progress) {
@@ -443,8 +458,8 @@ bool TTrafficStatistics::TakeIn(const TFrameStore& store, int32_t count,
   bool stopped = false;
   store.ReadFrames(Taken_ + 1, count, [&](const TFrame& frame) {
     Count(frame, !filtering || Filter_->Matches(frame));
-    Taken_ = frame.Index;
-    stopped = progress && Taken_ % 65536 == 0 && !progress(Taken_, count);
+    Taken_.store(frame.Index, std::memory_order_release);
+    stopped = progress && frame.Index % 65536 == 0 && !progress(frame.Index, count);
     return !stopped;
   });
   Tables_->Flush();

@@ -13,6 +13,7 @@
 // Bytes are the frames' lengths on the wire (the Len column), as the tools users compare with
 // count them; the summary also has the captured bytes.
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -115,7 +116,8 @@ class TTrafficStatistics {
   // of count) stopped it: what was taken in so far stays counted and a later call goes on.
   bool TakeIn(const TFrameStore& store, int32_t count,
               const std::function<bool(int64_t, int64_t)>& progress = {});
-  int32_t Taken() const { return Taken_; }
+  // Safe to ask from another thread while one takes frames in.
+  int32_t Taken() const { return Taken_.load(std::memory_order_acquire); }
 
   const TCaptureTotals& Totals() const { return Totals_; }
   // Frames (of those counted) the display filter passed; all of them without one.
@@ -150,7 +152,7 @@ class TTrafficStatistics {
   const TDisplayFilter* Filter_ = nullptr;
   bool Limit_ = false;
   uint8_t Kinds_ = AllKinds;
-  int32_t Taken_ = 0;
+  std::atomic<int32_t> Taken_{0};
   int64_t Start_ = 0;
   bool IntervalsCut_ = false;
   TCaptureTotals Totals_;

@@ -261,31 +261,41 @@ void TTakeInThread::Start(TWork work, std::function<void(bool)> finished) {
   Stop();
   Cancel_ = false;
   Done_ = Total_ = 0;
+  Ended_ = false;
   Running_ = true;
-  const uint64_t generation = ++Generation_;
-  Thread_ = std::thread([this, generation, work = std::move(work), finished = std::move(finished)] {
+  Finished_ = std::move(finished);
+  if (!Poll_) {
+    Poll_ = new QTimer(Owner_);
+    Poll_->setInterval(10);
+    QObject::connect(Poll_, &QTimer::timeout, Owner_, [this] { Ended(); });
+  }
+  Poll_->start();
+  Thread_ = std::thread([this, work = std::move(work)] {
     const bool complete = work([this](int64_t done, int64_t total) {
       Done_.store(done, std::memory_order_relaxed);
       Total_.store(total, std::memory_order_relaxed);
       return !Cancel_.load(std::memory_order_relaxed);
     });
-    QMetaObject::invokeMethod(
-        Owner_,
-        [this, generation, complete, finished] {
-          // A work stopped meanwhile, or one that another has replaced, has nothing to say.
-          if (generation != Generation_ || !Running_) return;
-          Thread_.join();
-          Running_ = false;
-          finished(complete);
-        },
-        Qt::QueuedConnection);
+    Complete_.store(complete, std::memory_order_relaxed);
+    Ended_.store(true, std::memory_order_release);
   });
+}
+
+void TTakeInThread::Ended() {
+  if (!Running_ || !Ended_.load(std::memory_order_acquire)) return;
+  Poll_->stop();
+  Thread_.join();
+  Running_ = false;
+  // The handler may start the next work, which replaces Finished_.
+  const std::function<void(bool)> finished = Finished_;
+  finished(Complete_.load(std::memory_order_relaxed));
 }
 
 void TTakeInThread::Stop() {
   Cancel_ = true;
   if (Thread_.joinable()) Thread_.join();
   Running_ = false;
+  if (Poll_) Poll_->stop();
 }
 
 // ---- What every window shares -------------------------------------------------------------

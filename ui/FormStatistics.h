@@ -60,12 +60,18 @@ class TTakeInThread {
   int64_t Total() const { return Total_.load(std::memory_order_relaxed); }
 
  private:
+  // The work has ended: on the main thread, found by the poll.
+  void Ended();
   QObject* Owner_;
   std::thread Thread_;
   std::atomic<bool> Cancel_{false};
   std::atomic<int64_t> Done_{0}, Total_{0};
+  // Set by the work's thread as it ends. The main thread polls for it rather than being sent a
+  // call: what the work counted then reaches it through the join, which every checker sees.
+  std::atomic<bool> Ended_{false}, Complete_{false};
+  QTimer* Poll_ = nullptr;
+  std::function<void(bool)> Finished_;
   bool Running_ = false;
-  uint64_t Generation_ = 0;
 };
 
 // Selects frame `frame` in the view that holds it: `view` when its list has it, else the

@@ -149,7 +149,10 @@ TEST(StatisticsWindows, TheTCPViewsTintARetransmissionAndNameItInTheToolTip) {
     }
     ASSERT_GE(row, 0) << "view " << view;
     const QModelIndex tinted = list->model()->index(row, 2);
-    EXPECT_EQ(tinted.data(Qt::BackgroundRole).value<QBrush>().color(), TPacketModel::MarkTint());
+    // The views take the verdicts in once the analysis's work has ended on the main thread.
+    EXPECT_TRUE(QTest::qWaitFor([&] {
+      return tinted.data(Qt::BackgroundRole).value<QBrush>().color() == TPacketModel::MarkTint();
+    }, 30000));
     EXPECT_TRUE(tinted.data(Qt::ToolTipRole).toString().contains("Retransmission"))
         << tinted.data(Qt::ToolTipRole).toString().toStdString();
     ASSERT_GE(clean, 0);
