@@ -2,7 +2,7 @@
 // against the bare libpcap loop over the same file and, when asked, tshark printing the same
 // table, all in the same run.
 //
-//   trellan-statsbench FILE [RUNS [DIR [tshark]]]
+//   trellan-statsbench FILE [RUNS [DIR [tshark]]]   (DIR "" for the file as it is)
 //
 // The file is read into a pipeline first (shown apart). Then each table is built RUNS times
 // (default 3) from all the frames, as its window builds it, and the best wall and CPU times
@@ -122,7 +122,7 @@ int main(int argc, char** argv) {
   const auto arguments = bench::FileAndRuns(argc, argv);
   if (!arguments) return 2;
   const bool tshark = argc > 4 && std::strcmp(argv[4], "tshark") == 0 && bench::HaveCommand("tshark");
-  if (argc > 3)
+  if (argc > 3 && *argv[3])  // an empty DIR: the file as it is
     return bench::InEachPageCacheState(arguments->File, argv[3], "statsbench.cap",
                                        [&](const std::string& file) {
                                          return Measure(file, arguments->Runs, tshark);
